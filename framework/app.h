@@ -1,0 +1,32 @@
+#pragma once
+#include <QColor>
+#include <QString>
+
+class QWidget;
+
+namespace fw {
+
+// The application object: runs InitInstance and ends when it returns.
+class CWinApp {
+ public:
+  CWinApp();
+  virtual ~CWinApp() = default;
+  virtual bool InitInstance() = 0;
+  // Creates the Qt application, takes the application name from argv[0] and runs InitInstance.
+  int Run(int argc, char** argv);
+
+  // Dialog colours for every dialog shown from now on.
+  void SetDialogBkColor(QColor background, QColor text);
+
+  QWidget* m_pMainWnd = nullptr;
+};
+
+CWinApp* AfxGetApp();
+// The executable's name without directory or extension: the caption of every message box.
+QString AfxAppName();
+void SetAfxAppName(const QString& name);
+// Colours set by SetDialogBkColor; applied by CDialog when it builds its window.
+QColor DialogBackground();
+QColor DialogText();
+
+}  // namespace fw

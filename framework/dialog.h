@@ -1,0 +1,120 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "framework/controls.h"
+#include "framework/data_exchange.h"
+#include "framework/dialog_template.h"
+
+class QTimer;
+
+namespace fw {
+
+// Notifications a control sends to its dialog.
+enum class Notify { Clicked, SelChange, DropDown };
+
+// A dialog built from a template, with the operations the program's windows use: control lookup by
+// id, message map, data exchange, window timers and modal runs.
+//
+// Handlers run one at a time. A handler that waits (an exchange) or shows a message box lets the
+// window repaint, but timer ticks that fall due meanwhile are held back, at most one per timer, and
+// delivered after it ends. An exception escaping a handler is shown in an error box and ends that
+// handler only.
+class CDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CDialog(const DialogTemplate& tpl, QWidget* parent = nullptr);
+  ~CDialog() override;
+
+  // Creates the window if needed, runs OnInitDialog and then the modal loop; IDOK or IDCANCEL.
+  int DoModal();
+  void EndDialog(int result);
+  // Builds the controls and runs OnInitDialog without entering a modal loop (tests and DoModal).
+  void Create();
+  bool IsCreated() const { return created_; }
+
+  virtual bool OnInitDialog();  // base: data exchange in the loading direction
+  virtual void DoDataExchange(CDataExchange* pDX);
+  virtual void OnOK();      // base: UpdateData(true), then EndDialog(IDOK) when valid
+  virtual void OnCancel();  // base: EndDialog(IDCANCEL)
+  virtual void OnTimer(int id);
+  // Called when the window goes away (any path): the place to stop timers and close ports.
+  virtual void OnDestroy() {}
+
+  bool UpdateData(bool saveAndValidate = true);
+
+  QWidget* GetDlgItem(int id) const;
+  void SetDlgItemText(int id, const QString& text);
+  QString GetDlgItemText(int id) const;
+  void CheckRadioButton(int first, int last, int check);
+  bool IsDlgButtonChecked(int id) const;
+  void SetWindowText(const QString& text) { setWindowTitle(text); }
+  QString GetWindowText() const { return windowTitle(); }
+  const DialogTemplate& Template() const { return tpl_; }
+
+  // Window timers: at most one pending tick per timer; ticks never re-enter a running handler.
+  void SetTimer(int id, unsigned intervalMs);
+  void KillTimer(int id);
+  bool IsTimerRunning(int id) const;
+  unsigned TimerInterval(int id) const;
+
+  // Runs `fn` as a message handler: serialised, error box on exception, held-back ticks after.
+  void RunHandler(const std::function<void()>& fn);
+  bool InHandler() const { return handlerDepth_ > 0; }
+
+  // Test and automation entry points; they go through the same paths as real messages.
+  void DeliverTimer(int id);          // a tick of timer `id`, as if it fell due now
+  void Click(int id);                 // a click on button `id`
+  void SelectComboItem(int id, int index);  // user picks item `index` of combo `id`
+  void DropDownCombo(int id);         // user opens the list of combo `id`
+
+  // When set, DoModal calls the hook (after OnInitDialog) instead of entering a modal loop; the hook
+  // drives the dialog and returns its result.
+  static void SetModalHook(std::function<int(CDialog&)> hook);
+  // When set, timers are never armed on a real clock: tests deliver ticks with DeliverTimer.
+  static void SetManualTimers(bool manual);
+
+ protected:
+  template <class T>
+  void OnCommand(int id, Notify code, void (T::*handler)()) {
+    map_[{id, code}] = [this, handler] { (static_cast<T*>(this)->*handler)(); };
+  }
+
+  void done(int result) override;
+  void reject() override;
+  void accept() override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void Dispatch(int id, Notify code);
+  void TimerFired(int id);
+  void FlushHeldTicks();
+
+  DialogTemplate tpl_;
+  bool created_ = false;
+  int result_ = IDCANCEL;
+  bool ended_ = false;
+  std::map<int, QWidget*> items_;
+  std::map<std::pair<int, Notify>, std::function<void()>> map_;
+  struct Timer {
+    unsigned interval = 0;
+    QTimer* qtimer = nullptr;
+  };
+  std::map<int, Timer> timers_;
+  std::set<int> heldTicks_;
+  int handlerDepth_ = 0;
+  bool closeHeld_ = false;
+};
+
+// Modal message box: the application name as caption, one OK button, no icon. Returns IDOK.
+int AfxMessageBox(const QString& text);
+// Tests capture message boxes instead of showing them; the hook returns the button pressed.
+void SetMessageBoxHook(std::function<int(const QString&)> hook);
+
+}  // namespace fw

@@ -1,0 +1,21 @@
+#pragma once
+#include <QElapsedTimer>
+
+#include "link/clock.h"
+
+namespace qm {
+
+// The program's wait: a nested event loop that keeps painting and reading the port but holds back
+// user input, without spinning. Timer ticks that fall due meanwhile are held back by the dialog
+// layer until the running handler ends.
+class EventLoopClock : public Clock {
+ public:
+  EventLoopClock() { started_.start(); }
+  void Sleep(uint32_t ms) override;
+  uint64_t NowMs() const override { return static_cast<uint64_t>(started_.elapsed()); }
+
+ private:
+  QElapsedTimer started_;
+};
+
+}  // namespace qm

@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+// Serial link settings in the order both dialogs hold them.
+struct LinkSettings {
+  int32_t parity = 0;  // 0 none, 1 odd, 2 even
+  int32_t baud = 9600;
+  int32_t port = 1;  // 1 is the PC's first serial port
+};
+
+// Poll interval and the two reply waits, in milliseconds, chosen by baud rate.
+struct TimingSet {
+  uint32_t pollInterval = 700;
+  uint32_t shortWait = 200;
+  uint32_t longWait = 400;
+  bool operator==(const TimingSet&) const = default;
+};
+
+// Unknown rates keep the 9600 figures: the dialogs only offer the five listed rates.
+TimingSet TimingForBaud(int32_t baud);
+
+// "9600,N,8,1" and its siblings; parity outside 0..2 falls back to N.
+std::string SettingsString(int32_t baud, int32_t parity);
+
+// "校验位:无校验", "校验位:奇校验", "校验位:偶校验"; empty for any other value.
+std::string ParityStatusLine(int32_t parity);
+
+// The meter's baud code 0..4 for 1200..19200, or -1.
+int BaudCode(int32_t baud);
+
+}  // namespace qm

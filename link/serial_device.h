@@ -1,0 +1,48 @@
+#pragma once
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// Line parameters as the settings string carries them ("9600,N,8,1").
+struct LineSettings {
+  int32_t baud = 9600;
+  char parity = 'N';  // 'N', 'O' or 'E'
+  int dataBits = 8;
+  int stopBits = 1;
+  bool operator==(const LineSettings&) const = default;
+};
+
+// Parses "baud,parity,data,stop"; false when the text is not such a string.
+bool ParseLineSettings(const std::string& text, LineSettings& out);
+
+// A refused serial port operation. what() names the device and the system's reason; the dialog layer
+// shows it in an error box and abandons the handler that made the call.
+class CommError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The one platform seam under the serial port control: QSerialPort in the program, the simulated meter
+// in tests. Every call happens on the UI thread.
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+  // Throws CommError naming `path` and the reason when the port cannot be opened.
+  virtual void Open(const std::string& path, const LineSettings& settings) = 0;
+  virtual void Close() = 0;
+  // False also after the device vanished while open (the failure is reported once, by the call
+  // that noticed it).
+  virtual bool IsOpen() const = 0;
+  virtual void Apply(const LineSettings& settings) = 0;
+  // Queues the bytes and makes sure they leave even if the caller then blocks.
+  virtual void Write(const std::vector<uint8_t>& bytes) = 0;
+  // Bytes received and not yet read.
+  virtual int BytesWaiting() = 0;
+  virtual std::vector<uint8_t> ReadAll() = 0;
+  virtual void DiscardInput() = 0;
+};
+
+}  // namespace qm

@@ -1,0 +1,92 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <random>
+#include <vector>
+
+#include "link/serial_device.h"
+
+namespace qm::sim {
+
+// Faults the meter can be told to commit on its next replies.
+enum class Fault {
+  None,
+  Silence,       // no reply at all
+  Late,          // the right reply, but after every reply wait of the program
+  Noise,         // a few garbage bytes before the reply
+  BadCrc,        // the reply with its CRC corrupted
+  WrongAddress,  // the reply from another slave address
+  Exception,     // an exception reply (function code | 0x80)
+  Truncated,     // the reply cut short
+  Flood,         // more than 400 garbage bytes, then the reply
+};
+
+struct MeterConfig {
+  uint8_t address = 1;
+  int32_t baud = 9600;
+  char parity = 'N';
+  uint16_t model = 7410;
+  uint16_t version = 1203;
+  uint16_t pt = 1;
+  uint16_t ct = 1;
+  uint8_t wiring = 0;
+  uint64_t seed = 1;
+};
+
+// The QM7410 as the program sees it: a byte-addressed memory answering 0x03 and 0x06.
+//  - a read of N registers at A returns bytes A .. A+2N-1;
+//  - measurement block: 41 words at 0x0000; settings block: 52 bytes at 0x0300; analog pairs at
+//    0x0360..0x03DE; identification (model, version) at 0x03E0;
+//  - a write at an address k below 0x0100 lands at 0x0300 + k, other writes at their own address.
+// Its load moves like a real three-phase load and the energy counters grow with time.
+class SimMeter {
+ public:
+  explicit SimMeter(MeterConfig config = {});
+
+  struct Reply {
+    std::vector<uint8_t> bytes;  // empty: the meter stays silent
+    uint32_t delayMs = 0;        // turnaround after the request has arrived, before the reply starts
+  };
+  // One request frame as it arrived on a line with `line` settings. A frame on a line whose speed or
+  // parity differs from the meter's, a frame for another address or a frame with a bad CRC gets no
+  // reply. Side effects that change the line (baud code) apply after the reply.
+  Reply Handle(const std::vector<uint8_t>& frame, const LineSettings& line);
+
+  // Moves the simulated load to time `nowMs` (milliseconds since the meter started).
+  void AdvanceTo(uint64_t nowMs);
+  // Stops or resumes the motion of the load, so tests can set exact measurement words.
+  void Freeze(bool frozen) { frozen_ = frozen; }
+
+  void InjectFault(Fault fault, int count = 1);  // applies to the next `count` replies
+  void ClearFaults() { faults_.clear(); }
+
+  uint8_t Byte(uint16_t address) const { return memory_[address & 0x3FF]; }
+  uint16_t Word(uint16_t address) const;
+  void SetByte(uint16_t address, uint8_t value) { memory_[address & 0x3FF] = value; }
+  void SetWord(uint16_t address, uint16_t value);
+  void SetMeasurementWord(int n, uint16_t value) { SetWord(static_cast<uint16_t>(2 * n), value); }
+  uint32_t Energy(int counter) const;  // 0..3: import P, export P, import Q, export Q
+
+  uint8_t Address() const { return memory_[0x301]; }
+  int32_t Baud() const;
+  char Parity() const { return parity_; }
+  void SetLine(int32_t baud, char parity);
+  int FramesHandled() const { return framesHandled_; }
+
+ private:
+  std::vector<uint8_t> Apply(const std::vector<uint8_t>& frame);
+  void WriteRegister(uint16_t reg, uint16_t value);
+  void UpdateMeasurements();
+
+  std::array<uint8_t, 0x400> memory_{};
+  std::deque<Fault> faults_;
+  char parity_ = 'N';
+  bool frozen_ = false;
+  uint64_t now_ = 0;
+  std::array<double, 4> energyFraction_{};
+  std::mt19937_64 rng_;
+  int framesHandled_ = 0;
+};
+
+}  // namespace qm::sim

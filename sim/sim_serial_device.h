@@ -1,0 +1,68 @@
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link/serial_device.h"
+#include "sim/sim_meter.h"
+#include "sim/virtual_clock.h"
+
+namespace qm::sim {
+
+// A serial port wired to an in-process SimMeter on virtual time. Bytes take their transmission time
+// at the line's speed: a reply is waiting only once the clock has passed its arrival.
+class SimSerialDevice : public SerialDevice {
+ public:
+  SimSerialDevice(SimMeter& meter, VirtualClock& clock) : meter_(meter), clock_(clock) {}
+
+  void Open(const std::string& path, const LineSettings& settings) override;
+  void Close() override;
+  bool IsOpen() const override { return open_; }
+  void Apply(const LineSettings& settings) override;
+  void Write(const std::vector<uint8_t>& bytes) override;
+  int BytesWaiting() override;
+  std::vector<uint8_t> ReadAll() override;
+  void DiscardInput() override;
+
+  // What crossed the wire from the program, with the virtual time it was written and the line then.
+  struct Sent {
+    uint64_t atMs;
+    std::vector<uint8_t> bytes;
+    LineSettings line;
+  };
+  const std::vector<Sent>& Log() const { return log_; }
+  void ClearLog() { log_.clear(); }
+
+  // Opening `path` fails with `reason` (no such device, busy, ...).
+  void FailOpen(const std::string& path, const std::string& reason) { openFailures_[path] = reason; }
+  // The adapter disappears: the next operation reports it once, then the port counts as closed.
+  void Unplug() { unplugged_ = true; }
+  // Unsolicited bytes that arrive now.
+  void Inject(const std::vector<uint8_t>& bytes);
+
+  const std::string& Path() const { return path_; }
+  const LineSettings& Line() const { return line_; }
+  int OpenCount() const { return openCount_; }
+
+ private:
+  void Deliver();
+  void ThrowIfUnplugged();
+
+  SimMeter& meter_;
+  VirtualClock& clock_;
+  bool open_ = false;
+  bool unplugged_ = false;
+  std::string path_;
+  LineSettings line_{};
+  std::map<std::string, std::string> openFailures_;
+  struct InFlight {
+    uint64_t arrivesAt;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<InFlight> inFlight_;
+  std::vector<uint8_t> received_;
+  std::vector<Sent> log_;
+  int openCount_ = 0;
+};
+
+}  // namespace qm::sim

@@ -1,0 +1,17 @@
+#pragma once
+#include "link/clock.h"
+
+namespace qm::sim {
+
+// Test time: Sleep advances it at once, so a poll cycle with a second of waits costs microseconds.
+class VirtualClock : public Clock {
+ public:
+  void Sleep(uint32_t ms) override { now_ += ms; }
+  uint64_t NowMs() const override { return now_; }
+  void Advance(uint64_t ms) { now_ += ms; }
+
+ private:
+  uint64_t now_ = 0;
+};
+
+}  // namespace qm::sim

@@ -1,0 +1,55 @@
+#pragma once
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "framework/dialog.h"
+#include "link/link_settings.h"
+#include "sim/sim_meter.h"
+#include "sim/sim_serial_device.h"
+#include "sim/virtual_clock.h"
+#include "ui/monitor_dlg.h"
+
+namespace qmtest {
+
+// One main window wired to a simulated meter on virtual time, with timers delivered by hand and
+// message boxes and modal dialogs captured. Requires the QApplication that support/qt_env.cpp makes.
+class Harness {
+ public:
+  // Constructs the window with `link` (what the start-up copies in) and runs its initialisation.
+  explicit Harness(qm::LinkSettings link = {}, qm::sim::MeterConfig meter = {},
+                   std::function<void(Harness&)> beforeInit = {});
+  ~Harness();
+
+  qm::sim::VirtualClock clock;
+  qm::sim::SimMeter meter;
+  qm::sim::SimSerialDevice device;
+  std::unique_ptr<CMonitorDlg> dlg;
+
+  // Message boxes shown, in order.
+  std::vector<QString> messages;
+
+  // The next modal dialog (port settings, meter settings, slave address) is handed to `script`, which
+  // drives it (set texts, click radio buttons, press OK or Cancel) and returns the result.
+  void OnNextModal(std::function<int(fw::CDialog&)> script);
+
+  // Delivers ticks of the poll timer (timer 1) or the scan timer (timer 2), as if each fell due now.
+  void Tick(int n = 1) { for (int i = 0; i < n; ++i) dlg->DeliverTimer(CMonitorDlg::kPollTimer); }
+  void ScanTick(int n = 1) { for (int i = 0; i < n; ++i) dlg->DeliverTimer(CMonitorDlg::kScanTimer); }
+
+  // The request frames written to the wire since the last ClearWire, oldest first.
+  std::vector<std::vector<uint8_t>> Requests() const;
+  void ClearWire() { device.ClearLog(); }
+  QString Text(int id) const { return dlg->GetDlgItemText(id); }
+
+ private:
+  std::vector<std::function<int(fw::CDialog&)>> modalScripts_;
+};
+
+// "01 03 00 00 00 01 84 0A" style rendering for assertion messages.
+std::string Hex(const std::vector<uint8_t>& bytes);
+// The 8-byte request with its CRC, for comparison with what crossed the wire.
+std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word);
+
+}  // namespace qmtest

@@ -1,0 +1,114 @@
+#pragma once
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "framework/controls.h"
+#include "framework/dialog.h"
+#include "link/clock.h"
+#include "link/exchange.h"
+#include "link/frame.h"
+#include "link/link_settings.h"
+#include "link/mscomm.h"
+
+// The main window, template 102. It holds all state of a run; its operations are defined beside the
+// subsystem they belong to: framing in link/, the poll cycle and display in poll/, the configuration
+// commands in commands/, layout, data exchange, initialisation and closing in ui/.
+class CMonitorDlg : public fw::CDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int kPollTimer = 1;
+  static constexpr int kScanTimer = 2;
+
+  // The serial device and the clock are the seams: QSerialPort and a real wait in the program, the
+  // simulated meter and a virtual clock in tests.
+  CMonitorDlg(qm::SerialDevice& device, qm::Clock& clock, QWidget* parent = nullptr);
+  ~CMonitorDlg() override;
+
+  // ---- State of a run, in declaration order of the record ----
+  int32_t m_nNextProbeAddr = 1;
+  uint32_t m_nPollInterval = 700;
+  uint32_t m_nShortWait = 200;
+  uint32_t m_nLongWait = 400;
+  int32_t m_bRun = 0;
+  int32_t m_nParity = 0;
+  int32_t m_nBaud = 9600;
+  int32_t m_nPort = 1;
+  uint8_t m_byAccuracy = 0;
+  fw::CComboBox m_cbUnit;       // 1113
+  fw::CEdit m_edLeft;           // 1022
+  fw::CEdit m_edRight;          // 1023
+  fw::CComboBox m_cbAnalogSel;  // 1088
+  fw::CButton m_btnRun;         // 1063
+  qm::CMSComm m_comm;           // 1008
+  uint8_t m_bySlaveAddr = 0;
+  double m_dVoltLow = 0.0;
+  double m_dCurrHigh = 0.0;
+  double m_dCurrLow = 0.0;
+  double m_dVoltHigh = 0.0;
+  QString m_strAnalogSel;
+  QString m_strRight;
+  QString m_strLeft;
+  QString m_strUnit;
+  uint8_t m_byWiring = 0;
+  uint8_t m_byAnalogSel = 0;
+  uint8_t m_byInputMode = 0;
+  int32_t m_nEnergyMul = 1;
+  int32_t m_nPowerDir = 0;
+  uint32_t m_nGoodSettings = 0;
+  uint8_t m_bIdentified = 0;
+  int32_t m_nPowerScale = 1;
+  uint32_t m_nCT = 1;
+  uint32_t m_nPT = 1;
+  qm::ReceiveBuffer m_rx{};
+  qm::RequestFrame m_frame{};
+  std::array<uint8_t, 52> m_settings{};
+
+  qm::Clock& m_clock;
+
+  // ---- Framing (link/) ----
+  uint16_t CalcCrc16(const uint8_t* data, int16_t length);
+  int16_t FindResponse(const uint8_t* buffer, int16_t length, uint8_t function, uint8_t address,
+                       int16_t frameLength);
+  void SendFrame(const uint8_t* data, int16_t length);
+  // One exchange on this window's port, clock and buffers.
+  qm::ExchangeResult Exchange(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, uint32_t waitMs,
+                              qm::ReplyMode mode);
+  void SetTimingFromBaud();
+
+  // ---- Poll cycle and display (poll/) ----
+  void OnTimer(int id) override;
+  void OnRunStop();
+  void OnPollAddress();
+  void RunPollCycle();
+  void Identify();
+  void ScanStep();
+  void ProbeAddress(int32_t address);
+  void ShowMeasurements(int16_t dataIndex);
+  QString FormatAnalogSetting(uint8_t code, uint8_t firstHi, uint8_t firstLo, uint8_t secondHi,
+                              uint8_t secondLo);
+
+  // ---- Configuration commands (commands/) ----
+  // The single-register write; true when the check found the echo (always false for none and drain).
+  bool WriteSingleRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::ReplyMode mode);
+  // The same write, reporting how many reply bytes the drain or check read.
+  qm::ExchangeResult WriteRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::ReplyMode mode);
+  void OnCommSet();
+  void OnMeterSet();
+  void OnChangeSlaveAddr();
+  void OnEnergyReset();
+  void OnPowerReverse();
+  void OnChangePrecision();
+  void OnFactoryInit();
+  void OnInputMode();
+  void OnDropdownAnalogSel();
+  void OnSelchangeAnalogSel();
+  void OnWriteAnalog();
+
+  // ---- Window (ui/) ----
+  bool OnInitDialog() override;
+  void DoDataExchange(fw::CDataExchange* pDX) override;
+  void OnDestroy() override;  // stops the poll timer, then closes the port
+  void SetStatusText(const QString& text);
+};
