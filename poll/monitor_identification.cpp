@@ -1,0 +1,4 @@
+#include "ui/monitor_dlg.h"
+
+// Placeholder until this subsystem lands.
+void CMonitorDlg::Identify() {}
