@@ -32,7 +32,27 @@ struct MeterConfig {
   uint16_t ct = 1;
   uint8_t wiring = 0;
   uint64_t seed = 1;
+  uint8_t powerScale = 1;       // settings byte 11: 1 means powers are counted in units of 0.4 W
+  uint8_t energyDecade = 0;     // settings byte 13: counters count 10^decade Wh
+  uint8_t accuracy = 0;         // settings byte 35
+  uint8_t direction = 0;        // settings byte 39: 1 reverses the sign of the powers
+  uint8_t analogSelection = 1;  // settings byte 49
+  uint32_t turnaroundMs = 5;    // pause between the end of a request and the start of its reply
 };
+
+// Where the settings live: data byte k of the settings block is memory 0x0300 + k.
+constexpr uint16_t kSettingsBase = 0x0300;
+constexpr uint16_t kIdentification = 0x03E0;
+constexpr uint16_t kMemorySize = 0x0400;
+// Time after the request by which a Late reply has not even started: longer than any reply wait.
+constexpr uint32_t kLateReplyMs = 2000;
+// Garbage that precedes the reply under Flood: more than the program's receive buffer holds.
+constexpr int kFloodBytes = 450;
+constexpr int kNoiseBytes = 3;
+
+// The meter's baud code 0..4 for 1200..19200 baud, and back; -1 / 0 for anything else.
+int MeterBaudCode(int32_t baud);
+int32_t MeterBaudForCode(int code);
 
 // The QM7410 as the program sees it: a byte-addressed memory answering 0x03 and 0x06.
 //  - a read of N registers at A returns bytes A .. A+2N-1;
@@ -60,6 +80,7 @@ class SimMeter {
 
   void InjectFault(Fault fault, int count = 1);  // applies to the next `count` replies
   void ClearFaults() { faults_.clear(); }
+  size_t PendingFaults() const { return faults_.size(); }
 
   uint8_t Byte(uint16_t address) const { return memory_[address & 0x3FF]; }
   uint16_t Word(uint16_t address) const;
@@ -73,11 +94,19 @@ class SimMeter {
   char Parity() const { return parity_; }
   void SetLine(int32_t baud, char parity);
   int FramesHandled() const { return framesHandled_; }
+  bool Frozen() const { return frozen_; }
+  uint64_t NowMs() const { return now_; }
+  // Why the last frame got no regular reply ("" when it got one): "line", "address", "crc", "short".
+  const char* LastRefusal() const { return lastRefusal_; }
 
  private:
   std::vector<uint8_t> Apply(const std::vector<uint8_t>& frame);
+  std::vector<uint8_t> ExceptionReply(uint8_t function, uint8_t code) const;
   void WriteRegister(uint16_t reg, uint16_t value);
   void UpdateMeasurements();
+  void AddEnergy(int counter, double secondaryWh);
+  std::vector<uint8_t> Garbage(int count, uint8_t avoid);
+  std::vector<uint8_t> Corrupt(std::vector<uint8_t> reply, Fault fault);
 
   std::array<uint8_t, 0x400> memory_{};
   std::deque<Fault> faults_;
@@ -87,6 +116,9 @@ class SimMeter {
   std::array<double, 4> energyFraction_{};
   std::mt19937_64 rng_;
   int framesHandled_ = 0;
+  uint32_t turnaroundMs_ = 5;
+  uint64_t seed_ = 1;
+  const char* lastRefusal_ = "";
 };
 
 }  // namespace qm::sim

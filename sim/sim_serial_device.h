@@ -43,6 +43,8 @@ class SimSerialDevice : public SerialDevice {
   const std::string& Path() const { return path_; }
   const LineSettings& Line() const { return line_; }
   int OpenCount() const { return openCount_; }
+  // Transmission time of `bytes` characters on `line` (start bit, data bits, parity, stop bits).
+  static double TransmitMs(size_t bytes, const LineSettings& line);
 
  private:
   void Deliver();
@@ -56,10 +58,13 @@ class SimSerialDevice : public SerialDevice {
   LineSettings line_{};
   std::map<std::string, std::string> openFailures_;
   struct InFlight {
-    uint64_t arrivesAt;
+    double arrivesAt;  // when the last byte has arrived
     std::vector<uint8_t> bytes;
+    LineSettings line;  // the settings the bytes were sent with
+    bool toMeter;
   };
   std::vector<InFlight> inFlight_;
+  double lineFreeAt_ = 0;  // the PC's transmitter is busy until then
   std::vector<uint8_t> received_;
   std::vector<Sent> log_;
   int openCount_ = 0;
