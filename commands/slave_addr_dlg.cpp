@@ -1,0 +1,13 @@
+#include "commands/slave_addr_dlg.h"
+
+#include "ui/templates.h"
+
+CSlaveAddrDlg::CSlaveAddrDlg(QWidget* parent) : fw::CDialog(SlaveAddrTemplate(), parent) {}
+
+CSlaveAddrDlg::~CSlaveAddrDlg() = default;
+
+void CSlaveAddrDlg::DoDataExchange(fw::CDataExchange* pDX) {
+  fw::CDialog::DoDataExchange(pDX);
+  fw::DDX_Text(pDX, kEditAddress, m_byAddress);
+  fw::DDV_MinMaxByte(pDX, m_byAddress, 0, 255);
+}
