@@ -142,6 +142,7 @@ void SimMeter::InjectFault(Fault fault, int count) {
 SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const LineSettings& line) {
   ++framesHandled_;
   lastRefusal_ = "";
+  lastFault_ = Fault::None;
   Reply reply;
   if (line.baud != Baud() || line.parity != parity_) {
     lastRefusal_ = "line";  // the meter hears only garbled characters
@@ -166,6 +167,7 @@ SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const LineSe
   if (faults_.empty()) return reply;
   const Fault fault = faults_.front();
   faults_.pop_front();
+  lastFault_ = fault;
   switch (fault) {
     case Fault::None: break;
     case Fault::Silence: reply.bytes.clear(); break;

@@ -98,6 +98,8 @@ class SimMeter {
   uint64_t NowMs() const { return now_; }
   // Why the last frame got no regular reply ("" when it got one): "line", "address", "crc", "short".
   const char* LastRefusal() const { return lastRefusal_; }
+  // The fault committed on the last reply (None when it went out clean or there was none).
+  Fault LastFault() const { return lastFault_; }
 
  private:
   std::vector<uint8_t> Apply(const std::vector<uint8_t>& frame);
@@ -119,6 +121,7 @@ class SimMeter {
   uint32_t turnaroundMs_ = 5;
   uint64_t seed_ = 1;
   const char* lastRefusal_ = "";
+  Fault lastFault_ = Fault::None;
 };
 
 }  // namespace qm::sim

@@ -1,0 +1,118 @@
+#include "sim/sim_commands.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace qm::sim {
+namespace {
+
+struct FaultNameEntry {
+  const char* name;
+  Fault fault;
+};
+constexpr FaultNameEntry kFaults[] = {
+    {"silence", Fault::Silence},     {"late", Fault::Late},
+    {"noise", Fault::Noise},         {"badcrc", Fault::BadCrc},
+    {"wrongaddress", Fault::WrongAddress}, {"exception", Fault::Exception},
+    {"truncated", Fault::Truncated}, {"flood", Fault::Flood},
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+bool ParseNumber(const std::string& text, long min, long max, long& value) {
+  if (text.empty()) return false;
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(begin, &end, 0);
+  if (errno != 0 || end == begin || *end != '\0' || v < min || v > max) return false;
+  value = v;
+  return true;
+}
+
+bool ParseFault(const std::string& text, Fault& fault, int& count) {
+  const auto colon = text.find(':');
+  const std::string name = Lower(text.substr(0, colon));
+  long n = 1;
+  if (colon != std::string::npos && !ParseNumber(text.substr(colon + 1), 1, 1000000, n)) return false;
+  for (const auto& entry : kFaults) {
+    if (name == entry.name || (name == "wrong-address" && entry.fault == Fault::WrongAddress) ||
+        (name == "bad-crc" && entry.fault == Fault::BadCrc)) {
+      fault = entry.fault;
+      count = static_cast<int>(n);
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* FaultName(Fault fault) {
+  for (const auto& entry : kFaults)
+    if (entry.fault == fault) return entry.name;
+  return "none";
+}
+
+std::string RunCommand(SimMeter& meter, const std::string& line, bool& quit) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  if (words.empty()) return "ok";
+  const std::string cmd = Lower(words[0]);
+  const size_t args = words.size() - 1;
+  long a = 0, b = 0;
+
+  if (cmd == "quit" || cmd == "exit") {
+    quit = true;
+    return "ok quit";
+  }
+  if (cmd == "fault" && (args == 1 || args == 2)) {
+    Fault fault = Fault::None;
+    int count = 1;
+    std::string spec = words[1];
+    if (args == 2) spec += ":" + words[2];
+    if (!ParseFault(spec, fault, count)) return "error: unknown fault '" + spec + "'";
+    meter.InjectFault(fault, count);
+    return "ok fault " + std::string(FaultName(fault)) + " " + std::to_string(count);
+  }
+  if (cmd == "clear" && args == 0) {
+    meter.ClearFaults();
+    return "ok clear";
+  }
+  if ((cmd == "freeze" || cmd == "unfreeze") && args == 0) {
+    meter.Freeze(cmd == "freeze");
+    return "ok " + cmd;
+  }
+  if (cmd == "set" && args == 2) {
+    if (!ParseNumber(words[1], 0, kMemorySize - 2, a)) return "error: address out of range: " + words[1];
+    if (!ParseNumber(words[2], -32768, 65535, b)) return "error: value out of range: " + words[2];
+    meter.SetWord(static_cast<uint16_t>(a), static_cast<uint16_t>(b));
+    return "ok set " + std::to_string(a) + " " + std::to_string(static_cast<uint16_t>(b));
+  }
+  if (cmd == "measure" && args == 2) {
+    if (!ParseNumber(words[1], 0, 40, a)) return "error: measurement word out of range: " + words[1];
+    if (!ParseNumber(words[2], -32768, 65535, b)) return "error: value out of range: " + words[2];
+    meter.SetMeasurementWord(static_cast<int>(a), static_cast<uint16_t>(b));
+    return "ok measure " + std::to_string(a) + " " + std::to_string(static_cast<uint16_t>(b));
+  }
+  if (cmd == "get" && args == 1) {
+    if (!ParseNumber(words[1], 0, kMemorySize - 2, a)) return "error: address out of range: " + words[1];
+    return "ok " + std::to_string(meter.Word(static_cast<uint16_t>(a)));
+  }
+  if (cmd == "energy" && args == 0) {
+    std::string out = "ok";
+    for (int c = 0; c < 4; ++c) out += " " + std::to_string(meter.Energy(c));
+    return out;
+  }
+  return "error: unknown command '" + line + "' (fault KIND[:N], clear, freeze, unfreeze, set ADDR VALUE, "
+         "measure N VALUE, get ADDR, energy, quit)";
+}
+
+}  // namespace qm::sim
