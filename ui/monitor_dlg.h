@@ -64,6 +64,12 @@ class CMonitorDlg : public fw::CDialog {
   qm::ReceiveBuffer m_rx{};
   qm::RequestFrame m_frame{};
   std::array<uint8_t, 52> m_settings{};
+  // Poll cycle bookkeeping beyond the record: the first analog value with the selection it was read
+  // for (reused when only the second read succeeds), and the guard that keeps a tick out of a cycle
+  // or probe that is still running.
+  std::array<uint8_t, 2> m_analogFirst{};
+  int m_analogFirstCode = -1;
+  bool m_bTickRunning = false;
 
   qm::Clock& m_clock;
 
