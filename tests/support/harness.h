@@ -47,6 +47,17 @@ class Harness {
   std::vector<std::function<int(fw::CDialog&)>> modalScripts_;
 };
 
+// Message boxes shown since the current test began, whether or not a Harness was alive.
+std::vector<QString>& Messages();
+// Queues a script for the next modal dialog run anywhere (start-up tests run dialogs without a
+// Harness); Harness::OnNextModal does the same. A modal dialog with no script waiting fails the test
+// and ends with Cancel.
+void QueueModal(std::function<int(fw::CDialog&)> script);
+size_t PendingModals();
+// The Harness whose `messages` receive the captured message boxes (set by its constructor).
+void SetCurrentHarness(Harness* harness);
+Harness* CurrentHarness();
+
 // "01 03 00 00 00 01 84 0A" style rendering for assertion messages.
 std::string Hex(const std::vector<uint8_t>& bytes);
 // The 8-byte request with its CRC, for comparison with what crossed the wire.

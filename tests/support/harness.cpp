@@ -1,0 +1,57 @@
+#include "tests/support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "link/frame.h"
+
+namespace qmtest {
+
+Harness::Harness(qm::LinkSettings link, qm::sim::MeterConfig meterConfig, std::function<void(Harness&)> beforeInit)
+    : meter(meterConfig), device(meter, clock) {
+  SetCurrentHarness(this);
+  dlg = std::make_unique<CMonitorDlg>(device, clock);
+  // What the start-up copies in, in its order.
+  dlg->m_nBaud = link.baud;
+  dlg->m_nPort = link.port;
+  dlg->m_nParity = link.parity;
+  if (beforeInit) beforeInit(*this);
+  dlg->Create();
+}
+
+Harness::~Harness() {
+  // A window made with Create() alone closes the way the framework closes any window, so its
+  // OnDestroy (timer stop, port close) runs before the object goes.
+  if (!dlg->IsDestroyed()) dlg->DestroyWindow();
+  dlg.reset();
+  EXPECT_EQ(PendingModals(), 0u) << "a queued modal script was never used";
+  if (CurrentHarness() == this) SetCurrentHarness(nullptr);
+}
+
+void Harness::OnNextModal(std::function<int(fw::CDialog&)> script) { QueueModal(std::move(script)); }
+
+std::vector<std::vector<uint8_t>> Harness::Requests() const {
+  std::vector<std::vector<uint8_t>> out;
+  for (const auto& sent : device.Log()) out.push_back(sent.bytes);
+  return out;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  std::string out;
+  char buf[4];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
+    if (i) out += ' ';
+    out += buf;
+  }
+  return out;
+}
+
+std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
+  qm::RequestFrame frame{};
+  qm::BuildRequest(frame, address, function, reg, word);
+  return {frame.begin(), frame.end()};
+}
+
+}  // namespace qmtest

@@ -1,0 +1,82 @@
+// The Qt side of every window test: one QApplication for the whole binary, made in a test
+// environment (not at static initialisation, so listing the tests needs no display), with timers
+// delivered by hand and message boxes and modal dialogs captured.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <deque>
+
+#include "framework/app.h"
+#include "framework/dialog.h"
+#include "tests/support/harness.h"
+
+namespace qmtest {
+namespace {
+
+std::vector<QString> g_messages;
+std::deque<std::function<int(fw::CDialog&)>> g_modalScripts;
+Harness* g_current = nullptr;
+
+int RunModalScript(fw::CDialog& dlg) {
+  if (g_modalScripts.empty()) {
+    ADD_FAILURE() << "unexpected modal dialog \"" << dlg.GetWindowText().toStdString() << "\"";
+    return fw::IDCANCEL;
+  }
+  // Taken off the queue first, so a dialog the script opens gets the next script.
+  auto script = std::move(g_modalScripts.front());
+  g_modalScripts.pop_front();
+  return script(dlg);
+}
+
+int CaptureMessage(const QString& text) {
+  g_messages.push_back(text);
+  if (g_current) g_current->messages.push_back(text);
+  return fw::IDOK;
+}
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "qm7410-monitor";
+    static char* argv[] = {name, nullptr};
+    app_ = new QApplication(argc, argv);
+    fw::SetAfxAppName("qm7410-monitor");
+    fw::CDialog::SetManualTimers(true);
+    fw::CDialog::SetModalHook(RunModalScript);
+    fw::SetMessageBoxHook(CaptureMessage);
+  }
+  void TearDown() override {
+    fw::CDialog::SetModalHook({});
+    fw::SetMessageBoxHook({});
+    delete app_;
+    app_ = nullptr;
+  }
+
+ private:
+  QApplication* app_ = nullptr;
+};
+
+// Every test starts with no message captured and no modal script waiting.
+class ResetListener : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override {
+    g_messages.clear();
+    g_modalScripts.clear();
+  }
+};
+
+[[maybe_unused]] const bool g_registered = [] {
+  ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new ResetListener);
+  return true;
+}();
+
+}  // namespace
+
+std::vector<QString>& Messages() { return g_messages; }
+void QueueModal(std::function<int(fw::CDialog&)> script) { g_modalScripts.push_back(std::move(script)); }
+size_t PendingModals() { return g_modalScripts.size(); }
+void SetCurrentHarness(Harness* harness) { g_current = harness; }
+Harness* CurrentHarness() { return g_current; }
+
+}  // namespace qmtest
