@@ -1,5 +1,11 @@
+// The configuration commands' single-register write (function 0x06) to the current slave address.
 #include "ui/monitor_dlg.h"
 
-// Placeholder until this subsystem lands.
-bool CMonitorDlg::WriteSingleRegister(uint16_t, uint16_t, uint32_t, qm::ReplyMode) { return false; }
-qm::ExchangeResult CMonitorDlg::WriteRegister(uint16_t, uint16_t, uint32_t, qm::ReplyMode) { return {}; }
+qm::ExchangeResult CMonitorDlg::WriteRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::ReplyMode mode) {
+  return Exchange(m_bySlaveAddr, qm::kFnWriteSingle, reg, value, waitMs, mode);
+}
+
+bool CMonitorDlg::WriteSingleRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::ReplyMode mode) {
+  const qm::ExchangeResult result = WriteRegister(reg, value, waitMs, mode);
+  return mode == qm::ReplyMode::Check && result.index >= 0;
+}
