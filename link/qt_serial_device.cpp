@@ -1,7 +1,15 @@
 #include "link/qt_serial_device.h"
 
+#include <QFileInfo>
+
 namespace qm {
 namespace {
+
+// Linux keeps no parity on a pseudo-terminal (a simulated meter's line): it clears the flag, and
+// QSerialPort, finding it gone, refuses even parity with EINVAL. No parity bit crosses such a line.
+bool IsPseudoTerminal(const std::string& path) {
+  return QFileInfo(QString::fromStdString(path)).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
+}
 
 QSerialPort::Parity ToQt(char parity) {
   switch (parity) {
@@ -14,7 +22,12 @@ QSerialPort::Parity ToQt(char parity) {
 }  // namespace
 
 void QtSerialDevice::Configure(const LineSettings& s) {
-  const bool ok = port_.setBaudRate(s.baud) && port_.setParity(ToQt(s.parity)) &&
+  bool parityOk = port_.setParity(ToQt(s.parity));
+  if (!parityOk && IsPseudoTerminal(path_)) {
+    port_.clearError();
+    parityOk = true;
+  }
+  const bool ok = parityOk && port_.setBaudRate(s.baud) &&
                   port_.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&
                   port_.setStopBits(s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
                   port_.setFlowControl(QSerialPort::NoFlowControl);

@@ -140,11 +140,14 @@ speed_t SpeedOf(int32_t baud) {
 }
 
 // The settings the line has now: on a pseudo-terminal those the program on the other side chose.
-bool LineOf(int fd, LineSettings& line) {
+// Linux keeps no parity on a pseudo-terminal (it clears PARENB and forces 8 data bits; a stray PARODD
+// may survive from an earlier setting), so there `parityKnown` is false.
+bool LineOf(int fd, LineSettings& line, bool& parityKnown) {
   termios t{};
   if (tcgetattr(fd, &t) != 0) return false;
   line.baud = BaudOf(cfgetospeed(&t));
   line.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 'O' : 'E') : 'N';
+  parityKnown = (t.c_cflag & PARENB) != 0;
   switch (t.c_cflag & CSIZE) {
     case CS5: line.dataBits = 5; break;
     case CS6: line.dataBits = 6; break;
@@ -252,7 +255,10 @@ void Server::UpdateSilence() {
 
 void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
   LineSettings line;
-  if (!LineOf(fd_, line)) line = {meter_.Baud(), meter_.Parity(), 8, 1};
+  bool parityKnown = false;
+  if (!LineOf(fd_, line, parityKnown)) line = {meter_.Baud(), meter_.Parity(), 8, 1};
+  // A pseudo-terminal does not tell the parity: only the speed can be checked there.
+  if (pty_ && !parityKnown) line.parity = meter_.Parity();
   Log("<- %s", Hex(frame) + "  (" + Describe(line) + ")");
   meter_.AdvanceTo(static_cast<uint64_t>(now));
   const int32_t baudBefore = meter_.Baud();
@@ -307,7 +313,8 @@ void Server::Flush(double now) {
   }
   if (!pty_ && reconfigureTo_ != 0) {
     LineSettings line;
-    if (LineOf(fd_, line) && line.baud != reconfigureTo_) {
+    bool parityKnown = false;
+    if (LineOf(fd_, line, parityKnown) && line.baud != reconfigureTo_) {
       tcdrain(fd_);  // the reply leaves at the old rate
       std::string error;
       if (!ConfigureRaw(fd_, reconfigureTo_, meter_.Parity(), error))
@@ -466,7 +473,9 @@ int main(int argc, char** argv) {
     slaveName = ptsname(fd);
     // Holding the other side open keeps the master readable while no program has the port open.
     slave = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
-    if (slave < 0 || !ConfigureRaw(slave, options.meter.baud, options.meter.parity, error)) {
+    // No parity flag here: a pseudo-terminal would keep a stray PARODD after a program that opens it
+    // without parity, and the meter would then take the line for odd parity.
+    if (slave < 0 || !ConfigureRaw(slave, options.meter.baud, 'N', error)) {
       std::fprintf(stderr, "qm7410-sim: cannot set up %s: %s\n", slaveName.c_str(),
                    slave < 0 ? std::strerror(errno) : error.c_str());
       return 1;
@@ -488,6 +497,10 @@ int main(int argc, char** argv) {
     tcflush(fd, TCIOFLUSH);
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  if (!options.link.empty() && options.meter.parity != 'N')
+    std::fprintf(stderr,
+                 "qm7410-sim: note: a pseudo-terminal keeps no parity setting, so the meter checks only the "
+                 "line's speed\n");
 
   const std::string name = options.link.empty() ? options.device : options.link;
   std::printf("ready %s\n", name.c_str());
