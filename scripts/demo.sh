@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the program and runs it against the simulated meter on a pseudo-terminal that stands in
+# for serial port 1. Extra arguments go to the simulator (see build/qm7410-sim --help), for example
+#   ./scripts/demo.sh --baud 19200 --parity E --address 5
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+./scripts/build.sh build
+
+dir=$(mktemp -d /tmp/qm7410-demo.XXXXXX)
+link="$dir/COM1"
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+build/qm7410-sim --link "$link" "$@" </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q '^ready' "$dir/sim.out" 2>/dev/null && break
+  if ! kill -0 "$sim_pid" 2>/dev/null; then
+    echo "The simulator did not start:" >&2
+    cat "$dir/sim.err" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+grep -q '^ready' "$dir/sim.out" || { echo "The simulator did not get ready in 10 s." >&2; exit 1; }
+
+export QM7410_COM1="$link"
+echo "Simulated QM7410 on $link (serial port 1, address 1, 9600 baud, no parity unless you said otherwise)."
+echo "In the monitor: keep port 1 and the settings the simulator uses, press OK, set the slave address"
+echo "to 1 (or press 轮询地址 to find it) and press 运行."
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  if command -v xvfb-run >/dev/null; then
+    echo "No display found: running under xvfb-run, where the window cannot be seen. Press Ctrl-C to stop."
+    xvfb-run -a -s "-screen 0 1024x768x24" build/qm7410-monitor || true
+  else
+    echo "No display found (DISPLAY is not set) and xvfb-run is missing: start this from a desktop session." >&2
+    exit 1
+  fi
+else
+  build/qm7410-monitor || true
+fi
+echo "Monitor ended; stopping the simulator."
