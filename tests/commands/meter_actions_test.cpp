@@ -56,6 +56,8 @@ TEST_F(MeterActions, EnergyResetShowsNothingEvenWithASilentMeter) {
 }
 
 TEST_F(MeterActions, PowerReversalBeforeAnyPollSendsOne) {
+  h.dlg->SetTimer(kPoll, 700);
+  cmdtest::MessageProbe probe([this](const QString&) { EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll)); });
   // Nothing read from the meter yet: the flag starts at 0 (normal), so the reversal asks for 1.
   h.dlg->Click(1010);
   EXPECT_EQ(h.Requests(), (std::vector<cmdtest::Frame>{Write(1, 0x0026, 1)})) << Frames(h.Requests());
@@ -84,18 +86,6 @@ TEST_F(MeterActions, PowerReversalWithoutAnEchoFails) {
   ExpectPollingRestarted(h);
 }
 
-TEST_F(MeterActions, PowerReversalReportsWhilePollingIsStopped) {
-  h.dlg->SetTimer(kPoll, 700);
-  int boxes = 0;
-  cmdtest::MessageProbe probe([&](const QString&) {
-    ++boxes;
-    EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll));
-  });
-  h.dlg->Click(1010);
-  EXPECT_EQ(boxes, 1);
-  ExpectPollingRestarted(h);
-}
-
 TEST_F(MeterActions, AccuracyToggleConfirmedFlipsTheCodeAndCaption) {
   Precision();
   EXPECT_EQ(h.Requests(), (std::vector<cmdtest::Frame>{Write(1, 0x0022, 1)}));
@@ -121,13 +111,6 @@ TEST_F(MeterActions, AccuracyToggleWithSilentMeterKeepsTheOldClass) {
   EXPECT_EQ(h.Text(1009), Q("0.5级"));
   EXPECT_TRUE(h.messages.empty());
   ExpectPollingRestarted(h);
-}
-
-TEST_F(MeterActions, AccuracyToggleFromAnUnknownCodeWritesZero) {
-  h.dlg->m_byAccuracy = 7;
-  Precision();
-  EXPECT_EQ(h.Requests(), (std::vector<cmdtest::Frame>{Write(1, 0x0022, 0)}));
-  EXPECT_EQ(h.Text(1009), Q("0.5级"));
 }
 
 // Factory initialisation from a meter at address 7 with settings of its own.

@@ -172,17 +172,4 @@ TEST_F(MeterSet, CancelSendsNothingAndRestartsPollingEvenWhenItWasOff) {
   EXPECT_EQ(h.dlg->TimerInterval(kPoll), 700u);
 }
 
-TEST(MeterSetTiming, WaitsFollowTheBaudRate) {
-  Harness h({.parity = 0, .baud = 1200, .port = 1}, {.baud = 1200});
-  cmdtest::UseAddress(h, 1);
-  h.OnNextModal([](fw::CDialog& d) {
-    d.Click(fw::IDOK);
-    return d.Result();
-  });
-  h.dlg->Click(1006);
-  EXPECT_EQ(cmdtest::Gaps(h), (std::vector<uint64_t>{900, 900}));
-  EXPECT_TRUE(h.messages.empty()) << h.messages.front().toStdString();
-  EXPECT_EQ(h.dlg->TimerInterval(kPoll), 2500u);
-}
-
 }  // namespace
