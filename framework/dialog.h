@@ -33,10 +33,20 @@ class CDialog : public QDialog {
 
   // Creates the window if needed, runs OnInitDialog and then the modal loop; IDOK or IDCANCEL.
   int DoModal();
+  // Ends the dialog with `result`. In a modal run the loop ends once the running handler returns;
+  // a window made with Create() alone is destroyed (OnDestroy) when the running handler ends, or at
+  // once outside a handler.
   void EndDialog(int result);
   // Builds the controls and runs OnInitDialog without entering a modal loop (tests and DoModal).
   void Create();
   bool IsCreated() const { return created_; }
+  bool IsEnded() const { return ended_; }
+  int Result() const { return result_; }
+  // Runs OnDestroy once and stops every timer. DoModal and EndDialog call it; a window made with
+  // Create() that never ended must be given this call before it is deleted, because the destructor
+  // can no longer reach the derived class's OnDestroy.
+  void DestroyWindow();
+  bool IsDestroyed() const { return destroyed_; }
 
   virtual bool OnInitDialog();  // base: data exchange in the loading direction
   virtual void DoDataExchange(CDataExchange* pDX);
@@ -49,6 +59,11 @@ class CDialog : public QDialog {
   bool UpdateData(bool saveAndValidate = true);
 
   QWidget* GetDlgItem(int id) const;
+  // The name assistive tools and GUI tests find the control by (its text by default).
+  void SetAccessibleName(int id, const QString& name);
+  // The command Enter gives when the focus is not on a push button: the default push button's id,
+  // else IDOK.
+  int DefaultId() const;
   void SetDlgItemText(int id, const QString& text);
   QString GetDlgItemText(int id) const;
   void CheckRadioButton(int first, int last, int check);
@@ -58,6 +73,10 @@ class CDialog : public QDialog {
   const DialogTemplate& Template() const { return tpl_; }
 
   // Window timers: at most one pending tick per timer; ticks never re-enter a running handler.
+  // A tick that falls due while a handler runs (also while a message box, a nested modal dialog or a
+  // wait's event loop is open inside it) is held and delivered from the event loop after the
+  // outermost handler ends. SetTimer on a running id restarts it and drops a held tick, as does
+  // KillTimer. The timers of a dialog opened modally inside a handler tick while its own loop is idle.
   void SetTimer(int id, unsigned intervalMs);
   void KillTimer(int id);
   bool IsTimerRunning(int id) const;
@@ -68,10 +87,19 @@ class CDialog : public QDialog {
   bool InHandler() const { return handlerDepth_ > 0; }
 
   // Test and automation entry points; they go through the same paths as real messages.
-  void DeliverTimer(int id);          // a tick of timer `id`, as if it fell due now
-  void Click(int id);                 // a click on button `id`
+  // A tick of timer `id`, as if it fell due now: ignored unless the timer is set (a real tick needs
+  // a running timer); held when a handler runs, else OnTimer runs before this returns. Held ticks
+  // come from the event loop: process events to receive them.
+  void DeliverTimer(int id);
+  // A click on button `id`: ignored when the button is disabled or hidden (the user cannot reach
+  // it). Ids without a control (IDOK, IDCANCEL on a window without such buttons) go straight to the
+  // command, as a keyboard command would. Radio buttons check themselves first, like auto radios.
+  void Click(int id);
   void SelectComboItem(int id, int index);  // user picks item `index` of combo `id`
   void DropDownCombo(int id);         // user opens the list of combo `id`
+  // Enter and Escape as the keyboard gives them to the focused control.
+  void PressEnter();
+  void PressEscape();
 
   // When set, DoModal calls the hook (after OnInitDialog) instead of entering a modal loop; the hook
   // drives the dialog and returns its result.
@@ -89,12 +117,19 @@ class CDialog : public QDialog {
   void reject() override;
   void accept() override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  friend class FwComboBox;
+  friend int AfxMessageBox(const QString& text);
   void BuildControls();
   void Dispatch(int id, Notify code);
   void TimerFired(int id);
   void FlushHeldTicks();
+  void ScheduleFlush();
+  void SetInitialFocus();
+  bool TicksHeld() const;
+  static void EndBusy();
 
   DialogTemplate tpl_;
   bool created_ = false;
@@ -110,6 +145,11 @@ class CDialog : public QDialog {
   std::set<int> heldTicks_;
   int handlerDepth_ = 0;
   bool closeHeld_ = false;
+  bool destroyed_ = false;
+  bool inModalRun_ = false;  // DoModal is running: it destroys the window itself
+  bool inExec_ = false;      // inside QDialog::exec
+  bool flushScheduled_ = false;
+  int baseDepth_ = 0;        // handlers already running when this dialog was made (nested modal)
 };
 
 // Modal message box: the application name as caption, one OK button, no icon. Returns IDOK.

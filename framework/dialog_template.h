@@ -33,6 +33,8 @@ struct ControlTemplate {
   std::string text;  // UTF-8
   int x, y, w, h;
   unsigned style = 0;
+  // Accessible name for a control without text (a measurement box); the text otherwise.
+  std::string name{};
 };
 
 struct ComboItems {

@@ -1,0 +1,628 @@
+#include "framework/dialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+#include <exception>
+
+#include "framework/app.h"
+#include "framework/dialog_units.h"
+#include "framework/widget_text.h"
+
+namespace fw {
+
+namespace {
+
+// Handlers and message boxes running right now, over all dialogs. A dialog holds its ticks while
+// this is above the depth at which it was made.
+int g_busyDepth = 0;
+std::set<CDialog*> g_dialogs;
+std::function<int(CDialog&)> g_modalHook;
+std::function<int(const QString&)> g_messageBoxHook;
+bool g_manualTimers = false;
+
+constexpr const char* kIdProperty = "fwId";
+constexpr const char* kGroupProperty = "fwGroup";
+
+// An auto radio button the Windows way: a click checks it (never unchecks it) and unchecks the other
+// radio buttons of its template group.
+class FwRadioButton : public QRadioButton {
+ public:
+  using QRadioButton::QRadioButton;
+
+ protected:
+  void nextCheckState() override {
+    setChecked(true);
+    const QVariant group = property(kGroupProperty);
+    for (QObject* sibling : parent()->children()) {
+      auto* other = dynamic_cast<FwRadioButton*>(sibling);
+      if (other != nullptr && other != this && other->property(kGroupProperty) == group) {
+        other->setChecked(false);
+      }
+    }
+  }
+};
+
+}  // namespace
+
+// A combo box that tells its dialog when its list is about to open, like CBN_DROPDOWN.
+class FwComboBox : public QComboBox {
+ public:
+  FwComboBox(CDialog* dlg, int id) : QComboBox(dlg), dlg_(dlg), id_(id) {}
+  void showPopup() override {
+    dlg_->Dispatch(id_, Notify::DropDown);
+    QComboBox::showPopup();
+  }
+
+ private:
+  CDialog* dlg_;
+  int id_;
+};
+
+CDialog::CDialog(const DialogTemplate& tpl, QWidget* parent) : QDialog(parent), tpl_(tpl) {
+  g_dialogs.insert(this);
+}
+
+CDialog::~CDialog() {
+  g_dialogs.erase(this);
+  for (auto& [id, timer] : timers_) {
+    if (timer.qtimer != nullptr) timer.qtimer->stop();
+  }
+  if (AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd == this) AfxGetApp()->m_pMainWnd = nullptr;
+}
+
+// ---- Building ----
+
+void CDialog::BuildControls() {
+  const QFont font = TemplateFont(tpl_.fontFace, tpl_.pointSize);
+  setFont(font);
+  const BaseUnits units = BaseUnitsFor(font);
+
+  Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+  if (tpl_.systemMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if (tpl_.minimizeBox) flags |= Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint;
+  setWindowFlags(flags);
+  setFixedSize(DluToPixels(units, 0, 0, tpl_.w, tpl_.h).size());
+  setSizeGripEnabled(false);
+  setWindowTitle(QString::fromStdString(tpl_.caption));
+  setAccessibleName(windowTitle());
+
+  QPalette pal = palette();
+  if (DialogBackground().isValid()) {
+    pal.setColor(QPalette::Window, DialogBackground());
+    pal.setColor(QPalette::Button, DialogBackground());
+    setAutoFillBackground(true);
+  }
+  if (DialogText().isValid()) {
+    pal.setColor(QPalette::WindowText, DialogText());
+    pal.setColor(QPalette::Text, DialogText());
+    pal.setColor(QPalette::ButtonText, DialogText());
+  }
+  setPalette(pal);
+
+  // Windows: a closed drop-down combo box is 13/8 of the font height tall; the template's height
+  // includes the dropped list.
+  const int comboHeight = 13 * units.cy / 8;
+  int group = 0;
+  std::vector<QWidget*> tabStops;
+  std::vector<QGroupBox*> groupBoxes;
+
+  for (const ControlTemplate& c : tpl_.controls) {
+    const QString text = QString::fromStdString(c.text);
+    QRect rect = DluToPixels(units, c.x, c.y, c.w, c.h);
+    if (c.style & kGroup) ++group;
+    QWidget* w = nullptr;
+    switch (c.kind) {
+      case Kind::PushButton:
+      case Kind::DefPushButton: {
+        auto* b = new QPushButton(text, this);
+        b->setAutoDefault(false);
+        b->setDefault(c.kind == Kind::DefPushButton);
+        const int id = c.id;
+        connect(b, &QPushButton::clicked, this, [this, id] { Dispatch(id, Notify::Clicked); });
+        w = b;
+        break;
+      }
+      case Kind::AutoRadio: {
+        auto* r = new FwRadioButton(text, this);
+        r->setAutoExclusive(false);
+        r->setProperty(kGroupProperty, group);
+        const int id = c.id;
+        connect(r, &QRadioButton::clicked, this, [this, id] { Dispatch(id, Notify::Clicked); });
+        w = r;
+        break;
+      }
+      case Kind::GroupBox: {
+        auto* g = new QGroupBox(text, this);
+        g->setAlignment((c.style & kCenter) ? Qt::AlignHCenter : Qt::AlignLeft);
+        groupBoxes.push_back(g);
+        w = g;
+        break;
+      }
+      case Kind::Static: {
+        auto* l = new QLabel(this);
+        l->setTextFormat(Qt::PlainText);
+        l->setText(text);
+        l->setAlignment(((c.style & kCenter) ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+        if (c.style & (kStaticEdge | kBorder)) l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        w = l;
+        break;
+      }
+      case Kind::Edit: {
+        const bool framed = (c.style & (kBorder | kStaticEdge)) != 0;
+        if (c.style & kMultiline) {
+          auto* e = new QPlainTextEdit(this);
+          e->setFrameShape(framed ? QFrame::StyledPanel : QFrame::NoFrame);
+          e->setReadOnly((c.style & kReadOnly) != 0);
+          e->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+          e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+          e->setLineWrapMode((c.style & kAutoHScroll) ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+          e->document()->setDocumentMargin(1);
+          e->setTabChangesFocus(true);
+          if (c.style & kReadOnly) {
+            // A read-only edit takes the dialog's colour, as Windows paints it.
+            QPalette ep = e->palette();
+            ep.setColor(QPalette::Base, pal.color(QPalette::Window));
+            e->setPalette(ep);
+          }
+          if (!text.isEmpty()) detail::SetWidgetText(e, text);
+          w = e;
+        } else {
+          auto* e = new QLineEdit(this);
+          e->setFrame(framed);
+          e->setReadOnly((c.style & kReadOnly) != 0);
+          if (!text.isEmpty()) detail::SetWidgetText(e, text);
+          w = e;
+        }
+        break;
+      }
+      case Kind::ComboBox: {
+        auto* cb = new FwComboBox(this, c.id);
+        if (c.style & kDropDown) {
+          cb->setEditable(true);
+          cb->setInsertPolicy(QComboBox::NoInsert);
+          // Windows neither completes typed text nor picks an item when the edit field loses focus.
+          cb->setCompleter(nullptr);
+          QObject::disconnect(cb->lineEdit(), &QLineEdit::editingFinished, cb, nullptr);
+        }
+        for (const ComboItems& items : tpl_.comboItems) {
+          if (items.id != c.id) continue;
+          for (const std::string& item : items.items) cb->addItem(QString::fromStdString(item));
+        }
+        // A new combo box has no selection and an empty edit field.
+        cb->setCurrentIndex(-1);
+        if (cb->isEditable()) cb->setEditText(QString());
+        const int listHeight = rect.height() - comboHeight;
+        const int itemHeight = std::max(1, QFontMetrics(font).height());
+        cb->setMaxVisibleItems(std::max(1, listHeight / itemHeight));
+        rect.setHeight(std::min(rect.height(), comboHeight));
+        const int id = c.id;
+        connect(cb, &QComboBox::activated, this, [this, id](int) { Dispatch(id, Notify::SelChange); });
+        w = cb;
+        break;
+      }
+    }
+
+    w->setFont(font);
+    w->setGeometry(rect);
+    if (c.id != IDC_STATIC) {
+      w->setProperty(kIdProperty, c.id);
+      w->setObjectName(QStringLiteral("id%1").arg(c.id));
+      w->setAccessibleDescription(QString::number(c.id));
+      items_[c.id] = w;
+    }
+    if (!c.name.empty()) {
+      w->setAccessibleName(QString::fromStdString(c.name));
+    } else if (!text.isEmpty()) {
+      w->setAccessibleName(text);
+    }
+
+    // Only tab stops take the focus from the keyboard; edits and buttons still take it on a click.
+    if (c.style & kTabStop) {
+      w->setFocusPolicy(Qt::StrongFocus);
+      tabStops.push_back(w);
+    } else if (c.kind == Kind::Static || c.kind == Kind::GroupBox) {
+      w->setFocusPolicy(Qt::NoFocus);
+    } else {
+      w->setFocusPolicy(Qt::ClickFocus);
+    }
+    if (auto* cb = qobject_cast<QComboBox*>(w); cb != nullptr && cb->lineEdit() != nullptr) {
+      cb->lineEdit()->setFocusPolicy(w->focusPolicy());
+    }
+    if (c.style & kDisabled) w->setEnabled(false);
+    if (c.style & kHidden) w->setHidden(true);
+  }
+
+  for (size_t i = 1; i < tabStops.size(); ++i) QWidget::setTabOrder(tabStops[i - 1], tabStops[i]);
+  // Group boxes are frames drawn behind the controls they hold.
+  for (QGroupBox* g : groupBoxes) g->lower();
+}
+
+void CDialog::Create() {
+  if (created_) return;
+  if (!inModalRun_) baseDepth_ = g_busyDepth;
+  BuildControls();
+  created_ = true;
+  bool setFocus = true;
+  RunHandler([this, &setFocus] { setFocus = OnInitDialog(); });
+  if (setFocus && !destroyed_) SetInitialFocus();
+}
+
+void CDialog::SetInitialFocus() {
+  for (const ControlTemplate& c : tpl_.controls) {
+    if (!(c.style & kTabStop) || c.id == IDC_STATIC) continue;
+    QWidget* w = GetDlgItem(c.id);
+    if (w == nullptr || w->isHidden() || !w->isEnabled()) continue;
+    w->setFocus(Qt::TabFocusReason);
+    if (auto* line = qobject_cast<QLineEdit*>(w)) line->selectAll();
+    return;
+  }
+}
+
+// ---- Modal run and ending ----
+
+int CDialog::DoModal() {
+  inModalRun_ = true;
+  baseDepth_ = g_busyDepth;
+  Create();
+  if (!ended_ && !destroyed_) {
+    if (g_modalHook) {
+      const auto hook = g_modalHook;  // the hook may replace itself
+      const int r = hook(*this);
+      result_ = r;
+      ended_ = true;
+    } else {
+      inExec_ = true;
+      QDialog::exec();
+      inExec_ = false;
+    }
+  }
+  inModalRun_ = false;
+  DestroyWindow();
+  return result_;
+}
+
+void CDialog::EndDialog(int result) {
+  result_ = result;
+  ended_ = true;
+  if (inExec_) {
+    QDialog::done(result);
+  } else if (!inModalRun_ && handlerDepth_ == 0) {
+    DestroyWindow();
+  }
+}
+
+void CDialog::DestroyWindow() {
+  if (!created_ || destroyed_) return;
+  destroyed_ = true;
+  RunHandler([this] { OnDestroy(); });
+  for (auto& [id, timer] : timers_) {
+    if (timer.qtimer != nullptr) {
+      timer.qtimer->stop();
+      timer.qtimer->deleteLater();
+    }
+  }
+  timers_.clear();
+  heldTicks_.clear();
+  closeHeld_ = false;
+  if (inExec_) {
+    QDialog::done(result_);
+  } else {
+    hide();
+  }
+  if (AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd == this) AfxGetApp()->m_pMainWnd = nullptr;
+}
+
+void CDialog::done(int result) { EndDialog(result); }
+void CDialog::reject() { Dispatch(IDCANCEL, Notify::Clicked); }
+void CDialog::accept() { Dispatch(IDOK, Notify::Clicked); }
+
+void CDialog::closeEvent(QCloseEvent* event) {
+  // The close box gives the cancel command; the window goes only when the dialog ends.
+  event->ignore();
+  if (!created_ || destroyed_ || ended_) return;
+  if (InHandler()) {
+    closeHeld_ = true;
+    return;
+  }
+  Dispatch(IDCANCEL, Notify::Clicked);
+}
+
+void CDialog::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+  if (mods == Qt::NoModifier) {
+    switch (event->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        event->accept();
+        PressEnter();
+        return;
+      case Qt::Key_Escape:
+        event->accept();
+        PressEscape();
+        return;
+      default:
+        break;
+    }
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CDialog::PressEnter() {
+  if (!created_ || destroyed_) return;
+  // A focused push button is the default button for the moment.
+  QWidget* focus = focusWidget();
+  if (auto* combo = qobject_cast<QComboBox*>(focus); combo == nullptr && focus != nullptr) {
+    if (auto* parentCombo = qobject_cast<QComboBox*>(focus->parentWidget())) focus = parentCombo;
+  }
+  if (auto* button = qobject_cast<QPushButton*>(focus); button != nullptr && button->parentWidget() == this) {
+    if (button->isEnabled() && !button->isHidden()) button->click();
+    return;
+  }
+  const int id = DefaultId();
+  QWidget* w = GetDlgItem(id);
+  if (w != nullptr && !w->isEnabled()) return;
+  Dispatch(id, Notify::Clicked);
+}
+
+void CDialog::PressEscape() {
+  if (!created_ || destroyed_) return;
+  Dispatch(IDCANCEL, Notify::Clicked);
+}
+
+int CDialog::DefaultId() const {
+  for (const ControlTemplate& c : tpl_.controls) {
+    if (c.kind == Kind::DefPushButton && c.id != IDC_STATIC) return c.id;
+  }
+  return IDOK;
+}
+
+// ---- Handlers ----
+
+void CDialog::Dispatch(int id, Notify code) {
+  if (!created_ || destroyed_ || ended_) return;
+  RunHandler([this, id, code] {
+    const auto it = map_.find({id, code});
+    if (it != map_.end()) {
+      const std::function<void()> handler = it->second;
+      handler();
+      return;
+    }
+    if (code != Notify::Clicked) return;
+    if (id == IDOK) OnOK();
+    if (id == IDCANCEL) OnCancel();
+  });
+}
+
+void CDialog::RunHandler(const std::function<void()>& fn) {
+  ++handlerDepth_;
+  ++g_busyDepth;
+  // Leaves the handler even when the error box itself throws (a test hook).
+  struct Leave {
+    CDialog* self;
+    ~Leave() {
+      --self->handlerDepth_;
+      EndBusy();
+    }
+  };
+  {
+    Leave leave{this};
+    try {
+      fn();
+    } catch (const DataExchangeFailed&) {
+      // Already reported by the exchange, which also put the focus on the control.
+    } catch (const std::exception& e) {
+      AfxMessageBox(QString::fromUtf8(e.what()));
+    } catch (...) {
+      AfxMessageBox(QStringLiteral("发生未知错误，操作已中止。"));
+    }
+  }
+  if (handlerDepth_ > 0) return;
+  if (ended_ && !destroyed_ && !inModalRun_) DestroyWindow();
+  if (closeHeld_ && !ended_ && !destroyed_) {
+    closeHeld_ = false;
+    QTimer::singleShot(0, this, [this] {
+      if (InHandler()) {
+        closeHeld_ = true;
+      } else {
+        Dispatch(IDCANCEL, Notify::Clicked);
+      }
+    });
+  }
+}
+
+bool CDialog::TicksHeld() const { return g_busyDepth > baseDepth_; }
+
+void CDialog::EndBusy() {
+  --g_busyDepth;
+  for (CDialog* d : g_dialogs) {
+    if (!d->heldTicks_.empty() && !d->TicksHeld()) d->ScheduleFlush();
+  }
+}
+
+void CDialog::ScheduleFlush() {
+  if (flushScheduled_) return;
+  flushScheduled_ = true;
+  QTimer::singleShot(0, this, [this] { FlushHeldTicks(); });
+}
+
+void CDialog::FlushHeldTicks() {
+  flushScheduled_ = false;
+  while (!heldTicks_.empty() && !destroyed_ && !TicksHeld()) {
+    const int id = *heldTicks_.begin();
+    heldTicks_.erase(heldTicks_.begin());
+    if (timers_.count(id) != 0) RunHandler([this, id] { OnTimer(id); });
+  }
+}
+
+// ---- Timers ----
+
+void CDialog::SetTimer(int id, unsigned intervalMs) {
+  if (destroyed_) return;
+  Timer& t = timers_[id];
+  t.interval = intervalMs;
+  heldTicks_.erase(id);  // a reset timer starts its period afresh
+  if (g_manualTimers) return;
+  if (t.qtimer == nullptr) {
+    t.qtimer = new QTimer(this);
+    t.qtimer->setTimerType(Qt::PreciseTimer);
+    connect(t.qtimer, &QTimer::timeout, this, [this, id] { TimerFired(id); });
+  }
+  // Windows raises periods below 10 ms to 10 ms.
+  const unsigned period = std::clamp(intervalMs, 10u, static_cast<unsigned>(INT_MAX));
+  t.qtimer->start(static_cast<int>(period));
+}
+
+void CDialog::KillTimer(int id) {
+  const auto it = timers_.find(id);
+  if (it != timers_.end()) {
+    if (it->second.qtimer != nullptr) {
+      it->second.qtimer->stop();
+      it->second.qtimer->deleteLater();
+    }
+    timers_.erase(it);
+  }
+  heldTicks_.erase(id);
+}
+
+bool CDialog::IsTimerRunning(int id) const { return timers_.count(id) != 0; }
+
+unsigned CDialog::TimerInterval(int id) const {
+  const auto it = timers_.find(id);
+  return it == timers_.end() ? 0 : it->second.interval;
+}
+
+void CDialog::TimerFired(int id) {
+  if (destroyed_ || timers_.count(id) == 0) return;
+  if (TicksHeld()) {
+    heldTicks_.insert(id);
+    return;
+  }
+  RunHandler([this, id] { OnTimer(id); });
+}
+
+void CDialog::DeliverTimer(int id) { TimerFired(id); }
+
+void CDialog::OnTimer(int) {}
+
+// ---- Default handlers and data exchange ----
+
+bool CDialog::OnInitDialog() {
+  UpdateData(false);
+  return true;
+}
+
+void CDialog::DoDataExchange(CDataExchange*) {}
+
+void CDialog::OnOK() {
+  if (!UpdateData(true)) return;
+  EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+bool CDialog::UpdateData(bool saveAndValidate) {
+  CDataExchange dx(this, saveAndValidate);
+  try {
+    DoDataExchange(&dx);
+  } catch (const DataExchangeFailed&) {
+    return false;
+  }
+  return true;
+}
+
+// ---- Controls ----
+
+QWidget* CDialog::GetDlgItem(int id) const {
+  const auto it = items_.find(id);
+  return it == items_.end() ? nullptr : it->second;
+}
+
+void CDialog::SetAccessibleName(int id, const QString& name) {
+  if (QWidget* w = GetDlgItem(id)) w->setAccessibleName(name);
+}
+
+void CDialog::SetDlgItemText(int id, const QString& text) { detail::SetWidgetText(GetDlgItem(id), text); }
+
+QString CDialog::GetDlgItemText(int id) const { return detail::WidgetText(GetDlgItem(id)); }
+
+void CDialog::CheckRadioButton(int first, int last, int check) {
+  for (int id = first; id <= last; ++id) {
+    if (auto* b = qobject_cast<QAbstractButton*>(GetDlgItem(id))) b->setChecked(id == check);
+  }
+}
+
+bool CDialog::IsDlgButtonChecked(int id) const {
+  const auto* b = qobject_cast<const QAbstractButton*>(GetDlgItem(id));
+  return b != nullptr && b->isChecked();
+}
+
+// ---- Simulated input ----
+
+void CDialog::Click(int id) {
+  if (!created_ || destroyed_) return;
+  QWidget* w = GetDlgItem(id);
+  if (w == nullptr) {
+    Dispatch(id, Notify::Clicked);
+    return;
+  }
+  auto* b = qobject_cast<QAbstractButton*>(w);
+  if (b == nullptr || !b->isEnabled() || b->isHidden()) return;
+  b->click();
+}
+
+void CDialog::SelectComboItem(int id, int index) {
+  auto* cb = qobject_cast<QComboBox*>(GetDlgItem(id));
+  if (cb == nullptr || !cb->isEnabled() || cb->isHidden() || index < 0 || index >= cb->count()) return;
+  cb->hidePopup();
+  cb->setCurrentIndex(index);
+  if (cb->isEditable()) cb->setEditText(cb->itemText(index));
+  Dispatch(id, Notify::SelChange);
+}
+
+void CDialog::DropDownCombo(int id) {
+  auto* cb = qobject_cast<QComboBox*>(GetDlgItem(id));
+  if (cb == nullptr || !cb->isEnabled() || cb->isHidden()) return;
+  cb->showPopup();
+}
+
+// ---- Hooks and message boxes ----
+
+void CDialog::SetModalHook(std::function<int(CDialog&)> hook) { g_modalHook = std::move(hook); }
+
+void CDialog::SetManualTimers(bool manual) { g_manualTimers = manual; }
+
+void SetMessageBoxHook(std::function<int(const QString&)> hook) { g_messageBoxHook = std::move(hook); }
+
+int AfxMessageBox(const QString& text) {
+  // Ticks stay held while a box is open, whoever opened it.
+  ++g_busyDepth;
+  struct Leave {
+    ~Leave() { CDialog::EndBusy(); }
+  } leave;
+  if (g_messageBoxHook) {
+    const auto hook = g_messageBoxHook;
+    return hook(text);
+  }
+  QWidget* parent = QApplication::activeModalWidget();
+  if (parent == nullptr) parent = QApplication::activeWindow();
+  QMessageBox box(QMessageBox::NoIcon, AfxAppName(), text, QMessageBox::Ok, parent);
+  box.setFont(TemplateFont("宋体", 10));
+  box.exec();
+  return IDOK;
+}
+
+}  // namespace fw
