@@ -33,7 +33,9 @@ fw::DialogTemplate BuildCommSet() {
       {1015, Kind::AutoRadio, "奇校验", 77, 57, 35, 15, kRadio},
       {1016, Kind::AutoRadio, "偶校验", 77, 78, 34, 15, kRadio},
       {IDC_STATIC, Kind::GroupBox, "串口选择", 121, 13, 56, 29},
-      {IDC_STATIC, Kind::Static, "COM:", 126, 27, 17, 8},
+      // One unit wider than on Windows: the Latin glyphs of the Chinese font family are wider
+      // than SimSun's, and the label still ends before the edit at 145.
+      {IDC_STATIC, Kind::Static, "COM:", 126, 27, 18, 8},
       {1000, Kind::Edit, "", 145, 24, 28, 14, kNumberEdit},
   };
   return t;

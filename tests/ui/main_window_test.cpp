@@ -91,6 +91,7 @@ TEST(MainWindow, IsIdleAfterStartWithEmptyBoxesAndTheUnitListDisabled) {
   EXPECT_EQ(h.dlg->m_bRun, 0);
   EXPECT_EQ(h.dlg->m_bIdentified, 0);
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 0);
+  EXPECT_EQ(h.dlg->focusWidget(), h.dlg->GetDlgItem(fw::IDCANCEL)) << "focus starts on the exit button";
 }
 
 TEST(MainWindow, CombosHoldTheirListsAndHiddenTargetsTakeTexts) {
