@@ -9,10 +9,13 @@ namespace qm::poll {
 
 AnalogPairAddresses AnalogPairFor(uint8_t code) {
   switch (code) {
-    case kAnalogNone: return {0x0300, 0x035E};
+    case kAnalogNone:
+      return {0x0300, 0x035E};
     case kAnalogUpperLimit:
-    case kAnalogLowerLimit: return {0x0336, 0x0334};
-    case kAnalogFixedValue: return {0x0300, 0x0332};
+    case kAnalogLowerLimit:
+      return {0x0336, 0x0334};
+    case kAnalogFixedValue:
+      return {0x0300, 0x0332};
     default:
       // 1..32 stay inside the page on their own; higher codes wrap in the low byte.
       return {static_cast<uint16_t>(0x0300 | ((0x9E + 2 * code) & 0xFF)),
@@ -36,8 +39,8 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
   if (code < 1 || code > 32) return {};
 
   // Entries 1..32 cycle through the eight quantities of a measurement group (two voltages first).
-  static constexpr Entry kGroup[8] = {Entry::Voltage,     Entry::Voltage,     Entry::Current,
-                                      Entry::Frequency,   Entry::ActivePower, Entry::PowerFactor,
+  static constexpr Entry kGroup[8] = {Entry::Voltage,       Entry::Voltage,      Entry::Current,
+                                      Entry::Frequency,     Entry::ActivePower,  Entry::PowerFactor,
                                       Entry::ReactivePower, Entry::ApparentPower};
   const Entry entry = kGroup[(code - 1) % 8];
   const bool powerLike = entry == Entry::ActivePower || entry == Entry::PowerFactor ||
@@ -51,13 +54,20 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
   const auto second2 = [&](double x) { return powerLike ? single(x) : x; };
 
   switch (entry) {
-    case Entry::Voltage: return Printf("%.0f,%.0f,1", single(a * 0.01 * p), second2(b * 0.01 * p));
-    case Entry::Current: return Printf("%.3f,%.3f,2", single(a * 0.0001 * c), second2(b * 0.0001 * c));
-    case Entry::Frequency: return Printf("%.3f,%.3f,3", single(a * 0.00106813), second2(b * 0.00106813));
-    case Entry::ActivePower: return Printf("%.0f,%.0f,4", single(a * 0.4 * p * c), second2(b * 0.4 * p * c));
-    case Entry::PowerFactor: return Printf("%.3f,%.3f,8", single(a * 0.0001), second2(b * 0.0001));
-    case Entry::ReactivePower: return Printf("%.0f,%.0f,5", single(a * 0.4 * p * c), second2(b * 0.4 * p * c));
-    case Entry::ApparentPower: return Printf("%.0f,%.0f,6", single(a * 0.2 * p * c), second2(b * 0.2 * p * c));
+    case Entry::Voltage:
+      return Printf("%.0f,%.0f,1", single(a * 0.01 * p), second2(b * 0.01 * p));
+    case Entry::Current:
+      return Printf("%.3f,%.3f,2", single(a * 0.0001 * c), second2(b * 0.0001 * c));
+    case Entry::Frequency:
+      return Printf("%.3f,%.3f,3", single(a * 0.00106813), second2(b * 0.00106813));
+    case Entry::ActivePower:
+      return Printf("%.0f,%.0f,4", single(a * 0.4 * p * c), second2(b * 0.4 * p * c));
+    case Entry::PowerFactor:
+      return Printf("%.3f,%.3f,8", single(a * 0.0001), second2(b * 0.0001));
+    case Entry::ReactivePower:
+      return Printf("%.0f,%.0f,5", single(a * 0.4 * p * c), second2(b * 0.4 * p * c));
+    case Entry::ApparentPower:
+      return Printf("%.0f,%.0f,6", single(a * 0.2 * p * c), second2(b * 0.2 * p * c));
   }
   return {};
 }
@@ -87,8 +97,8 @@ ReadoutRow MakeReadoutRow(uint8_t code, const std::string& text) {
   if (firstComma != std::string::npos) {
     row.left = text.substr(0, firstComma);
     const size_t secondComma = text.find(',', firstComma + 1);
-    row.right = text.substr(firstComma + 1,
-                            secondComma == std::string::npos ? std::string::npos : secondComma - firstComma - 1);
+    row.right = text.substr(
+        firstComma + 1, secondComma == std::string::npos ? std::string::npos : secondComma - firstComma - 1);
   }
   if (code == kAnalogFixedValue) row.left = "  / ";
   return row;

@@ -31,8 +31,8 @@ long long ParseLeadingInteger(const std::string& text);
 
 // What the analog output row shows for one readout text.
 struct ReadoutRow {
-  std::string left;   // edit 1022
-  std::string right;  // edit 1023
+  std::string left;    // edit 1022
+  std::string right;   // edit 1023
   long long unit = 0;  // wanted item of combo 1113; the caller checks it against the list
   bool operator==(const ReadoutRow&) const = default;
 };

@@ -17,22 +17,38 @@ struct Slot {
 
 // Word order of the block. Words 3, 11 and 19 (the per-phase frequencies) and 32 are not shown.
 constexpr std::array<Slot, 33> kSlots{{
-    {0, Quantity::Voltage, 1001},        {1, Quantity::Voltage, 1026},
-    {2, Quantity::Current, 1030},        {4, Quantity::ActivePower, 1034},
-    {5, Quantity::PowerFactor, 1046},    {6, Quantity::ReactivePower, 1038},
-    {7, Quantity::ApparentPower, 1042},  {8, Quantity::Voltage, 1002},
-    {9, Quantity::Voltage, 1027},        {10, Quantity::Current, 1031},
-    {12, Quantity::ActivePower, 1035},   {13, Quantity::PowerFactor, 1047},
-    {14, Quantity::ReactivePower, 1039}, {15, Quantity::ApparentPower, 1043},
-    {16, Quantity::Voltage, 1003},       {17, Quantity::Voltage, 1028},
-    {18, Quantity::Current, 1032},       {20, Quantity::ActivePower, 1036},
-    {21, Quantity::PowerFactor, 1048},   {22, Quantity::ReactivePower, 1040},
-    {23, Quantity::ApparentPower, 1044}, {24, Quantity::Voltage, 1000},
-    {25, Quantity::Voltage, 1025},       {26, Quantity::Current, 1029},
-    {27, Quantity::Frequency, 1049},     {28, Quantity::ActivePower, 1033},
-    {29, Quantity::PowerFactor, 1045},   {30, Quantity::ReactivePower, 1037},
-    {31, Quantity::ApparentPower, 1041}, {33, Quantity::ImportActiveEnergy, 1053},
-    {35, Quantity::ExportActiveEnergy, 1054}, {37, Quantity::ImportReactiveEnergy, 1055},
+    {0, Quantity::Voltage, 1001},
+    {1, Quantity::Voltage, 1026},
+    {2, Quantity::Current, 1030},
+    {4, Quantity::ActivePower, 1034},
+    {5, Quantity::PowerFactor, 1046},
+    {6, Quantity::ReactivePower, 1038},
+    {7, Quantity::ApparentPower, 1042},
+    {8, Quantity::Voltage, 1002},
+    {9, Quantity::Voltage, 1027},
+    {10, Quantity::Current, 1031},
+    {12, Quantity::ActivePower, 1035},
+    {13, Quantity::PowerFactor, 1047},
+    {14, Quantity::ReactivePower, 1039},
+    {15, Quantity::ApparentPower, 1043},
+    {16, Quantity::Voltage, 1003},
+    {17, Quantity::Voltage, 1028},
+    {18, Quantity::Current, 1032},
+    {20, Quantity::ActivePower, 1036},
+    {21, Quantity::PowerFactor, 1048},
+    {22, Quantity::ReactivePower, 1040},
+    {23, Quantity::ApparentPower, 1044},
+    {24, Quantity::Voltage, 1000},
+    {25, Quantity::Voltage, 1025},
+    {26, Quantity::Current, 1029},
+    {27, Quantity::Frequency, 1049},
+    {28, Quantity::ActivePower, 1033},
+    {29, Quantity::PowerFactor, 1045},
+    {30, Quantity::ReactivePower, 1037},
+    {31, Quantity::ApparentPower, 1041},
+    {33, Quantity::ImportActiveEnergy, 1053},
+    {35, Quantity::ExportActiveEnergy, 1054},
+    {37, Quantity::ImportReactiveEnergy, 1055},
     {39, Quantity::ExportReactiveEnergy, 1056},
 }};
 
@@ -54,17 +70,28 @@ struct Formats {
 
 Formats FormatsOf(Quantity q) {
   switch (q) {
-    case Quantity::Voltage: return {"%.2f V", "%.2f KV", nullptr};
-    case Quantity::Current: return {"%.3f A", "%.3f KA", nullptr};
-    case Quantity::Frequency: return {"%.3f Hz", nullptr, nullptr};
-    case Quantity::PowerFactor: return {"%.4f", nullptr, nullptr};
-    case Quantity::ActivePower: return {"%.1f W", "%.3f KW", "%.3f MW"};
-    case Quantity::ReactivePower: return {"%.1f Var", "%.3f KVar", "%.3f MVar"};
-    case Quantity::ApparentPower: return {"%.1f VA", "%.3f KVA", "%.3f MVA"};
-    case Quantity::ImportActiveEnergy: return {"%.1f Wh", "%.3f KWh", "%.3f MWh"};
-    case Quantity::ExportActiveEnergy: return {"-%.1f Wh", "-%.3f KWh", "-%.3f MWh"};
-    case Quantity::ImportReactiveEnergy: return {"%.1f Varh", "%.3f KVarh", "%.3f MVarh"};
-    case Quantity::ExportReactiveEnergy: return {"-%.1f Varh", "-%.3f KVarh", "-%.3f MVarh"};
+    case Quantity::Voltage:
+      return {"%.2f V", "%.2f KV", nullptr};
+    case Quantity::Current:
+      return {"%.3f A", "%.3f KA", nullptr};
+    case Quantity::Frequency:
+      return {"%.3f Hz", nullptr, nullptr};
+    case Quantity::PowerFactor:
+      return {"%.4f", nullptr, nullptr};
+    case Quantity::ActivePower:
+      return {"%.1f W", "%.3f KW", "%.3f MW"};
+    case Quantity::ReactivePower:
+      return {"%.1f Var", "%.3f KVar", "%.3f MVar"};
+    case Quantity::ApparentPower:
+      return {"%.1f VA", "%.3f KVA", "%.3f MVA"};
+    case Quantity::ImportActiveEnergy:
+      return {"%.1f Wh", "%.3f KWh", "%.3f MWh"};
+    case Quantity::ExportActiveEnergy:
+      return {"-%.1f Wh", "-%.3f KWh", "-%.3f MWh"};
+    case Quantity::ImportReactiveEnergy:
+      return {"%.1f Varh", "%.3f KVarh", "%.3f MVarh"};
+    case Quantity::ExportReactiveEnergy:
+      return {"-%.1f Varh", "-%.3f KVarh", "-%.3f MVarh"};
   }
   return {"%.3f", nullptr, nullptr};
 }
@@ -75,17 +102,24 @@ double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& s) {
   const double r = static_cast<double>(raw);
   const double pt = s.pt, ct = s.ct;
   switch (quantity) {
-    case Quantity::Voltage: return r * pt / 100.0;
-    case Quantity::Current: return r * ct / 10000.0;
-    case Quantity::Frequency: return r * 0.00106813;
+    case Quantity::Voltage:
+      return r * pt / 100.0;
+    case Quantity::Current:
+      return r * ct / 10000.0;
+    case Quantity::Frequency:
+      return r * 0.00106813;
     case Quantity::ActivePower:
-    case Quantity::ReactivePower: return r * pt * ct * s.powerScale / 10.0;
-    case Quantity::ApparentPower: return r * pt * ct / 5.0;
-    case Quantity::PowerFactor: return r / 10000.0;
+    case Quantity::ReactivePower:
+      return r * pt * ct * s.powerScale / 10.0;
+    case Quantity::ApparentPower:
+      return r * pt * ct / 5.0;
+    case Quantity::PowerFactor:
+      return r / 10000.0;
     case Quantity::ImportActiveEnergy:
     case Quantity::ExportActiveEnergy:
     case Quantity::ImportReactiveEnergy:
-    case Quantity::ExportReactiveEnergy: return r * s.energyMultiplier * pt * ct;
+    case Quantity::ExportReactiveEnergy:
+      return r * s.energyMultiplier * pt * ct;
   }
   return r;
 }
@@ -93,7 +127,8 @@ double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& s) {
 std::string FormatQuantity(Quantity quantity, double value) {
   const Formats f = FormatsOf(quantity);
   // Powers choose their unit on the magnitude but print the signed value.
-  const double compared = IsSigned(quantity) || quantity == Quantity::ApparentPower ? std::fabs(value) : value;
+  const double compared =
+      IsSigned(quantity) || quantity == Quantity::ApparentPower ? std::fabs(value) : value;
   if (f.mega && compared > 1000000.0) return Printf(f.mega, value / 1000000.0);
   if (f.kilo && compared > 1000.0) return Printf(f.kilo, value / 1000.0);
   return Printf(f.base, value);
@@ -102,7 +137,8 @@ std::string FormatQuantity(Quantity quantity, double value) {
 std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, kMeasurementBytes> data,
                                                 const Scaling& scaling) {
   const auto word = [&data](int n) {
-    return static_cast<uint16_t>(data[static_cast<size_t>(2 * n)] << 8 | data[static_cast<size_t>(2 * n + 1)]);
+    return static_cast<uint16_t>(data[static_cast<size_t>(2 * n)] << 8 |
+                                 data[static_cast<size_t>(2 * n + 1)]);
   };
   std::vector<MeasurementText> out;
   out.reserve(kSlots.size());

@@ -4,5 +4,6 @@
 
 QString CMonitorDlg::FormatAnalogSetting(uint8_t code, uint8_t firstHi, uint8_t firstLo, uint8_t secondHi,
                                          uint8_t secondLo) {
-  return QString::fromStdString(qm::poll::FormatAnalogReadout(code, firstHi, firstLo, secondHi, secondLo, m_nPT, m_nCT));
+  return QString::fromStdString(
+      qm::poll::FormatAnalogReadout(code, firstHi, firstLo, secondHi, secondLo, m_nPT, m_nCT));
 }

@@ -4,8 +4,8 @@
 
 void CMonitorDlg::Identify() {
   constexpr uint16_t kIdentificationAddress = 0x03E0;
-  const qm::ExchangeResult r =
-      Exchange(m_bySlaveAddr, qm::kFnReadHolding, kIdentificationAddress, 2, m_nShortWait, qm::ReplyMode::Check);
+  const qm::ExchangeResult r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, kIdentificationAddress, 2,
+                                        m_nShortWait, qm::ReplyMode::Check);
   if (r.index < 0 || r.index + 7 > qm::kReceiveSize) return;  // the template's title stays
   const auto at = [this, &r](int k) { return m_rx[static_cast<size_t>(r.index + k)]; };
   const uint16_t model = static_cast<uint16_t>(at(3) << 8 | at(4));

@@ -79,11 +79,12 @@ void CMonitorDlg::RunPollCycle() {
   }
 
   // Settings block.
-  qm::ExchangeResult r =
-      Exchange(m_bySlaveAddr, qm::kFnReadHolding, kSettingsAddress, kSettingsQuantity, m_nShortWait, ReplyMode::Check);
+  qm::ExchangeResult r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, kSettingsAddress, kSettingsQuantity,
+                                  m_nShortWait, ReplyMode::Check);
   if (r.index >= 0 && InReceiveBuffer(r.index + 3, poll::kSettingsBytes)) {
     std::copy_n(m_rx.begin() + r.index + 3, poll::kSettingsBytes, m_settings.begin());
-    const poll::SettingsValues v = poll::ParseSettings(std::span<const uint8_t, poll::kSettingsBytes>(m_settings), m_nEnergyMul);
+    const poll::SettingsValues v =
+        poll::ParseSettings(std::span<const uint8_t, poll::kSettingsBytes>(m_settings), m_nEnergyMul);
     m_bySlaveAddr = v.slaveAddress;  // the rest of this cycle already asks the new address
     m_nPT = v.pt;
     m_nCT = v.ct;
@@ -115,8 +116,9 @@ void CMonitorDlg::RunPollCycle() {
   QString readout;
   r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, pair.second, 1, m_nShortWait, ReplyMode::Check);
   if (r.index >= 0 && InReceiveBuffer(r.index + 3, 2))
-    readout = FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], m_rx[static_cast<size_t>(r.index + 3)],
-                                  m_rx[static_cast<size_t>(r.index + 4)]);
+    readout =
+        FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], m_rx[static_cast<size_t>(r.index + 3)],
+                            m_rx[static_cast<size_t>(r.index + 4)]);
 
   const poll::ReadoutRow row = poll::MakeReadoutRow(code, readout.toStdString());
   SelectOrNone(m_cbUnit, row.unit);

@@ -12,7 +12,7 @@ void CMonitorDlg::ShowMeasurements(int16_t dataIndex) {
 
   const qm::poll::Scaling scaling{m_nPT, m_nCT, m_nPowerScale, m_nEnergyMul};
   const std::span<const uint8_t, qm::poll::kMeasurementBytes> data(m_rx.data() + dataIndex,
-                                                                    qm::poll::kMeasurementBytes);
+                                                                   qm::poll::kMeasurementBytes);
   for (const auto& [boxId, text] : qm::poll::FormatMeasurements(data, scaling))
     SetDlgItemText(boxId, QString::fromStdString(text));
 }

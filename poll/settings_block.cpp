@@ -38,9 +38,12 @@ std::string SettingsDiagnosticText(const SettingsValues& v) {
 
 std::string AccuracyCaption(uint8_t accuracy) {
   switch (accuracy) {
-    case 0: return "0.5级";
-    case 1: return "0.2级";
-    default: return {};
+    case 0:
+      return "0.5级";
+    case 1:
+      return "0.2级";
+    default:
+      return {};
   }
 }
 

@@ -10,16 +10,16 @@ constexpr int kSettingsBytes = 52;
 
 // What one poll cycle takes from the settings block.
 struct SettingsValues {
-  uint8_t slaveAddress = 0;     // byte 1
-  uint8_t wiring = 0;           // byte 3
-  uint8_t powerScaleByte = 0;   // byte 11
-  int32_t powerScale = 1;       // 4 when byte 11 is 1, else 1
-  int32_t energyMultiplier = 1; // 10 to the power of byte 13
-  uint32_t pt = 1;              // bytes 14..15
-  uint32_t ct = 1;              // bytes 18..19
-  uint8_t accuracy = 0;         // byte 35
-  int32_t powerDirection = 0;   // byte 39
-  uint8_t analogSelection = 0;  // byte 49
+  uint8_t slaveAddress = 0;      // byte 1
+  uint8_t wiring = 0;            // byte 3
+  uint8_t powerScaleByte = 0;    // byte 11
+  int32_t powerScale = 1;        // 4 when byte 11 is 1, else 1
+  int32_t energyMultiplier = 1;  // 10 to the power of byte 13
+  uint32_t pt = 1;               // bytes 14..15
+  uint32_t ct = 1;               // bytes 18..19
+  uint8_t accuracy = 0;          // byte 35
+  int32_t powerDirection = 0;    // byte 39
+  uint8_t analogSelection = 0;   // byte 49
 };
 
 // Energy multiplier of decade n: 1 .. 1000000 for 0 .. 6. A decade past the table keeps

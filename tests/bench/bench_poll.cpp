@@ -71,9 +71,9 @@ struct Result {
   bool ok = false;
   std::string error;
   size_t cycles = 0;
-  double waitsMs = 0;          // mandated waits of a normal cycle
-  double meanCycleMs = 0;      // wall time of a normal cycle, tick to end
-  double meanOverheadMs = 0;   // of a normal cycle
+  double waitsMs = 0;         // mandated waits of a normal cycle
+  double meanCycleMs = 0;     // wall time of a normal cycle, tick to end
+  double meanOverheadMs = 0;  // of a normal cycle
   double maxOverheadMs = 0;
   double overheadPercent = 0;  // all cycles: wall beyond their waits, relative to the waits
   double periodMs = 0;         // start to start of consecutive cycles
@@ -157,7 +157,8 @@ Result RunAt(int baud, int seconds, const QString& simExe) {
         // From the second cycle on (the first also identifies): start to start.
         const auto& a = dlg.cycles[1];
         const auto& b = dlg.cycles.back();
-        res.periodMs = static_cast<double>(b.startNs - a.startNs) / 1e6 / static_cast<double>(dlg.cycles.size() - 2);
+        res.periodMs =
+            static_cast<double>(b.startNs - a.startNs) / 1e6 / static_cast<double>(dlg.cycles.size() - 2);
       }
       res.ok = true;
     }
@@ -186,7 +187,8 @@ int main(int argc, char** argv) {
       simExe = QString::fromLocal8Bit(argv[++i]);
     } else if (a == "--bauds" && i + 1 < argc) {
       bauds.clear();
-      for (const QString& b : QString::fromLocal8Bit(argv[++i]).split(',', Qt::SkipEmptyParts)) bauds.push_back(b.toInt());
+      for (const QString& b : QString::fromLocal8Bit(argv[++i]).split(',', Qt::SkipEmptyParts))
+        bauds.push_back(b.toInt());
     } else {
       std::fprintf(stderr, "usage: bench-poll [--seconds N] [--sim PATH] [--bauds 9600,19200]\n");
       return 2;
@@ -201,9 +203,10 @@ int main(int argc, char** argv) {
     return fw::IDOK;
   });
 
-  std::printf("bench-poll: CMonitorDlg on QSerialPort + EventLoopClock, real timer ticks, qm7410-sim over a\n"
-              "pseudo-terminal, platform %s, %d s of polling per baud rate\n\n",
-              qgetenv("QT_QPA_PLATFORM").constData(), seconds);
+  std::printf(
+      "bench-poll: CMonitorDlg on QSerialPort + EventLoopClock, real timer ticks, qm7410-sim over a\n"
+      "pseudo-terminal, platform %s, %d s of polling per baud rate\n\n",
+      qgetenv("QT_QPA_PLATFORM").constData(), seconds);
   std::printf("%6s %7s %9s %10s %10s %10s %9s %10s %9s %12s\n", "baud", "cycles", "waits/cy", "wall/cy",
               "over/cy", "over max", "over %", "period", "CPU %", "settings ok");
   bool allOk = true;
@@ -214,9 +217,10 @@ int main(int argc, char** argv) {
       allOk = false;
       continue;
     }
-    std::printf("%6d %7zu %7.0f ms %7.2f ms %7.2f ms %7.2f ms %8.3f%% %7.2f ms %8.3f%% %7u/%zu%s\n", r.baud, r.cycles,
-                r.waitsMs, r.meanCycleMs, r.meanOverheadMs, r.maxOverheadMs, r.overheadPercent, r.periodMs,
-                r.cpuPercent, r.goodSettings, r.cycles, r.measurementsShown ? "" : " (no measurements shown)");
+    std::printf("%6d %7zu %7.0f ms %7.2f ms %7.2f ms %7.2f ms %8.3f%% %7.2f ms %8.3f%% %7u/%zu%s\n", r.baud,
+                r.cycles, r.waitsMs, r.meanCycleMs, r.meanOverheadMs, r.maxOverheadMs, r.overheadPercent,
+                r.periodMs, r.cpuPercent, r.goodSettings, r.cycles,
+                r.measurementsShown ? "" : " (no measurements shown)");
     allOk = allOk && r.goodSettings == r.cycles && r.measurementsShown;
   }
   const rusage self = Usage();

@@ -51,33 +51,33 @@ class AnalogText : public ::testing::TestWithParam<Case> {};
 
 TEST_P(AnalogText, Formats) {
   const Case& c = GetParam();
-  EXPECT_EQ(FormatAnalogReadout(c.code, static_cast<uint8_t>(c.first >> 8), static_cast<uint8_t>(c.first),
-                                static_cast<uint8_t>(c.second >> 8), static_cast<uint8_t>(c.second), c.pt, c.ct),
-            c.expected)
+  EXPECT_EQ(
+      FormatAnalogReadout(c.code, static_cast<uint8_t>(c.first >> 8), static_cast<uint8_t>(c.first),
+                          static_cast<uint8_t>(c.second >> 8), static_cast<uint8_t>(c.second), c.pt, c.ct),
+      c.expected)
       << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Readout, AnalogText,
-    ::testing::Values(
-        Case{"voltage", 1, 10000, 40000, 1, 1, "100,400,1"},
-        Case{"voltage with PT 100", 1, 10000, 40000, 100, 1, "10000,40000,1"},
-        Case{"line voltage, combined group", 26, 22000, 0, 1, 1, "220,0,1"},
-        Case{"current", 3, 0, 50000, 1, 1, "0.000,5.000,2"},
-        Case{"current with CT 200", 27, 50000, 1, 1, 200, "1000.000,0.020,2"},
-        Case{"frequency", 4, 46811, 65535, 1, 1, "50.000,70.000,3"},
-        Case{"active power: first signed, second not", 5, 0xFF38, 1000, 1, 1, "-80,400,4"},
-        Case{"active power second value unsigned", 5, 0, 0xFF38, 1, 1, "0,26134,4"},
-        Case{"active power uses PT and CT, not the power scale", 13, 100, 100, 10, 20, "8000,8000,4"},
-        Case{"power factor", 6, 0xEC78, 10000, 1, 1, "-0.500,1.000,8"},
-        Case{"reactive power", 7, 0xFFFF, 5, 1, 1, "-0,2,5"},
-        Case{"apparent power: first signed here", 8, 0xFFFB, 10, 1, 1, "-1,2,6"},
-        Case{"upper limit raw", 33, 1200, 800, 100, 100, "1200,800,0"},
-        Case{"lower limit raw", 34, 65535, 65535, 1, 1, "65535,65535,0"},
-        Case{"fixed value raw", 35, 7, 500, 1, 1, "7,500,0"},
-        Case{"none", 0, 1, 2, 1, 1, ""},
-        Case{"past the list", 36, 1, 2, 1, 1, ""},
-        Case{"far past the list", 255, 1, 2, 1, 1, ""}));
+    ::testing::Values(Case{"voltage", 1, 10000, 40000, 1, 1, "100,400,1"},
+                      Case{"voltage with PT 100", 1, 10000, 40000, 100, 1, "10000,40000,1"},
+                      Case{"line voltage, combined group", 26, 22000, 0, 1, 1, "220,0,1"},
+                      Case{"current", 3, 0, 50000, 1, 1, "0.000,5.000,2"},
+                      Case{"current with CT 200", 27, 50000, 1, 1, 200, "1000.000,0.020,2"},
+                      Case{"frequency", 4, 46811, 65535, 1, 1, "50.000,70.000,3"},
+                      Case{"active power: first signed, second not", 5, 0xFF38, 1000, 1, 1, "-80,400,4"},
+                      Case{"active power second value unsigned", 5, 0, 0xFF38, 1, 1, "0,26134,4"},
+                      Case{"active power uses PT and CT, not the power scale", 13, 100, 100, 10, 20,
+                           "8000,8000,4"},
+                      Case{"power factor", 6, 0xEC78, 10000, 1, 1, "-0.500,1.000,8"},
+                      Case{"reactive power", 7, 0xFFFF, 5, 1, 1, "-0,2,5"},
+                      Case{"apparent power: first signed here", 8, 0xFFFB, 10, 1, 1, "-1,2,6"},
+                      Case{"upper limit raw", 33, 1200, 800, 100, 100, "1200,800,0"},
+                      Case{"lower limit raw", 34, 65535, 65535, 1, 1, "65535,65535,0"},
+                      Case{"fixed value raw", 35, 7, 500, 1, 1, "7,500,0"}, Case{"none", 0, 1, 2, 1, 1, ""},
+                      Case{"past the list", 36, 1, 2, 1, 1, ""},
+                      Case{"far past the list", 255, 1, 2, 1, 1, ""}));
 
 TEST(AnalogText, FirstValueRoundedToSinglePrecision) {
   // Small values round alike at both precisions.

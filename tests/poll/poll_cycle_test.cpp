@@ -29,9 +29,9 @@ TEST(PollCycle, FirstTickIdentifiesThenReadsInOrder) {
   ASSERT_TRUE(h.Requests().empty()) << "the run button itself sends nothing";
   h.Tick();
   // The meter reports analog selection 1: its pair is at 0x03A0 and 0x0360.
-  const std::vector<std::vector<uint8_t>> expected{
-      Request(1, 3, 0x03E0, 2), Request(1, 3, 0x0300, 26), Request(1, 3, 0x03A0, 1),
-      Request(1, 3, 0x0360, 1), Request(1, 3, 0x0000, 41)};
+  const std::vector<std::vector<uint8_t>> expected{Request(1, 3, 0x03E0, 2), Request(1, 3, 0x0300, 26),
+                                                   Request(1, 3, 0x03A0, 1), Request(1, 3, 0x0360, 1),
+                                                   Request(1, 3, 0x0000, 41)};
   const auto sent = h.Requests();
   ASSERT_EQ(sent.size(), expected.size());
   for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(Hex(sent[i]), Hex(expected[i])) << i;
@@ -117,7 +117,8 @@ TEST(PollCycle, ShowsScaledMeasurements) {
 }
 
 TEST(PollCycle, SettingsDiagnosticsAndAccuracyCaption) {
-  Harness h({}, {.pt = 300, .wiring = 4, .powerScale = 1, .accuracy = 1, .direction = 1, .analogSelection = 7});
+  Harness h({},
+            {.pt = 300, .wiring = 4, .powerScale = 1, .accuracy = 1, .direction = 1, .analogSelection = 7});
   StartPolling(h);
   h.Tick();
   EXPECT_EQ(h.Text(1079), QStringLiteral("1,1"));
@@ -165,9 +166,9 @@ struct PairCase {
 };
 
 TEST(PollCycle, AnalogPairAddressesFollowTheSelection) {
-  const PairCase cases[] = {{0, 0x0300, 0x035E},   {1, 0x03A0, 0x0360},   {5, 0x03A8, 0x0368},
-                            {32, 0x03DE, 0x039E},  {33, 0x0336, 0x0334},  {34, 0x0336, 0x0334},
-                            {35, 0x0300, 0x0332},  {36, 0x03E6, 0x03A6},  {200, 0x032E, 0x03EE},
+  const PairCase cases[] = {{0, 0x0300, 0x035E},  {1, 0x03A0, 0x0360},  {5, 0x03A8, 0x0368},
+                            {32, 0x03DE, 0x039E}, {33, 0x0336, 0x0334}, {34, 0x0336, 0x0334},
+                            {35, 0x0300, 0x0332}, {36, 0x03E6, 0x03A6}, {200, 0x032E, 0x03EE},
                             {255, 0x039C, 0x035C}};
   Harness h;
   StartPolling(h);

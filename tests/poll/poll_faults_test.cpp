@@ -23,15 +23,24 @@ const Fault kFaults[] = {Fault::Silence,      Fault::Late,      Fault::Noise,   
 
 const char* Name(Fault f) {
   switch (f) {
-    case Fault::None: return "None";
-    case Fault::Silence: return "Silence";
-    case Fault::Late: return "Late";
-    case Fault::Noise: return "Noise";
-    case Fault::BadCrc: return "BadCrc";
-    case Fault::WrongAddress: return "WrongAddress";
-    case Fault::Exception: return "Exception";
-    case Fault::Truncated: return "Truncated";
-    case Fault::Flood: return "Flood";
+    case Fault::None:
+      return "None";
+    case Fault::Silence:
+      return "Silence";
+    case Fault::Late:
+      return "Late";
+    case Fault::Noise:
+      return "Noise";
+    case Fault::BadCrc:
+      return "BadCrc";
+    case Fault::WrongAddress:
+      return "WrongAddress";
+    case Fault::Exception:
+      return "Exception";
+    case Fault::Truncated:
+      return "Truncated";
+    case Fault::Flood:
+      return "Flood";
   }
   return "?";
 }
@@ -118,7 +127,9 @@ TEST_P(FaultedCycle, FaultyFirstTickKeepsTheTemplateTitle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultedCycle, ::testing::ValuesIn(kFaults),
-                         [](const ::testing::TestParamInfo<Fault>& info) { return std::string(Name(info.param)); });
+                         [](const ::testing::TestParamInfo<Fault>& info) {
+                           return std::string(Name(info.param));
+                         });
 
 // Live heap bytes: the allocator's own count under ASan, glibc's otherwise.
 size_t HeapInUse() {

@@ -172,7 +172,7 @@ TEST(PollReentry, TickDuringValidationMessageStartsNoSecondCycle) {
     sentBeforeBox = h.Requests().size();
     h.dlg->DeliverTimer(CMonitorDlg::kPollTimer);  // the timer falls due while the box is up
     h.dlg->DeliverTimer(CMonitorDlg::kScanTimer);
-    h.dlg->OnTimer(CMonitorDlg::kPollTimer);       // even straight into the handler
+    h.dlg->OnTimer(CMonitorDlg::kPollTimer);  // even straight into the handler
     h.dlg->OnTimer(CMonitorDlg::kScanTimer);
     sentAfterTicks = h.Requests().size();
   });
