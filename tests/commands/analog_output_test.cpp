@@ -62,6 +62,14 @@ TEST_F(AnalogRow, VoltageRangeGoesOutAsSelectionRightLeft) {
   ExpectRowClosedAndPolling();
 }
 
+TEST_F(AnalogRow, SilentMeterIsNotReported) {
+  h.meter.InjectFault(qm::sim::Fault::Silence, 3);
+  Enter(2, "0", "380");
+  EXPECT_EQ(h.Requests().size(), 3u);
+  EXPECT_TRUE(h.messages.empty());
+  ExpectRowClosedAndPolling();
+}
+
 TEST_F(AnalogRow, ConversionsByClassReachTheMeter) {
   struct Case {
     int code;
