@@ -254,11 +254,12 @@ void Server::UpdateSilence() {
 }
 
 void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
-  LineSettings line;
+  // On a real port the UART, set to the meter's own speed and parity, turns a mismatched line into
+  // garbage by itself. On a pseudo-terminal bytes pass intact, so the line the program chose is
+  // compared; it keeps no parity, so only the speed can be checked there.
+  LineSettings line{meter_.Baud(), meter_.Parity(), 8, 1};
   bool parityKnown = false;
-  if (!LineOf(fd_, line, parityKnown)) line = {meter_.Baud(), meter_.Parity(), 8, 1};
-  // A pseudo-terminal does not tell the parity: only the speed can be checked there.
-  if (pty_ && !parityKnown) line.parity = meter_.Parity();
+  if (pty_ && LineOf(fd_, line, parityKnown) && !parityKnown) line.parity = meter_.Parity();
   Log("<- %s", Hex(frame) + "  (" + Describe(line) + ")");
   meter_.AdvanceTo(static_cast<uint64_t>(now));
   const int32_t baudBefore = meter_.Baud();

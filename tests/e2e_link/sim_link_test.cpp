@@ -1,14 +1,23 @@
 // The program's serial port control and serial port (QSerialPort) against the qm7410-sim tool on a
 // pseudo-terminal: the whole link as the monitor uses it, on real time.
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <fstream>
 
 #include "link/event_loop_clock.h"
 #include "link/exchange.h"
+#include "link/find_response.h"
+#include "link/frame.h"
 #include "link/link_settings.h"
 #include "link/qt_serial_device.h"
 #include "qt_env.h"
@@ -198,6 +207,59 @@ TEST(SimTool, NeverReplacesARealFile) {
   std::string text;
   std::getline(in, text);
   EXPECT_EQ(text, "keep me");
+}
+
+// Reads until `count` bytes have come or `timeoutMs` has passed.
+std::vector<uint8_t> ReadBytes(int fd, size_t count, int timeoutMs) {
+  std::vector<uint8_t> out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (out.size() < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    uint8_t buf[512];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  return out;
+}
+
+// --device: the simulator serves a serial port it opens itself (here the far end of a
+// pseudo-terminal whose near end the test holds), and switches the port's speed after a baud write.
+TEST(SimTool, ServesASerialDevice) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string port = ptsname(master);
+  e2e::SimProcess sim;
+  ASSERT_TRUE(sim.Start({"--device", port, "--address", "4", "--parity", "E"})) << sim.Error();
+  sim.CloseStdin();  // no commands: it keeps serving
+
+  qm::RequestFrame request;
+  qm::BuildRequest(request, 4, 0x03, 0x0300, 26);
+  ASSERT_EQ(write(master, request.data(), request.size()), 8);
+  std::vector<uint8_t> reply = ReadBytes(master, 57, 2000);
+  ASSERT_EQ(reply.size(), 57u) << sim.Stderr();
+  EXPECT_EQ(qm::FindResponse(reply.data(), 57, 0x03, 4, 57), 0);
+  EXPECT_EQ(reply[3 + 1], 4);
+
+  qm::BuildRequest(request, 4, 0x06, 0x0308, 4);
+  ASSERT_EQ(write(master, request.data(), request.size()), 8);
+  reply = ReadBytes(master, 8, 2000);
+  EXPECT_EQ(reply, std::vector<uint8_t>(request.begin(), request.end()));
+  speed_t speed = 0;
+  for (int i = 0; i < 100 && speed != B19200; ++i) {
+    termios t{};
+    tcgetattr(master, &t);
+    speed = cfgetospeed(&t);
+    if (speed != B19200) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(speed, static_cast<speed_t>(B19200));
+  const int status = sim.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(master);
 }
 
 TEST(SimTool, UsageErrors) {

@@ -102,6 +102,11 @@ std::string SimProcess::Command(const std::string& line, int timeoutMs) {
   return ReadLine(timeoutMs);
 }
 
+void SimProcess::CloseStdin() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
+
 int SimProcess::Wait(int timeoutMs) {
   if (pid_ < 0) return -1;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

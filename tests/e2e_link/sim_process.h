@@ -36,6 +36,8 @@ class SimProcess {
   std::string Command(const std::string& line, int timeoutMs = 3000);
   // One line of stdout, "" on timeout or end of file.
   std::string ReadLine(int timeoutMs);
+  // Ends the command channel; the simulator goes on serving the line.
+  void CloseStdin();
   // SIGTERM and wait; returns the exit status as waitpid reports it, or -1 when already stopped.
   int Stop(int timeoutMs = 3000);
   // Waits for the child to exit by itself; -1 on timeout.
