@@ -64,7 +64,7 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const std::string& error) {
-  std::fprintf(stderr, "qm7410-sim: %s\n\n%s", error.c_str(), kUsage);
+  std::fprintf(stderr, "qm7410-sim: %s (see qm7410-sim --help)\n", error.c_str());
   std::exit(2);
 }
 
