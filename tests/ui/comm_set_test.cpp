@@ -120,6 +120,12 @@ struct ReplyCase {
   bool confirmed;
 };
 
+std::string FaultName(const ::testing::TestParamInfo<ReplyCase>& info) {
+  static const char* const kNames[] = {"None",         "Silence",   "Late",      "Noise", "BadCrc",
+                                       "WrongAddress", "Exception", "Truncated", "Flood"};
+  return kNames[static_cast<int>(info.param.fault)];
+}
+
 class BaudReply : public CommSet, public ::testing::WithParamInterface<ReplyCase> {};
 
 TEST_P(BaudReply, OnlyAnIntactEchoWithinTheWaitConfirms) {
@@ -140,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyCase{qm::sim::Fault::Silence, false}, ReplyCase{qm::sim::Fault::Late, false},
                       ReplyCase{qm::sim::Fault::BadCrc, false}, ReplyCase{qm::sim::Fault::WrongAddress, false},
                       ReplyCase{qm::sim::Fault::Exception, false}, ReplyCase{qm::sim::Fault::Truncated, false},
-                      ReplyCase{qm::sim::Fault::Flood, false}));
+                      ReplyCase{qm::sim::Fault::Flood, false}),
+    FaultName);
 
 TEST_F(CommSet, CancelSendsNothingAndRestartsPolling) {
   h.dlg->KillTimer(kPoll);  // polling switched off before: the command starts it all the same

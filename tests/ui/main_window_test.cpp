@@ -50,7 +50,11 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{{2, 19200, 3}, "串行口: 3 \r\n\r\n波特率:19200 \r\n\r\n校验位:偶校验", "19200,E,8,1",
                   {500, 150, 250}},
         StartCase{{1, 1200, 12}, "串行口: 12 \r\n\r\n波特率:1200 \r\n\r\n校验位:奇校验", "1200,O,8,1",
-                  {2500, 900, 1500}}));
+                  {2500, 900, 1500}}),
+    [](const ::testing::TestParamInfo<StartCase>& info) {
+      return std::to_string(info.param.link.baud) + "NOE"[info.param.link.parity] + "Port" +
+             std::to_string(info.param.link.port);
+    });
 
 TEST(MainWindow, StatusEditShowsItsFiveLines) {
   Harness h;
