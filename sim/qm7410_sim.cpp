@@ -95,7 +95,8 @@ Options ParseOptions(int argc, char** argv) {
         Usage("baud rate must be 1200, 2400, 4800, 9600 or 19200: " + value);
       o.meter.baud = static_cast<int32_t>(n);
     } else if (arg == "--parity") {
-      const char p = value.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(value[0]))) : '?';
+      const char p =
+          value.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(value[0]))) : '?';
       if (p != 'N' && p != 'O' && p != 'E') Usage("parity must be N, O or E: " + value);
       o.meter.parity = p;
     } else if (arg == "--pt" || arg == "--ct") {
@@ -124,8 +125,9 @@ struct SpeedEntry {
   int32_t baud;
   speed_t speed;
 };
-constexpr SpeedEntry kSpeeds[] = {{1200, B1200}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200},
-                                  {38400, B38400}, {57600, B57600}, {115200, B115200}, {300, B300}, {600, B600}};
+constexpr SpeedEntry kSpeeds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+                                  {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+                                  {300, B300},     {600, B600}};
 
 int32_t BaudOf(speed_t speed) {
   for (const auto& e : kSpeeds)
@@ -149,10 +151,18 @@ bool LineOf(int fd, LineSettings& line, bool& parityKnown) {
   line.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 'O' : 'E') : 'N';
   parityKnown = (t.c_cflag & PARENB) != 0;
   switch (t.c_cflag & CSIZE) {
-    case CS5: line.dataBits = 5; break;
-    case CS6: line.dataBits = 6; break;
-    case CS7: line.dataBits = 7; break;
-    default: line.dataBits = 8; break;
+    case CS5:
+      line.dataBits = 5;
+      break;
+    case CS6:
+      line.dataBits = 6;
+      break;
+    case CS7:
+      line.dataBits = 7;
+      break;
+    default:
+      line.dataBits = 8;
+      break;
   }
   line.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
   return true;
@@ -266,8 +276,8 @@ void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
   SimMeter::Reply reply = meter_.Handle(frame, line);
   const std::string refusal = meter_.LastRefusal();
   if (refusal == "line") {
-    const std::string text = "line is " + Describe(line) + ", the meter runs at " + std::to_string(meter_.Baud()) +
-                             "," + meter_.Parity() + ": no answer";
+    const std::string text = "line is " + Describe(line) + ", the meter runs at " +
+                             std::to_string(meter_.Baud()) + "," + meter_.Parity() + ": no answer";
     if (options_.log || text != lastMismatch_) std::fprintf(stderr, "qm7410-sim: %s\n", text.c_str());
     lastMismatch_ = text;
     return;
@@ -340,7 +350,8 @@ bool Server::ReadLine(double now) {
     // EIO or end of file: on a pseudo-terminal nobody holds the other side for a moment; a real
     // port has gone away.
     if (!pty_) {
-      std::fprintf(stderr, "qm7410-sim: %s: %s\n", name_.c_str(), n == 0 ? "end of file" : std::strerror(errno));
+      std::fprintf(stderr, "qm7410-sim: %s: %s\n", name_.c_str(),
+                   n == 0 ? "end of file" : std::strerror(errno));
       return false;
     }
     lineRetryAt_ = now + 100;
@@ -406,8 +417,10 @@ int Server::Run(const sigset_t& waitMask) {
     if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
       if (!ReadLine(now)) return 1;
     }
-    if (stdinOpen_ && (fds[stdinIndex].revents & POLLNVAL)) stdinOpen_ = false;
-    else if (stdinOpen_ && (fds[stdinIndex].revents & (POLLIN | POLLHUP | POLLERR))) OnCommandInput();
+    if (stdinOpen_ && (fds[stdinIndex].revents & POLLNVAL))
+      stdinOpen_ = false;
+    else if (stdinOpen_ && (fds[stdinIndex].revents & (POLLIN | POLLHUP | POLLERR)))
+      OnCommandInput();
   }
   return 0;
 }
@@ -507,8 +520,8 @@ int main(int argc, char** argv) {
   std::printf("ready %s\n", name.c_str());
   std::fflush(stdout);
   if (options.log)
-    std::fprintf(stderr, "qm7410-sim: meter at address %d, %d baud, parity %c on %s%s\n", options.meter.address,
-                 options.meter.baud, options.meter.parity, name.c_str(),
+    std::fprintf(stderr, "qm7410-sim: meter at address %d, %d baud, parity %c on %s%s\n",
+                 options.meter.address, options.meter.baud, options.meter.parity, name.c_str(),
                  slaveName.empty() ? "" : (" -> " + slaveName).c_str());
 
   Server server(options, fd, !options.link.empty(), name);

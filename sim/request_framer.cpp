@@ -7,8 +7,8 @@
 namespace qm::sim {
 namespace {
 
-constexpr size_t kFixedFrame = 8;   // functions 1 to 6: address, function, four bytes, CRC
-constexpr size_t kMaxFrame = 256;   // the longest RTU frame
+constexpr size_t kFixedFrame = 8;  // functions 1 to 6: address, function, four bytes, CRC
+constexpr size_t kMaxFrame = 256;  // the longest RTU frame
 
 bool CrcAt(const std::vector<uint8_t>& b, size_t length) {
   const uint16_t crc = CalcCrc16(b.data(), static_cast<int16_t>(length - 2));

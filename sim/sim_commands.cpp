@@ -14,10 +14,14 @@ struct FaultNameEntry {
   Fault fault;
 };
 constexpr FaultNameEntry kFaults[] = {
-    {"silence", Fault::Silence},     {"late", Fault::Late},
-    {"noise", Fault::Noise},         {"badcrc", Fault::BadCrc},
-    {"wrongaddress", Fault::WrongAddress}, {"exception", Fault::Exception},
-    {"truncated", Fault::Truncated}, {"flood", Fault::Flood},
+    {"silence", Fault::Silence},
+    {"late", Fault::Late},
+    {"noise", Fault::Noise},
+    {"badcrc", Fault::BadCrc},
+    {"wrongaddress", Fault::WrongAddress},
+    {"exception", Fault::Exception},
+    {"truncated", Fault::Truncated},
+    {"flood", Fault::Flood},
 };
 
 std::string Lower(std::string s) {
@@ -111,7 +115,8 @@ std::string RunCommand(SimMeter& meter, const std::string& line, bool& quit) {
     for (int c = 0; c < 4; ++c) out += " " + std::to_string(meter.Energy(c));
     return out;
   }
-  return "error: unknown command '" + line + "' (fault KIND[:N], clear, freeze, unfreeze, set ADDR VALUE, "
+  return "error: unknown command '" + line +
+         "' (fault KIND[:N], clear, freeze, unfreeze, set ADDR VALUE, "
          "measure N VALUE, get ADDR, energy, quit)";
 }
 

@@ -169,10 +169,17 @@ SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const LineSe
   faults_.pop_front();
   lastFault_ = fault;
   switch (fault) {
-    case Fault::None: break;
-    case Fault::Silence: reply.bytes.clear(); break;
-    case Fault::Late: reply.delayMs = kLateReplyMs; break;
-    default: reply.bytes = Corrupt(std::move(reply.bytes), fault); break;
+    case Fault::None:
+      break;
+    case Fault::Silence:
+      reply.bytes.clear();
+      break;
+    case Fault::Late:
+      reply.delayMs = kLateReplyMs;
+      break;
+    default:
+      reply.bytes = Corrupt(std::move(reply.bytes), fault);
+      break;
   }
   return reply;
 }
@@ -321,15 +328,21 @@ std::vector<uint8_t> SimMeter::Corrupt(std::vector<uint8_t> reply, Fault fault) 
       out.insert(out.end(), reply.begin(), reply.end());
       return out;
     }
-    case Fault::BadCrc: reply.back() ^= 0x5A; return reply;
+    case Fault::BadCrc:
+      reply.back() ^= 0x5A;
+      return reply;
     case Fault::WrongAddress:
       reply.resize(reply.size() - 2);
       reply[0] = static_cast<uint8_t>(Address() + 1);
       AppendCrc(reply);
       return reply;
-    case Fault::Exception: return ExceptionReply(reply[1], kDeviceFailure);
-    case Fault::Truncated: reply.resize(reply.size() > 3 ? reply.size() - 3 : 1); return reply;
-    default: return reply;
+    case Fault::Exception:
+      return ExceptionReply(reply[1], kDeviceFailure);
+    case Fault::Truncated:
+      reply.resize(reply.size() > 3 ? reply.size() - 3 : 1);
+      return reply;
+    default:
+      return reply;
   }
 }
 

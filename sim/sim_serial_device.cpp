@@ -87,8 +87,9 @@ void SimSerialDevice::DiscardInput() {
 void SimSerialDevice::Deliver() {
   const double now = static_cast<double>(clock_.NowMs());
   for (;;) {
-    auto next = std::min_element(inFlight_.begin(), inFlight_.end(),
-                                 [](const InFlight& a, const InFlight& b) { return a.arrivesAt < b.arrivesAt; });
+    auto next =
+        std::min_element(inFlight_.begin(), inFlight_.end(),
+                         [](const InFlight& a, const InFlight& b) { return a.arrivesAt < b.arrivesAt; });
     if (next == inFlight_.end() || next->arrivesAt > now) break;
     InFlight item = std::move(*next);
     inFlight_.erase(next);

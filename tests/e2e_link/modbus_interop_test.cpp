@@ -20,7 +20,8 @@
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new e2e::QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new e2e::QtEnvironment);
 
 // Two pseudo-terminals whose master sides a thread wires together: what one opener of a slave side
 // writes, the opener of the other reads, like a null-modem cable.
@@ -140,7 +141,8 @@ TEST(ModbusInterop, LibmodbusSlaveAnswersOurRequests) {
     EXPECT_EQ(r.received, 5 + 2 * quantity);
     EXPECT_EQ(rx[2], 2 * quantity);
     for (int k = 0; k < quantity; ++k)
-      EXPECT_EQ(rx[static_cast<size_t>(3 + 2 * k)] << 8 | rx[static_cast<size_t>(4 + 2 * k)], slave.Register(2 + k));
+      EXPECT_EQ(rx[static_cast<size_t>(3 + 2 * k)] << 8 | rx[static_cast<size_t>(4 + 2 * k)],
+                slave.Register(2 + k));
   }
 
   const auto w = run(0x06, 5, 0xBEEF);

@@ -1,7 +1,7 @@
 #pragma once
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <memory>
 
 namespace e2e {

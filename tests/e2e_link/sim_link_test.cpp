@@ -9,10 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
-
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "link/event_loop_clock.h"
 #include "link/exchange.h"
@@ -25,7 +24,8 @@
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new e2e::QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new e2e::QtEnvironment);
 
 constexpr int kPort = 9;  // the monitor's port number, pointed at the link by QM7410_COM9
 
@@ -60,8 +60,10 @@ class SimLink : public ::testing::Test {
   }
   // Waits are longer than the program's so a busy test machine cannot make a test flaky; the
   // timing itself is covered on virtual time.
-  qm::ExchangeResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, uint32_t wait = 500) {
-    return qm::Exchange({comm_, clock_, request_, rx_}, address, function, reg, word, wait, qm::ReplyMode::Check);
+  qm::ExchangeResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
+                         uint32_t wait = 500) {
+    return qm::Exchange({comm_, clock_, request_, rx_}, address, function, reg, word, wait,
+                        qm::ReplyMode::Check);
   }
 
   e2e::TempDir dir_;
@@ -117,8 +119,12 @@ TEST_F(SimLink, FaultsOnDemand) {
     const char* command;
     int16_t index;
   };
-  for (const Case c : {Case{"fault noise 1", 3}, {"fault badcrc", -1}, {"fault wrongaddress", -1},
-                       {"fault exception", -1}, {"fault truncated", -1}, {"fault silence", -1},
+  for (const Case c : {Case{"fault noise 1", 3},
+                       {"fault badcrc", -1},
+                       {"fault wrongaddress", -1},
+                       {"fault exception", -1},
+                       {"fault truncated", -1},
+                       {"fault silence", -1},
                        {"fault flood", -1}}) {
     ASSERT_EQ(sim_.Command(c.command).rfind("ok", 0), 0u) << c.command;
     EXPECT_EQ(Run(1, 0x03, 0x0300, 26, 700).index, c.index) << c.command;
@@ -214,7 +220,8 @@ std::vector<uint8_t> ReadBytes(int fd, size_t count, int timeoutMs) {
   std::vector<uint8_t> out;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (out.size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{fd, POLLIN, 0};
     if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     uint8_t buf[512];

@@ -29,7 +29,7 @@ TEST(CopyReceived, NeverRunsPastTheArrayOrTheBuffer) {
     int16_t copied;
   };
   const Case cases[] = {
-      {0, 0, 0},     {0, 10, 0},      {10, 10, 10},   {10, 4, 4},     {-1, 10, 0},
+      {0, 0, 0},       {0, 10, 0},      {10, 10, 10},      {10, 4, 4},    {-1, 10, 0},
       {400, 500, 400}, {401, 500, 400}, {32767, 500, 400}, {32767, 3, 3}, {-32768, 500, 0},
   };
   for (const Case& c : cases) {
@@ -54,14 +54,22 @@ TEST(LineSettingsParse, SettingsStrings) {
     qm::LineSettings line;
   };
   const Case cases[] = {
-      {"9600,N,8,1", true, {9600, 'N', 8, 1}},  {"19200,E,8,1", true, {19200, 'E', 8, 1}},
-      {"1200,o,8,1", true, {1200, 'O', 8, 1}},  {"9600,N,8,2", true, {9600, 'N', 8, 2}},
-      {"2400,N,7,1", true, {2400, 'N', 7, 1}},  {"", false, {}},
-      {"9600", false, {}},                      {"9600,N,8", false, {}},
-      {"9600,X,8,1", false, {}},                {"9600,N,9,1", false, {}},
-      {"9600,N,8,3", false, {}},                {"9600,N,8,1,1", false, {}},
-      {"0,N,8,1", false, {}},                   {"-9600,N,8,1", false, {}},
-      {"fast,N,8,1", false, {}},                {"9600;N;8;1", false, {}},
+      {"9600,N,8,1", true, {9600, 'N', 8, 1}},
+      {"19200,E,8,1", true, {19200, 'E', 8, 1}},
+      {"1200,o,8,1", true, {1200, 'O', 8, 1}},
+      {"9600,N,8,2", true, {9600, 'N', 8, 2}},
+      {"2400,N,7,1", true, {2400, 'N', 7, 1}},
+      {"", false, {}},
+      {"9600", false, {}},
+      {"9600,N,8", false, {}},
+      {"9600,X,8,1", false, {}},
+      {"9600,N,9,1", false, {}},
+      {"9600,N,8,3", false, {}},
+      {"9600,N,8,1,1", false, {}},
+      {"0,N,8,1", false, {}},
+      {"-9600,N,8,1", false, {}},
+      {"fast,N,8,1", false, {}},
+      {"9600;N;8;1", false, {}},
   };
   for (const Case& c : cases) {
     qm::LineSettings line{1, '?', 0, 0};
@@ -260,9 +268,9 @@ TEST(Exchange, FaultsGiveNoReplyAndTheNextExchangeRecovers) {
     int16_t received;  // bytes of the faulty exchange
   };
   const Case cases[] = {
-      {Fault::Silence, -1, 0},        {Fault::Late, -1, 0},      {Fault::Noise, 3, 60},
-      {Fault::BadCrc, -1, 57},        {Fault::WrongAddress, -1, 57}, {Fault::Exception, -1, 5},
-      {Fault::Truncated, -1, 54},     {Fault::Flood, -1, 400},
+      {Fault::Silence, -1, 0},    {Fault::Late, -1, 0},          {Fault::Noise, 3, 60},
+      {Fault::BadCrc, -1, 57},    {Fault::WrongAddress, -1, 57}, {Fault::Exception, -1, 5},
+      {Fault::Truncated, -1, 54}, {Fault::Flood, -1, 400},
   };
   for (const Case& c : cases) {
     Rig rig;
@@ -298,8 +306,10 @@ TEST(Exchange, MismatchedLineGetsNoReply) {
     char meterParity;
   };
   const Case cases[] = {
-      {"9600,N,8,1", 19200, 'N'}, {"19200,N,8,1", 9600, 'N'},
-      {"9600,E,8,1", 9600, 'N'},  {"9600,N,8,1", 9600, 'O'},
+      {"9600,N,8,1", 19200, 'N'},
+      {"19200,N,8,1", 9600, 'N'},
+      {"9600,E,8,1", 9600, 'N'},
+      {"9600,N,8,1", 9600, 'O'},
   };
   for (const Case& c : cases) {
     MeterConfig config;

@@ -107,8 +107,8 @@ TEST(FindResponse, WriteEchoIsEightBytes) {
 // Every valid frame, with noise around it, is found exactly where it starts; cut short anywhere it is
 // never found.
 TEST(FindResponse, FrameIsFoundWhereverItSits) {
-  const std::vector<Bytes> frames = {ReadReply(1, 1), ReadReply(0x2A, 2), ReadReply(1, 26), ReadReply(0xF7, 41),
-                                     WithCrc({1, 0x06, 0x00, 0x00, 0x00, 0x05})};
+  const std::vector<Bytes> frames = {ReadReply(1, 1), ReadReply(0x2A, 2), ReadReply(1, 26),
+                                     ReadReply(0xF7, 41), WithCrc({1, 0x06, 0x00, 0x00, 0x00, 0x05})};
   uint32_t seed = 7;
   auto noise = [&seed](size_t n, uint8_t avoid) {
     Bytes out;

@@ -102,13 +102,20 @@ TEST(SimCommands, FaultNames) {
   };
   using qm::sim::Fault;
   const Case cases[] = {
-      {"silence", true, Fault::Silence, 1},  {"late:3", true, Fault::Late, 3},
-      {"NOISE", true, Fault::Noise, 1},      {"badcrc", true, Fault::BadCrc, 1},
-      {"bad-crc:2", true, Fault::BadCrc, 2}, {"wrongaddress", true, Fault::WrongAddress, 1},
-      {"exception", true, Fault::Exception, 1}, {"truncated", true, Fault::Truncated, 1},
-      {"flood:1", true, Fault::Flood, 1},    {"flood:0", false, Fault::None, 0},
-      {"noise:", false, Fault::None, 0},     {"noise:x", false, Fault::None, 0},
-      {"noise:-1", false, Fault::None, 0},   {"fire", false, Fault::None, 0},
+      {"silence", true, Fault::Silence, 1},
+      {"late:3", true, Fault::Late, 3},
+      {"NOISE", true, Fault::Noise, 1},
+      {"badcrc", true, Fault::BadCrc, 1},
+      {"bad-crc:2", true, Fault::BadCrc, 2},
+      {"wrongaddress", true, Fault::WrongAddress, 1},
+      {"exception", true, Fault::Exception, 1},
+      {"truncated", true, Fault::Truncated, 1},
+      {"flood:1", true, Fault::Flood, 1},
+      {"flood:0", false, Fault::None, 0},
+      {"noise:", false, Fault::None, 0},
+      {"noise:x", false, Fault::None, 0},
+      {"noise:-1", false, Fault::None, 0},
+      {"fire", false, Fault::None, 0},
       {"", false, Fault::None, 0},
   };
   for (const Case& c : cases) {

@@ -50,8 +50,14 @@ TEST(SimMeterMap, ReadReturnsTheAddressedBytes) {
   struct Case {
     uint16_t reg, quantity;
   };
-  for (const Case c : {Case{0x0000, 41}, {0x0300, 26}, {0x03E0, 2}, {0x03A8, 1}, {0x0001, 1}, {0x0000, 125},
-                       {0x03FE, 1}, {0x0335, 3}}) {
+  for (const Case c : {Case{0x0000, 41},
+                       {0x0300, 26},
+                       {0x03E0, 2},
+                       {0x03A8, 1},
+                       {0x0001, 1},
+                       {0x0000, 125},
+                       {0x03FE, 1},
+                       {0x0335, 3}}) {
     const Bytes r = Read(m, c.reg, c.quantity);
     ASSERT_EQ(r.size(), 5u + 2 * c.quantity) << c.reg;
     EXPECT_EQ(r[0], 1);
@@ -132,7 +138,8 @@ TEST(SimMeterMap, SilentForOtherAddressesBadCrcAndOtherLines) {
   EXPECT_TRUE(m.Handle(Request(1, 3, 0x0300, 26), {19200, 'N', 8, 1}).bytes.empty());
   EXPECT_TRUE(m.Handle(Request(1, 3, 0x0300, 26), {9600, 'E', 8, 1}).bytes.empty());
   EXPECT_STREQ(m.LastRefusal(), "line");
-  EXPECT_EQ(m.Handle(Request(1, 3, 0x0300, 26), {9600, 'N', 8, 2}).bytes.size(), 57u);  // stop bits do not matter
+  EXPECT_EQ(m.Handle(Request(1, 3, 0x0300, 26), {9600, 'N', 8, 2}).bytes.size(),
+            57u);  // stop bits do not matter
 
   MeterConfig zero;
   zero.address = 0;
@@ -149,14 +156,22 @@ TEST(SimMeterWrites, EachRegisterTheProgramWritesLandsInItsPlace) {
     uint16_t reg, value, lands;
   };
   const Case cases[] = {
-      {"wiring", 0x0002, 4, 0x0302},          {"PT", 0x030E, 64000, 0x030E},
-      {"PT by short address", 0x000E, 7, 0x030E}, {"CT", 0x0312, 200, 0x0312},
-      {"CT by short address", 0x0012, 1, 0x0312}, {"accuracy", 0x0022, 1, 0x0322},
-      {"power direction", 0x0026, 1, 0x0326}, {"analog selection", 0x0030, 33, 0x0330},
-      {"fixed value", 0x0032, 1234, 0x0332},  {"right limit", 0x0034, 0xFFFB, 0x0334},
-      {"left limit", 0x0336, 300, 0x0336},    {"right value of Ua", 0x0060, 22000, 0x0360},
-      {"right value of S", 0x009E, 30000, 0x039E}, {"left value of Ua", 0x03A0, 0, 0x03A0},
-      {"left value of F", 0x03A6, 42129, 0x03A6}, {"left value of S", 0x03DE, 5, 0x03DE},
+      {"wiring", 0x0002, 4, 0x0302},
+      {"PT", 0x030E, 64000, 0x030E},
+      {"PT by short address", 0x000E, 7, 0x030E},
+      {"CT", 0x0312, 200, 0x0312},
+      {"CT by short address", 0x0012, 1, 0x0312},
+      {"accuracy", 0x0022, 1, 0x0322},
+      {"power direction", 0x0026, 1, 0x0326},
+      {"analog selection", 0x0030, 33, 0x0330},
+      {"fixed value", 0x0032, 1234, 0x0332},
+      {"right limit", 0x0034, 0xFFFB, 0x0334},
+      {"left limit", 0x0336, 300, 0x0336},
+      {"right value of Ua", 0x0060, 22000, 0x0360},
+      {"right value of S", 0x009E, 30000, 0x039E},
+      {"left value of Ua", 0x03A0, 0, 0x03A0},
+      {"left value of F", 0x03A6, 42129, 0x03A6},
+      {"left value of S", 0x03DE, 5, 0x03DE},
       {"reset switch", 0x0004, 1, 0x0304},
   };
   for (const Case& c : cases) {
@@ -295,7 +310,8 @@ TEST(SimMeterLoad, LooksLikeAThreePhaseLoad) {
     for (int phase = 0; phase < 3; ++phase) {
       const int g = 8 * phase;
       SCOPED_TRACE("phase " + std::to_string(phase) + " at " + std::to_string(t));
-      const double v = m.Word(2 * g) / 100.0, ul = m.Word(2 * (g + 1)) / 100.0, i = m.Word(2 * (g + 2)) / 10000.0;
+      const double v = m.Word(2 * g) / 100.0, ul = m.Word(2 * (g + 1)) / 100.0,
+                   i = m.Word(2 * (g + 2)) / 10000.0;
       EXPECT_NEAR(v, 220, 5);
       EXPECT_NEAR(ul, 381, 9);
       EXPECT_GE(i, 3.0);
@@ -415,10 +431,10 @@ TEST(SimMeterFaults, EachFaultShape) {
     size_t size;
     uint32_t delay;
   };
-  const Case cases[] = {{Fault::Silence, 0, 0},     {Fault::Late, 9, qm::sim::kLateReplyMs},
-                        {Fault::Noise, 12, 5},      {Fault::BadCrc, 9, 5},
+  const Case cases[] = {{Fault::Silence, 0, 0},      {Fault::Late, 9, qm::sim::kLateReplyMs},
+                        {Fault::Noise, 12, 5},       {Fault::BadCrc, 9, 5},
                         {Fault::WrongAddress, 9, 5}, {Fault::Exception, 5, 5},
-                        {Fault::Truncated, 6, 5},   {Fault::Flood, 459, 5}};
+                        {Fault::Truncated, 6, 5},    {Fault::Flood, 459, 5}};
   for (const Case& c : cases) {
     SimMeter m;
     m.Freeze(true);
@@ -429,8 +445,8 @@ TEST(SimMeterFaults, EachFaultShape) {
       EXPECT_EQ(r.delayMs, c.delay) << qm::sim::FaultName(c.fault);
     }
     EXPECT_EQ(m.LastFault(), c.fault);
-    const int16_t found = qm::FindResponse(r.bytes.data(), static_cast<int16_t>(std::min<size_t>(r.bytes.size(), 400)),
-                                           0x03, 1, 9);
+    const int16_t found = qm::FindResponse(
+        r.bytes.data(), static_cast<int16_t>(std::min<size_t>(r.bytes.size(), 400)), 0x03, 1, 9);
     const bool findable = c.fault == Fault::Late || c.fault == Fault::Noise;
     EXPECT_EQ(found >= 0, findable) << qm::sim::FaultName(c.fault);
     if (c.fault == Fault::Noise) {
