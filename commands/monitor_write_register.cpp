@@ -1,7 +1,8 @@
 // The configuration commands' single-register write (function 0x06) to the current slave address.
 #include "ui/monitor_dlg.h"
 
-qm::ExchangeResult CMonitorDlg::WriteRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::ReplyMode mode) {
+qm::ExchangeResult CMonitorDlg::WriteRegister(uint16_t reg, uint16_t value, uint32_t waitMs,
+                                              qm::ReplyMode mode) {
   return Exchange(m_bySlaveAddr, qm::kFnWriteSingle, reg, value, waitMs, mode);
 }
 

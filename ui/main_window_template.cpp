@@ -40,7 +40,8 @@ void AddControls(std::vector<ControlTemplate>& c) {
   };
   static const Label kPhaseLabels[] = {{"Vav", 15, 12}, {"Va", 51, 9},  {"Vb", 87, 9},  {"Vc", 119, 10},
                                        {"I", 162, 8},   {"Ia", 195, 9}, {"Ib", 230, 9}, {"Ic", 267, 9}};
-  for (const Label& l : kPhaseLabels) c.push_back({IDC_STATIC, Kind::Static, l.text, l.x, 110, l.w, 8, fw::kHidden});
+  for (const Label& l : kPhaseLabels)
+    c.push_back({IDC_STATIC, Kind::Static, l.text, l.x, 110, l.w, 8, fw::kHidden});
 
   c.push_back({1064, Kind::Edit, "", 13, 120, 30, 14, kHiddenEdgeEdit});
   c.push_back({1066, Kind::Edit, "", 26, 138, 45, 14, kHiddenEdit});
@@ -54,7 +55,8 @@ void AddControls(std::vector<ControlTemplate>& c) {
 
   static const int kSpareIds[] = {1065, 1072, 1073, 1074, 1075, 1076, 1077};
   static const int kSpareX[] = {48, 83, 118, 157, 192, 227, 262};
-  for (int i = 0; i < 7; ++i) c.push_back({kSpareIds[i], Kind::Edit, "", kSpareX[i], 120, 30, 14, kHiddenEdgeEdit});
+  for (int i = 0; i < 7; ++i)
+    c.push_back({kSpareIds[i], Kind::Edit, "", kSpareX[i], 120, 30, 14, kHiddenEdgeEdit});
 
   c.push_back({IDC_STATIC, Kind::Static, "V", 144, 141, 8, 8, fw::kHidden});
   c.push_back({IDC_STATIC, Kind::GroupBox, "电压", 7, 110, 148, 57, fw::kHidden});
@@ -90,7 +92,8 @@ struct Heading {
 };
 const Heading kColumns[] = {{"  合相", 56}, {"A相/CA线", 109}, {"B相/AB线", 174}, {"C相/BC线", 229}};
 const int kColumnX[] = {52, 110, 168, 226};
-const char* const kRows[] = {"相 电 压", "线 电 压", "相 电 流", "有功功率", "无功功率", "视在功率", "功率因数"};
+const char* const kRows[] = {"相 电 压", "线 电 压", "相 电 流", "有功功率",
+                             "无功功率", "视在功率", "功率因数"};
 const int kRowIds[][4] = {{1000, 1001, 1002, 1003}, {1025, 1026, 1027, 1028}, {1029, 1030, 1031, 1032},
                           {1033, 1034, 1035, 1036}, {1037, 1038, 1039, 1040}, {1041, 1042, 1043, 1044},
                           {1045, 1046, 1047, 1048}};
@@ -150,9 +153,10 @@ fw::DialogTemplate Build() {
   AddMeasurementGrid(t.controls);
   AddEnergyRow(t.controls);
   // The list index of 1088 is the meter's analog selection code.
-  t.comboItems.push_back({1088, {"无",  "Ua", "Uca", "Ia", "F",  "Pa", "PFa", "Qa", "Sa", "Ub", "Uab", "Ib",
-                                 "F",   "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc", "PFc", "Qc",
-                                 "Sc",  "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"}});
+  t.comboItems.push_back(
+      {1088, {"无", "Ua", "Uca", "Ia", "F",  "Pa", "PFa", "Qa", "Sa", "Ub",   "Uab",  "Ib",
+              "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
+              "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"}});
   t.comboItems.push_back({1113, {"无", "V", "A", "Hz", "W", "Var", "VA", "mA"}});
   return t;
 }

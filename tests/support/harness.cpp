@@ -8,7 +8,8 @@
 
 namespace qmtest {
 
-Harness::Harness(qm::LinkSettings link, qm::sim::MeterConfig meterConfig, std::function<void(Harness&)> beforeInit)
+Harness::Harness(qm::LinkSettings link, qm::sim::MeterConfig meterConfig,
+                 std::function<void(Harness&)> beforeInit)
     : meter(meterConfig), device(meter, clock) {
   SetCurrentHarness(this);
   dlg = std::make_unique<CMonitorDlg>(device, clock);

@@ -35,8 +35,12 @@ class Harness {
   void OnNextModal(std::function<int(fw::CDialog&)> script);
 
   // Delivers ticks of the poll timer (timer 1) or the scan timer (timer 2), as if each fell due now.
-  void Tick(int n = 1) { for (int i = 0; i < n; ++i) dlg->DeliverTimer(CMonitorDlg::kPollTimer); }
-  void ScanTick(int n = 1) { for (int i = 0; i < n; ++i) dlg->DeliverTimer(CMonitorDlg::kScanTimer); }
+  void Tick(int n = 1) {
+    for (int i = 0; i < n; ++i) dlg->DeliverTimer(CMonitorDlg::kPollTimer);
+  }
+  void ScanTick(int n = 1) {
+    for (int i = 0; i < n; ++i) dlg->DeliverTimer(CMonitorDlg::kScanTimer);
+  }
 
   // The request frames written to the wire since the last ClearWire, oldest first.
   std::vector<std::vector<uint8_t>> Requests() const;

@@ -144,9 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, BaudReply,
     ::testing::Values(ReplyCase{qm::sim::Fault::None, true}, ReplyCase{qm::sim::Fault::Noise, true},
                       ReplyCase{qm::sim::Fault::Silence, false}, ReplyCase{qm::sim::Fault::Late, false},
-                      ReplyCase{qm::sim::Fault::BadCrc, false}, ReplyCase{qm::sim::Fault::WrongAddress, false},
-                      ReplyCase{qm::sim::Fault::Exception, false}, ReplyCase{qm::sim::Fault::Truncated, false},
-                      ReplyCase{qm::sim::Fault::Flood, false}),
+                      ReplyCase{qm::sim::Fault::BadCrc, false},
+                      ReplyCase{qm::sim::Fault::WrongAddress, false},
+                      ReplyCase{qm::sim::Fault::Exception, false},
+                      ReplyCase{qm::sim::Fault::Truncated, false}, ReplyCase{qm::sim::Fault::Flood, false}),
     FaultName);
 
 TEST_F(CommSet, CancelSendsNothingAndRestartsPolling) {
@@ -232,8 +233,8 @@ TEST_F(CommSet, WriteSingleRegisterAddressesTheCurrentSlaveInEveryMode) {
   EXPECT_FALSE(h.dlg->WriteSingleRegister(0x030E, 252, 200, qm::ReplyMode::None));
   h.dlg->m_bySlaveAddr = 2;
   EXPECT_FALSE(h.dlg->WriteSingleRegister(0x030E, 253, 200, qm::ReplyMode::Check));
-  const std::vector<std::vector<uint8_t>> expected{
-      Request(1, 6, 0x030E, 250), Request(1, 6, 0x030E, 251), Request(1, 6, 0x030E, 252), Request(2, 6, 0x030E, 253)};
+  const std::vector<std::vector<uint8_t>> expected{Request(1, 6, 0x030E, 250), Request(1, 6, 0x030E, 251),
+                                                   Request(1, 6, 0x030E, 252), Request(2, 6, 0x030E, 253)};
   EXPECT_EQ(h.Requests(), expected);
   EXPECT_EQ(h.meter.Word(0x030E), 252);
   // Drain reads the echo without judging it; None leaves it on the line for the next exchange.

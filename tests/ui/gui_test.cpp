@@ -43,7 +43,8 @@ void ShowCheckAndSave(fw::CDialog& dlg, const QString& name) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg, 5000)) << name.toStdString();
   QTest::qWait(200);
 
-  for (const std::string& problem : layout::Check(dlg)) ADD_FAILURE() << name.toStdString() << ": " << problem;
+  for (const std::string& problem : layout::Check(dlg))
+    ADD_FAILURE() << name.toStdString() << ": " << problem;
 
   const QString base = ArtifactDir() + "/" + name;
   EXPECT_TRUE(dlg.grab().save(base + ".png")) << base.toStdString();
@@ -77,7 +78,8 @@ void RunInsideX() {
     ShowCheckAndSave(dlg, "comm_set");
     dlg.DestroyWindow();
   }
-  for (auto [tpl, name] : {std::pair{&MeterSetTemplate(), "meter_set"}, std::pair{&SlaveAddrTemplate(), "slave_addr"}}) {
+  for (auto [tpl, name] :
+       {std::pair{&MeterSetTemplate(), "meter_set"}, std::pair{&SlaveAddrTemplate(), "slave_addr"}}) {
     fw::CDialog dlg(*tpl);
     dlg.Create();
     ShowCheckAndSave(dlg, name);

@@ -43,18 +43,23 @@ TEST_P(StartUp, StatusEditTimingAndPortFollowTheLinkSettings) {
   EXPECT_TRUE(h.messages.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    LinkSettings, StartUp,
-    ::testing::Values(
-        StartCase{{0, 9600, 1}, "串行口: 1 \r\n\r\n波特率:9600 \r\n\r\n校验位:无校验", "9600,N,8,1", {700, 200, 400}},
-        StartCase{{2, 19200, 3}, "串行口: 3 \r\n\r\n波特率:19200 \r\n\r\n校验位:偶校验", "19200,E,8,1",
-                  {500, 150, 250}},
-        StartCase{{1, 1200, 12}, "串行口: 12 \r\n\r\n波特率:1200 \r\n\r\n校验位:奇校验", "1200,O,8,1",
-                  {2500, 900, 1500}}),
-    [](const ::testing::TestParamInfo<StartCase>& info) {
-      return std::to_string(info.param.link.baud) + "NOE"[info.param.link.parity] + "Port" +
-             std::to_string(info.param.link.port);
-    });
+INSTANTIATE_TEST_SUITE_P(LinkSettings, StartUp,
+                         ::testing::Values(StartCase{{0, 9600, 1},
+                                                     "串行口: 1 \r\n\r\n波特率:9600 \r\n\r\n校验位:无校验",
+                                                     "9600,N,8,1",
+                                                     {700, 200, 400}},
+                                           StartCase{{2, 19200, 3},
+                                                     "串行口: 3 \r\n\r\n波特率:19200 \r\n\r\n校验位:偶校验",
+                                                     "19200,E,8,1",
+                                                     {500, 150, 250}},
+                                           StartCase{{1, 1200, 12},
+                                                     "串行口: 12 \r\n\r\n波特率:1200 \r\n\r\n校验位:奇校验",
+                                                     "1200,O,8,1",
+                                                     {2500, 900, 1500}}),
+                         [](const ::testing::TestParamInfo<StartCase>& info) {
+                           return std::to_string(info.param.link.baud) + "NOE"[info.param.link.parity] +
+                                  "Port" + std::to_string(info.param.link.port);
+                         });
 
 TEST(MainWindow, StatusEditShowsItsFiveLines) {
   Harness h;

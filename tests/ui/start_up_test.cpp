@@ -131,7 +131,8 @@ TEST(StartUp, APortThatCannotBeOpenedIsReportedAndTheWindowStillRuns) {
   EXPECT_FALSE(app.InitInstance());
   ::unsetenv("QM7410_COM6");
   ASSERT_EQ(qmtest::Messages().size(), 1u);
-  EXPECT_TRUE(qmtest::Messages()[0].contains("/tmp/qm7410-no-such-port")) << qmtest::Messages()[0].toStdString();
+  EXPECT_TRUE(qmtest::Messages()[0].contains("/tmp/qm7410-no-such-port"))
+      << qmtest::Messages()[0].toStdString();
 }
 
 }  // namespace
