@@ -207,6 +207,20 @@ int main(int argc, char** argv) {
       "bench-poll: CMonitorDlg on QSerialPort + EventLoopClock, real timer ticks, qm7410-sim over a\n"
       "pseudo-terminal, platform %s, %d s of polling per baud rate\n\n",
       qgetenv("QT_QPA_PLATFORM").constData(), seconds);
+  // How late the wait alone wakes up: the floor under every exchange's overhead.
+  {
+    qm::EventLoopClock clock;
+    QElapsedTimer w;
+    double lateMs = 0;
+    constexpr int kSleeps = 10;
+    for (int i = 0; i < kSleeps; ++i) {
+      w.start();
+      clock.Sleep(150);
+      lateMs += static_cast<double>(w.nsecsElapsed()) / 1e6 - 150.0;
+    }
+    std::printf("a bare 150 ms wait of the program's clock ends %.2f ms late on average\n\n",
+                lateMs / kSleeps);
+  }
   std::printf("%6s %7s %9s %10s %10s %10s %9s %10s %9s %12s\n", "baud", "cycles", "waits/cy", "wall/cy",
               "over/cy", "over max", "over %", "period", "CPU %", "settings ok");
   bool allOk = true;
