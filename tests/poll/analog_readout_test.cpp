@@ -8,20 +8,6 @@ namespace {
 
 using namespace qm::poll;
 
-TEST(AnalogPair, AddressesBySelection) {
-  EXPECT_EQ(AnalogPairFor(0), (AnalogPairAddresses{0x0300, 0x035E}));
-  EXPECT_EQ(AnalogPairFor(1), (AnalogPairAddresses{0x03A0, 0x0360}));
-  EXPECT_EQ(AnalogPairFor(5), (AnalogPairAddresses{0x03A8, 0x0368}));
-  EXPECT_EQ(AnalogPairFor(32), (AnalogPairAddresses{0x03DE, 0x039E}));
-  EXPECT_EQ(AnalogPairFor(33), (AnalogPairAddresses{0x0336, 0x0334}));
-  EXPECT_EQ(AnalogPairFor(34), (AnalogPairAddresses{0x0336, 0x0334}));
-  EXPECT_EQ(AnalogPairFor(35), (AnalogPairAddresses{0x0300, 0x0332}));
-  // Past the list the low byte wraps: 0x9E + 72 = 0xE6; 0x9E + 2*49 = 0x100 -> 0x00.
-  EXPECT_EQ(AnalogPairFor(36), (AnalogPairAddresses{0x03E6, 0x03A6}));
-  EXPECT_EQ(AnalogPairFor(49), (AnalogPairAddresses{0x0300, 0x03C0}));
-  EXPECT_EQ(AnalogPairFor(255), (AnalogPairAddresses{0x039C, 0x035C}));
-}
-
 TEST(AnalogPair, EveryCodeStaysInThePage) {
   for (int s = 0; s < 256; ++s) {
     const AnalogPairAddresses a = AnalogPairFor(static_cast<uint8_t>(s));

@@ -248,21 +248,6 @@ TEST(PollCycle, SelectionPastTheListSelectsNothing) {
   }
 }
 
-TEST(PollCycle, MissingSecondValueEmptiesTheRow) {
-  Harness h;
-  StartPolling(h);
-  h.Tick();
-  ASSERT_FALSE(h.Text(1022).isEmpty());
-  // Settings and first value answer, the second read gets silence.
-  h.meter.InjectFault(qm::sim::Fault::None, 2);
-  h.meter.InjectFault(qm::sim::Fault::Silence, 1);
-  h.Tick();
-  EXPECT_EQ(h.Text(1022), QString());
-  EXPECT_EQ(h.Text(1023), QString());
-  EXPECT_EQ(h.dlg->m_cbUnit.GetCurSel(), 0);
-  EXPECT_FALSE(h.Text(1001).isEmpty());
-}
-
 TEST(PollCycle, MissingFirstValueReusesTheLastOneOfTheSameEntry) {
   Harness h;
   h.meter.SetByte(Setting(49), 1);
