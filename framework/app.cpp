@@ -16,6 +16,10 @@ QColor g_text;
 
 CWinApp::CWinApp() { g_app = this; }
 
+CWinApp::~CWinApp() {
+  if (g_app == this) g_app = nullptr;
+}
+
 int CWinApp::Run(int argc, char** argv) {
   QApplication app(argc, argv);
   // The program's loops are the dialogs' own; the moment between the port settings dialog and the

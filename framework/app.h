@@ -10,7 +10,7 @@ namespace fw {
 class CWinApp {
  public:
   CWinApp();
-  virtual ~CWinApp() = default;
+  virtual ~CWinApp();
   virtual bool InitInstance() = 0;
   // Creates the Qt application, takes the application name from argv[0] and runs InitInstance.
   int Run(int argc, char** argv);

@@ -459,12 +459,17 @@ void CDialog::ScheduleFlush() {
   QTimer::singleShot(0, this, [this] { FlushHeldTicks(); });
 }
 
+// One held tick per turn of the event loop, so other messages are handled between ticks that
+// keep falling due while the previous one runs; the end of that handler schedules the next turn.
 void CDialog::FlushHeldTicks() {
   flushScheduled_ = false;
-  while (!heldTicks_.empty() && !destroyed_ && !TicksHeld()) {
-    const int id = *heldTicks_.begin();
-    heldTicks_.erase(heldTicks_.begin());
-    if (timers_.count(id) != 0) RunHandler([this, id] { OnTimer(id); });
+  if (heldTicks_.empty() || destroyed_ || TicksHeld()) return;
+  const int id = *heldTicks_.begin();
+  heldTicks_.erase(heldTicks_.begin());
+  if (timers_.count(id) != 0) {
+    RunHandler([this, id] { OnTimer(id); });
+  } else if (!heldTicks_.empty()) {
+    ScheduleFlush();
   }
 }
 
