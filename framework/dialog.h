@@ -23,7 +23,14 @@ enum class Notify { Clicked, SelChange, DropDown };
 // Handlers run one at a time. A handler that waits (an exchange) or shows a message box lets the
 // window repaint, but timer ticks that fall due meanwhile are held back, at most one per timer, and
 // delivered after it ends. An exception escaping a handler is shown in an error box and ends that
-// handler only.
+// handler only. A close request (close box) during a handler waits for it too. Commands sent from
+// inside a handler (a modal hook's clicks, ShowDropDown's notification) run at once, nested, as a
+// sent message does on Windows; user input is not delivered during the program's waits.
+//
+// The message map: Clicked comes from push buttons and radio buttons; SelChange only when the user
+// picks an item (never from SetCurSel); DropDown just before the list opens, also when code opens
+// it. IDOK and IDCANCEL without an entry go to OnOK and OnCancel. Enter clicks a focused push
+// button, else gives DefaultId(); Escape and the close box give IDCANCEL.
 class CDialog : public QDialog {
   Q_OBJECT
 
@@ -95,8 +102,10 @@ class CDialog : public QDialog {
   // it). Ids without a control (IDOK, IDCANCEL on a window without such buttons) go straight to the
   // command, as a keyboard command would. Radio buttons check themselves first, like auto radios.
   void Click(int id);
-  void SelectComboItem(int id, int index);  // user picks item `index` of combo `id`
-  void DropDownCombo(int id);         // user opens the list of combo `id`
+  // The user picks item `index` of combo `id` (SelChange); ignored when the combo is disabled or
+  // hidden or the index is outside the list.
+  void SelectComboItem(int id, int index);
+  void DropDownCombo(int id);  // the user opens the list of combo `id` (DropDown), same conditions
   // Enter and Escape as the keyboard gives them to the focused control.
   void PressEnter();
   void PressEscape();
