@@ -29,8 +29,8 @@ class CEdit : public CWnd {
 class CComboBox : public CWnd {
  public:
   static constexpr int CB_ERR = -1;
-  int GetCurSel() const;          // CB_ERR when the edit field holds typed text
-  int SetCurSel(int index);       // index outside the list clears the selection; returns CB_ERR then
+  int GetCurSel() const;     // CB_ERR when the edit field holds typed text
+  int SetCurSel(int index);  // index outside the list clears the selection; returns CB_ERR then
   int GetCount() const;
   void ShowDropDown(bool show);
 };

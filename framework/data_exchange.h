@@ -21,7 +21,7 @@ class CDataExchange {
 struct DataExchangeFailed {};
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
-void DDX_Text(CDataExchange* pDX, int id, uint8_t& value);   // 0..255
+void DDX_Text(CDataExchange* pDX, int id, uint8_t& value);  // 0..255
 void DDX_Text(CDataExchange* pDX, int id, int32_t& value);
 void DDX_Text(CDataExchange* pDX, int id, uint32_t& value);
 void DDX_Text(CDataExchange* pDX, int id, double& value);

@@ -167,7 +167,8 @@ void CDialog::BuildControls() {
           auto* e = new QPlainTextEdit(this);
           e->setFrameShape(framed ? QFrame::StyledPanel : QFrame::NoFrame);
           e->setReadOnly((c.style & kReadOnly) != 0);
-          e->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+          e->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAsNeeded
+                                                             : Qt::ScrollBarAlwaysOff);
           e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
           e->setLineWrapMode((c.style & kAutoHScroll) ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
           e->document()->setDocumentMargin(1);

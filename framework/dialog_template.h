@@ -12,7 +12,7 @@ enum class Kind { PushButton, DefPushButton, AutoRadio, GroupBox, Static, Edit, 
 
 // Control styles, as the dialog templates name them.
 enum Style : unsigned {
-  kHidden = 1u << 0,      // created without the visible style
+  kHidden = 1u << 0,  // created without the visible style
   kTabStop = 1u << 1,
   kBorder = 1u << 2,
   kStaticEdge = 1u << 3,  // "edge"
@@ -20,10 +20,10 @@ enum Style : unsigned {
   kMultiline = 1u << 5,
   kAutoHScroll = 1u << 6,
   kVScroll = 1u << 7,
-  kGroup = 1u << 8,       // starts a group of its own
-  kCenter = 1u << 9,      // centred title of a group box
+  kGroup = 1u << 8,   // starts a group of its own
+  kCenter = 1u << 9,  // centred title of a group box
   kDisabled = 1u << 10,
-  kDropDown = 1u << 11,   // combo box with an edit field
+  kDropDown = 1u << 11,  // combo box with an edit field
 };
 
 // One control of a dialog template; position and size in dialog units.

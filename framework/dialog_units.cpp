@@ -21,8 +21,8 @@ QFont TemplateFont(const std::string& face, int pointSize) {
   // glyphs and the metrics stay Chinese whatever the locale says.
   static const QStringList kSong = {"SimSun", "NSimSun", "Noto Serif CJK SC", "Noto Sans CJK SC",
                                     "WenQuanYi Micro Hei"};
-  static const QStringList kSystem = {"Microsoft YaHei", "SimSun", "Noto Sans CJK SC",
-                                      "WenQuanYi Micro Hei", "DejaVu Sans"};
+  static const QStringList kSystem = {"Microsoft YaHei", "SimSun", "Noto Sans CJK SC", "WenQuanYi Micro Hei",
+                                      "DejaVu Sans"};
   const QString name = QString::fromStdString(face);
   QStringList families;
   if (name == QStringLiteral("宋体") || name.compare("SimSun", Qt::CaseInsensitive) == 0 ||
@@ -42,7 +42,8 @@ QFont TemplateFont(const std::string& face, int pointSize) {
 
 BaseUnits BaseUnitsFor(const QFont& font) {
   const QFontMetrics fm(font);
-  const int width = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int width =
+      fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   return BaseUnits{(width / 26 + 1) / 2, fm.height()};
 }
 

@@ -1,8 +1,8 @@
+#include "framework/app.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
-
-#include "framework/app.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
+#include "tests/support/layout_check.h"
+
 #include <gtest/gtest.h>
 
 #include "framework/dialog.h"
-#include "tests/support/layout_check.h"
 
 namespace {
 

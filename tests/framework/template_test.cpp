@@ -85,12 +85,13 @@ TEST(Template, TabOrderIsTemplateOrderOfTabStops) {
   TestDlg dlg(true);
   dlg.Create();
   // From the first tab stop, the chain visits exactly the shown, enabled tab stops in template order.
-  const std::vector<int> expected = {fw::IDCANCEL, 1001, 1002, 1003, 1004, 1006, 1009, 1010, 1011, 1012, fw::IDOK};
+  const std::vector<int> expected = {fw::IDCANCEL, 1001, 1002, 1003, 1004,    1006,
+                                     1009,         1010, 1011, 1012, fw::IDOK};
   std::vector<int> seen;
   QWidget* w = dlg.GetDlgItem(fw::IDCANCEL);
   for (int guard = 0; guard < 100 && seen.size() < expected.size(); ++guard) {
-    const bool tabbable = (w->focusPolicy() & Qt::TabFocus) && !w->isHidden() && w->isEnabled() &&
-                          w->parentWidget() == &dlg;
+    const bool tabbable =
+        (w->focusPolicy() & Qt::TabFocus) && !w->isHidden() && w->isEnabled() && w->parentWidget() == &dlg;
     if (tabbable) seen.push_back(w->accessibleDescription().toInt());
     w = w->nextInFocusChain();
   }

@@ -27,9 +27,7 @@ class Timers : public ::testing::Test {
     });
     dlg.Create();
     dlg.events.clear();
-    dlg.onTimer = [this](int) {
-      EXPECT_FALSE(inAction) << "a tick entered a running handler";
-    };
+    dlg.onTimer = [this](int) { EXPECT_FALSE(inAction) << "a tick entered a running handler"; };
   }
   void TearDown() override {
     dlg.DestroyWindow();

@@ -15,7 +15,8 @@ TEST(Font, SongTiResolvesToAChineseFont) {
     EXPECT_EQ(font.pointSize(), 10);
     const QRawFont raw = QRawFont::fromFont(font);
     ASSERT_TRUE(raw.isValid()) << face;
-    EXPECT_TRUE(raw.supportsCharacter(QChar(0x5B8B))) << face << " -> " << raw.familyName().toStdString();  // 宋
+    EXPECT_TRUE(raw.supportsCharacter(QChar(0x5B8B)))
+        << face << " -> " << raw.familyName().toStdString();  // 宋
     EXPECT_TRUE(raw.supportsCharacter(QChar('A'))) << face;
   }
 }
@@ -54,7 +55,8 @@ TEST(Units, MapsBothCornersWithMulDivRounding) {
       {{7, 13}, -2, -4, 2, 4, QRect(-4, -7, 4, 7)},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(fw::DluToPixels(c.units, c.x, c.y, c.w, c.h), c.px) << c.x << "," << c.y << " " << c.w << "x" << c.h;
+    EXPECT_EQ(fw::DluToPixels(c.units, c.x, c.y, c.w, c.h), c.px)
+        << c.x << "," << c.y << " " << c.w << "x" << c.h;
   }
 }
 
