@@ -485,7 +485,14 @@ void CDialog::SetTimer(int id, unsigned intervalMs) {
   if (t.qtimer == nullptr) {
     t.qtimer = new QTimer(this);
     t.qtimer->setTimerType(Qt::PreciseTimer);
-    connect(t.qtimer, &QTimer::timeout, this, [this, id] { TimerFired(id); });
+    // The tick is only recorded here and run from the event loop: Qt does not fire a timer again
+    // while its own timeout slot is still running, so a cycle longer than the period run inside the
+    // slot would lose the tick that fell due meanwhile and halve the rate.
+    connect(t.qtimer, &QTimer::timeout, this, [this, id] {
+      if (destroyed_ || timers_.count(id) == 0) return;
+      heldTicks_.insert(id);
+      if (!TicksHeld()) ScheduleFlush();
+    });
   }
   // Windows raises periods below 10 ms to 10 ms.
   const unsigned period = std::clamp(intervalMs, 10u, static_cast<unsigned>(INT_MAX));
