@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
@@ -464,7 +465,18 @@ void CDialog::ScheduleFlush() {
 // keep falling due while the previous one runs; the end of that handler schedules the next turn.
 void CDialog::FlushHeldTicks() {
   flushScheduled_ = false;
-  if (heldTicks_.empty() || destroyed_ || TicksHeld()) return;
+  if (flushing_ || heldTicks_.empty() || destroyed_ || TicksHeld()) return;
+  // Timer messages come last, as on Windows: input held back during the last handler (a click on
+  // stop or exit) is handled before the next tick starts another cycle. Without this, cycles that
+  // last longer than their period would keep the window deaf to the user.
+  if (!g_manualTimers) {
+    const QPointer<CDialog> self(this);
+    flushing_ = true;
+    QCoreApplication::processEvents();
+    if (!self) return;
+    flushing_ = false;
+    if (heldTicks_.empty() || destroyed_ || TicksHeld()) return;
+  }
   const int id = *heldTicks_.begin();
   heldTicks_.erase(heldTicks_.begin());
   if (timers_.count(id) != 0) {

@@ -158,6 +158,7 @@ class CDialog : public QDialog {
   bool inModalRun_ = false;  // DoModal is running: it destroys the window itself
   bool inExec_ = false;      // inside QDialog::exec
   bool flushScheduled_ = false;
+  bool flushing_ = false;
   int baseDepth_ = 0;  // handlers already running when this dialog was made (nested modal)
 };
 

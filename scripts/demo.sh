@@ -19,7 +19,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-build/qm7410-sim --link "$link" "$@" </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
+# The window starts at slave address 0, so the simulated meter answers there unless told otherwise:
+# OK and 运行 are then enough to see live values.
+build/qm7410-sim --link "$link" --address 0 "$@" </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
 sim_pid=$!
 for _ in $(seq 100); do
   grep -q '^ready' "$dir/sim.out" 2>/dev/null && break
@@ -33,9 +35,9 @@ done
 grep -q '^ready' "$dir/sim.out" || { echo "The simulator did not get ready in 10 s." >&2; exit 1; }
 
 export QM7410_COM1="$link"
-echo "Simulated QM7410 on $link (serial port 1, address 1, 9600 baud, no parity unless you said otherwise)."
-echo "In the monitor: keep port 1 and the settings the simulator uses, press OK, set the slave address"
-echo "to 1 (or press 轮询地址 to find it) and press 运行."
+echo "Simulated QM7410 on $link (serial port 1, address 0, 9600 baud, no parity unless you said otherwise)."
+echo "In the monitor: keep the presets, press 确定, then press 运行 (with another --address, type it into"
+echo "子机地址 or press 轮询地址 to find it first)."
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   if command -v xvfb-run >/dev/null; then
