@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <QByteArray>
 
 #include "link/frame.h"
 
@@ -39,14 +39,8 @@ std::vector<std::vector<uint8_t>> Harness::Requests() const {
 }
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  char buf[4];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
-    if (i) out += ' ';
-    out += buf;
-  }
-  return out;
+  const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+  return raw.toHex(' ').toUpper().toStdString();
 }
 
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {

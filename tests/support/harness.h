@@ -46,9 +46,6 @@ class Harness {
   std::vector<std::vector<uint8_t>> Requests() const;
   void ClearWire() { device.ClearLog(); }
   QString Text(int id) const { return dlg->GetDlgItemText(id); }
-
- private:
-  std::vector<std::function<int(fw::CDialog&)>> modalScripts_;
 };
 
 // Message boxes shown since the current test began, whether or not a Harness was alive.

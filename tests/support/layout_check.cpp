@@ -1,12 +1,9 @@
 #include "tests/support/layout_check.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,17 +16,6 @@ namespace layout {
 
 namespace {
 
-QString Kind(const QWidget* w) {
-  if (qobject_cast<const QPushButton*>(w)) return "button";
-  if (qobject_cast<const QRadioButton*>(w)) return "radio button";
-  if (qobject_cast<const QCheckBox*>(w)) return "check box";
-  if (qobject_cast<const QGroupBox*>(w)) return "group box";
-  if (qobject_cast<const QLabel*>(w)) return "static";
-  if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QPlainTextEdit*>(w)) return "edit";
-  if (qobject_cast<const QComboBox*>(w)) return "combo box";
-  return w->metaObject()->className();
-}
-
 QString Caption(const QWidget* w) {
   if (auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text();
   if (auto* g = qobject_cast<const QGroupBox*>(w)) return g->title();
@@ -37,27 +23,26 @@ QString Caption(const QWidget* w) {
   return {};
 }
 
+// "QPushButton 1004 "确定" at 10,20 60x24": the class, the control id and the caption, if any.
 QString Describe(const QWidget* w) {
-  QString out = Kind(w);
+  QString out = w->metaObject()->className();
   if (!w->accessibleDescription().isEmpty()) out += " " + w->accessibleDescription();
-  const QString caption = Caption(w);
-  if (!caption.isEmpty()) out += " \"" + caption + "\"";
+  if (!Caption(w).isEmpty()) out += " \"" + Caption(w) + "\"";
   const QRect r = w->geometry();
-  out += QStringLiteral(" at %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-  return out;
+  return out + QStringLiteral(" at %1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+void Report(std::vector<std::string>& out, const QWidget* w, const char* what, int need, int has) {
+  out.push_back(
+      QStringLiteral("%1: %2 needs %3 px, has %4").arg(Describe(w), what).arg(need).arg(has).toStdString());
 }
 
 // Room the control's own drawing takes beside its caption.
 int HorizontalChrome(const QWidget* w) {
-  const QStyle* style = w->style();
   if (qobject_cast<const QPushButton*>(w)) return 2 * 2;  // the 3D edge on either side
   if (qobject_cast<const QRadioButton*>(w)) {
-    return style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, w) +
-           style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, w);
-  }
-  if (qobject_cast<const QCheckBox*>(w)) {
-    return style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) +
-           style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w);
+    return w->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, w) +
+           w->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, w);
   }
   if (qobject_cast<const QGroupBox*>(w)) return 2 * 8;  // the frame line reaching the title
   if (auto* l = qobject_cast<const QLabel*>(w)) return 2 * l->frameWidth();
@@ -67,55 +52,33 @@ int HorizontalChrome(const QWidget* w) {
 void CheckCaption(const QWidget* w, std::vector<std::string>& out) {
   const QString caption = Caption(w);
   if (caption.isEmpty()) return;
+  const QStringList lines = caption.split('\n');
   const QFontMetrics fm(w->font());
   int widest = 0;
-  const QStringList lines = caption.split('\n');
   for (const QString& line : lines) widest = std::max(widest, fm.horizontalAdvance(line));
   const int needW = widest + HorizontalChrome(w);
   int needH = fm.height() * static_cast<int>(lines.size());
   if (auto* l = qobject_cast<const QLabel*>(w)) needH += 2 * l->frameWidth();
-  if (needW > w->width()) {
-    out.push_back(QStringLiteral("%1: caption needs %2 px of width, has %3")
-                      .arg(Describe(w))
-                      .arg(needW)
-                      .arg(w->width())
-                      .toStdString());
-  }
+  if (needW > w->width()) Report(out, w, "caption width", needW, w->width());
   // A group box's title sits on its top line; only its height must leave room for the title.
-  if (needH > w->height()) {
-    out.push_back(QStringLiteral("%1: caption needs %2 px of height, has %3")
-                      .arg(Describe(w))
-                      .arg(needH)
-                      .arg(w->height())
-                      .toStdString());
-  }
+  if (needH > w->height()) Report(out, w, "caption height", needH, w->height());
 }
 
 // A multi-line edit must show all its lines without scrolling.
 void CheckMultiline(const QPlainTextEdit* e, std::vector<std::string>& out) {
-  const QString text = e->toPlainText();
-  if (text.isEmpty()) return;
-  const QFontMetrics fm(e->font());
+  if (e->toPlainText().isEmpty()) return;
   const QRect area = e->viewport()->rect();
   const int margin = static_cast<int>(e->document()->documentMargin());
   const QRect box(0, 0, std::max(1, area.width() - 2 * margin), 100000);
-  const int need = fm.boundingRect(box, Qt::TextWordWrap, text).height() + 2 * margin;
-  if (need > area.height()) {
-    out.push_back(QStringLiteral("%1: its %2 px of text do not fit in %3 px")
-                      .arg(Describe(e))
-                      .arg(need)
-                      .arg(area.height())
-                      .toStdString());
-  }
+  const int need = QFontMetrics(e->font()).boundingRect(box, Qt::TextWordWrap, e->toPlainText()).height();
+  if (need + 2 * margin > area.height()) Report(out, e, "text height", need + 2 * margin, area.height());
 }
 
 // What a control covers on screen: a group box's frame line runs through the middle of its title.
 QRect Covered(const QWidget* w) {
-  QRect r = w->geometry();
-  if (auto* g = qobject_cast<const QGroupBox*>(w); g != nullptr && !g->title().isEmpty()) {
-    r.setTop(r.top() + QFontMetrics(g->font()).height() / 2);
-  }
-  return r;
+  auto* g = qobject_cast<const QGroupBox*>(w);
+  const int title = g != nullptr && !g->title().isEmpty() ? QFontMetrics(g->font()).height() / 2 : 0;
+  return w->geometry().adjusted(0, title, 0, 0);
 }
 
 bool Holds(const QWidget* outer, const QWidget* inner) {
@@ -129,25 +92,17 @@ std::vector<std::string> Check(const fw::CDialog& dlg) {
   std::vector<const QWidget*> shown;
   for (const QObject* child : dlg.children()) {
     const auto* w = qobject_cast<const QWidget*>(child);
-    if (w == nullptr || w->isWindow() || !w->isVisibleTo(&dlg)) continue;
-    shown.push_back(w);
+    if (w != nullptr && !w->isWindow() && w->isVisibleTo(&dlg)) shown.push_back(w);
   }
-
-  const QRect client = dlg.rect();
   for (size_t i = 0; i < shown.size(); ++i) {
     const QWidget* a = shown[i];
-    if (!client.contains(a->geometry())) {
-      out.push_back(QStringLiteral("%1: reaches outside the window (%2x%3)")
-                        .arg(Describe(a))
-                        .arg(client.width())
-                        .arg(client.height())
-                        .toStdString());
-    }
+    if (!dlg.rect().contains(a->geometry()))
+      out.push_back(Describe(a).toStdString() + ": outside the window");
     for (size_t j = i + 1; j < shown.size(); ++j) {
       const QWidget* b = shown[j];
-      if (!Covered(a).intersects(Covered(b))) continue;
-      if (Holds(a, b) || Holds(b, a)) continue;
-      out.push_back((Describe(a) + " overlaps " + Describe(b)).toStdString());
+      if (Covered(a).intersects(Covered(b)) && !Holds(a, b) && !Holds(b, a)) {
+        out.push_back((Describe(a) + " overlaps " + Describe(b)).toStdString());
+      }
     }
     CheckCaption(a, out);
     if (auto* e = qobject_cast<const QPlainTextEdit*>(a)) CheckMultiline(e, out);

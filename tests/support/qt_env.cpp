@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <deque>
+#include <memory>
 
 #include "framework/app.h"
 #include "framework/dialog.h"
@@ -35,26 +36,19 @@ int CaptureMessage(const QString& text) {
 }
 
 class QtEnvironment : public ::testing::Environment {
- public:
   void SetUp() override {
     static int argc = 1;
     static char name[] = "qm7410-monitor";
     static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
+    app_ = std::make_unique<QApplication>(argc, argv);
     fw::SetAfxAppName("qm7410-monitor");
     fw::CDialog::SetManualTimers(true);
     fw::CDialog::SetModalHook(RunModalScript);
     fw::SetMessageBoxHook(CaptureMessage);
   }
-  void TearDown() override {
-    fw::CDialog::SetModalHook({});
-    fw::SetMessageBoxHook({});
-    delete app_;
-    app_ = nullptr;
-  }
-
- private:
-  QApplication* app_ = nullptr;
+  // The hooks stay: they only touch this file's globals, which outlive the application.
+  void TearDown() override { app_.reset(); }
+  std::unique_ptr<QApplication> app_;
 };
 
 // Every test starts with no message captured and no modal script waiting.

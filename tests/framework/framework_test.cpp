@@ -1,0 +1,305 @@
+// The dialog layer: templates in dialog units, data exchange, the message map, keyboard, message
+// boxes and window timers.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRawFont>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <stdexcept>
+
+#include "framework/app.h"
+#include "framework/dialog.h"
+#include "framework/dialog_units.h"
+#include "tests/support/layout_check.h"
+
+namespace {
+
+using fw::Kind;
+using Events = std::vector<std::string>;
+
+// One QApplication, made in a test environment so listing the tests needs no platform; timers are
+// delivered by hand unless a test arms real ones.
+class QtEnvironment : public ::testing::Environment {
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "framework_tests";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QApplication>(argc, argv);
+    fw::CDialog::SetManualTimers(true);
+  }
+  void TearDown() override { app_.reset(); }
+  std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Placed last on screen but first in the template, the Cancel button is the first tab stop.
+const std::vector<fw::ControlTemplate> kControls = {
+    {fw::IDCANCEL, Kind::PushButton, "退出", 120, 120, 40, 14, fw::kTabStop},
+    {1001, Kind::Edit, "", 10, 15, 40, 12, fw::kTabStop | fw::kBorder, "地址"},
+    {1002, Kind::Edit, "", 10, 30, 40, 12, fw::kTabStop | fw::kBorder, "点数"},
+    {1003, Kind::ComboBox, "", 120, 5, 40, 60, fw::kTabStop | fw::kDropDown, "量"},
+    {1004, Kind::PushButton, "隐藏", 120, 60, 40, 14, fw::kTabStop | fw::kHidden},
+    {1005, Kind::PushButton, "动作", 120, 100, 40, 14, fw::kTabStop},
+    {1006, Kind::Edit, "", 50, 82, 30, 12, fw::kStaticEdge | fw::kReadOnly, "测量 A"},
+};
+const fw::DialogTemplate kTemplate{900, "测试", "宋体", 10,        200,
+                                   150, true,   false,  kControls, {{1003, {"无", "Ua", "F", "Ub", "F"}}}};
+
+class TestDlg : public fw::CDialog {
+ public:
+  TestDlg() : fw::CDialog(kTemplate) {
+    OnCommand(1005, fw::Notify::Clicked, &TestDlg::OnAction);
+    OnCommand(1003, fw::Notify::SelChange, &TestDlg::OnSelChange);
+  }
+  uint8_t byValue = 0;
+  uint32_t unValue = 1;
+  Events events;
+  std::function<void()> action;      // what the action button does
+  std::function<void(int)> onTimer;  // what a tick does
+
+  void DoDataExchange(fw::CDataExchange* pDX) override {
+    fw::DDX_Text(pDX, 1001, byValue);
+    fw::DDX_Text(pDX, 1002, unValue);
+    fw::DDV_MinMaxUInt(pDX, unValue, 1, 64000);
+  }
+  void OnTimer(int id) override {
+    events.push_back("tick " + std::to_string(id));
+    if (onTimer) onTimer(id);
+  }
+  void OnAction() {
+    events.push_back("action");
+    if (action) action();
+  }
+  void OnSelChange() { events.push_back("selchange"); }
+};
+
+class Dialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fw::SetMessageBoxHook([this](const QString& text) {
+      messages.push_back(text);
+      return fw::IDOK;
+    });
+    dlg.Create();
+  }
+  void TearDown() override {
+    dlg.DestroyWindow();
+    fw::SetMessageBoxHook({});
+    fw::CDialog::SetModalHook({});
+  }
+
+  TestDlg dlg;
+  QStringList messages;
+};
+
+const QString kByte = "请输入一个介于 0 和 255 之间的整数。";
+const QString kRange = "请输入一个介于 1 和 64000 之间的整数。";
+
+// Also run under LANG=C: "宋体" must resolve to a font with Chinese glyphs whatever the locale, and
+// the base width is the Latin average, not a full-width glyph.
+TEST(Font, SongTiIsChineseAndUnitsFollowTheLatinLetters) {
+  for (const char* face : {"宋体", "System"}) {
+    const QFont font = fw::TemplateFont(face, 10);
+    const QRawFont raw = QRawFont::fromFont(font);
+    EXPECT_TRUE(raw.supportsCharacter(QChar(0x5B8B))) << face << " -> " << raw.familyName().toStdString();
+    const QFontMetrics fm(font);
+    EXPECT_EQ(fw::BaseUnitsFor(font).cy, fm.height());
+    EXPECT_LT(fw::BaseUnitsFor(font).cx, fm.horizontalAdvance(QChar(0x5B8B)));
+  }
+  // For a fixed-pitch font (52 * w / 26 + 1) / 2 is the advance itself.
+  QFont mono("DejaVu Sans Mono");
+  mono.setPixelSize(13);
+  EXPECT_EQ(fw::BaseUnitsFor(mono).cx, QFontMetrics(mono).horizontalAdvance("A"));
+}
+
+// Both corners are mapped with MulDiv: rounded to nearest, halves away from zero.
+TEST(Units, MapsBothCornersWithMulDivRounding) {
+  EXPECT_EQ(fw::DluToPixels({8, 19}, 374, 242, 4, 8), QRect(748, 575, 8, 19));  // 574.75 -> 575
+  EXPECT_EQ(fw::DluToPixels({7, 13}, 2, 4, 1, 4), QRect(4, 7, 1, 6));           // 3.5 -> 4, 13 - 7
+  EXPECT_EQ(fw::DluToPixels({7, 13}, -2, -4, 2, 4), QRect(-4, -7, 4, 7));       // -3.5 -> -4
+}
+
+TEST(LayoutCheck, FindsOverlapsClippedCaptionsAndStrayControls) {
+  fw::DialogTemplate t = kTemplate;
+  t.controls = {
+      // A group holding a label, and a second group whose frame line starts below the first one's
+      // bottom although their rectangles touch: both fine. Hidden controls are not looked at.
+      {fw::IDC_STATIC, Kind::GroupBox, "基本数据", 5, 5, 100, 50, fw::kCenter},
+      {fw::IDC_STATIC, Kind::Static, "标签", 10, 20, 30, 8},
+      {fw::IDC_STATIC, Kind::GroupBox, "电能数据", 5, 54, 100, 30, fw::kCenter},
+      {1002, Kind::PushButton, "甲", 120, 10, 40, 14},
+      {1003, Kind::PushButton, "乙", 150, 20, 40, 14},
+      {1004, Kind::PushButton, "很长很长的按钮文字", 120, 40, 30, 14},
+      {fw::IDC_STATIC, Kind::Static, "矮", 120, 60, 20, 4},
+      {1005, Kind::PushButton, "隐藏", 120, 10, 40, 14, fw::kHidden},
+      {1006, Kind::Edit, "", 180, 130, 40, 12, fw::kBorder},
+  };
+  fw::CDialog dlg(t);
+  dlg.Create();
+  std::string all;
+  for (const std::string& line : layout::Check(dlg)) all += line + "\n";
+  for (const char* expected :
+       {"QPushButton 1002 \"甲\"", "overlaps QPushButton 1003 \"乙\"", "很长很长的按钮文字\" at 240,",
+        "caption width", "QLabel \"矮\"", "caption height", "QLineEdit 1006", "outside the window"}) {
+    EXPECT_NE(all.find(expected), std::string::npos) << expected << " in\n" << all;
+  }
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 4) << all;
+  dlg.DestroyWindow();
+}
+
+TEST_F(Dialog, TemplateBuildsControlsFoundByIdAndName) {
+  const fw::BaseUnits units = fw::BaseUnitsFor(fw::TemplateFont("宋体", 10));
+  EXPECT_EQ(dlg.GetDlgItem(1001)->geometry(), fw::DluToPixels(units, 10, 15, 40, 12));
+  EXPECT_TRUE(dlg.GetDlgItem(1004)->isHidden());
+  for (const fw::ControlTemplate& c : kControls) {
+    EXPECT_EQ(dlg.GetDlgItem(c.id)->accessibleDescription(), QString::number(c.id));
+    EXPECT_EQ(dlg.GetDlgItem(c.id)->accessibleName().toStdString(), c.name.empty() ? c.text : c.name);
+  }
+  // The tab chain visits the shown tab stops in template order, starting with the focused first one.
+  QWidget* w = dlg.focusWidget();
+  EXPECT_EQ(w, dlg.GetDlgItem(fw::IDCANCEL));
+  std::vector<int> seen;
+  for (int guard = 0; guard < 50 && seen.size() < 5; ++guard, w = w->nextInFocusChain()) {
+    if ((w->focusPolicy() & Qt::TabFocus) && !w->isHidden() && w->parentWidget() == &dlg) {
+      seen.push_back(w->accessibleDescription().toInt());
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<int>{fw::IDCANCEL, 1001, 1002, 1003, 1005}));
+}
+
+TEST_F(Dialog, ExchangeRefusesOutOfRangeAndReturnsTheFocus) {
+  struct Case {
+    const char* byte;
+    const char* count;
+    QString message;  // empty: accepted
+  };
+  const Case cases[] = {{"0", "1", {}},         {"256", "1", kByte},   {"-1", "1", kByte},
+                        {"", "1", kByte},       {"12a", "1", kByte},   {"1", "0", kRange},
+                        {"1", "64001", kRange}, {" 255 ", "64000", {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.byte) + " / " + c.count);
+    dlg.SetDlgItemText(1001, c.byte);
+    dlg.SetDlgItemText(1002, c.count);
+    messages.clear();
+    EXPECT_EQ(dlg.UpdateData(true), c.message.isEmpty());
+    EXPECT_EQ(messages.join('|'), c.message);
+    if (!c.message.isEmpty()) {
+      EXPECT_EQ(dlg.focusWidget(), dlg.GetDlgItem(c.message == kByte ? 1001 : 1002));
+    }
+  }
+  EXPECT_EQ(dlg.byValue, 255);
+  EXPECT_EQ(dlg.unValue, 64000u);
+}
+
+TEST_F(Dialog, SelChangeOnlyFromTheUserAndTypedTextIsNoSelection) {
+  fw::CComboBox combo;
+  combo.Attach(dlg.GetDlgItem(1003));
+  EXPECT_EQ(combo.SetCurSel(2), 2);
+  dlg.SelectComboItem(1003, 1);
+  EXPECT_EQ(dlg.events, Events{"selchange"});
+  EXPECT_EQ(combo.GetCurSel(), 1);
+  // Typed text, even an item's text, picks nothing and adds nothing, also when the field is left.
+  QLineEdit* edit = qobject_cast<QComboBox*>(dlg.GetDlgItem(1003))->lineEdit();
+  for (const char* keys : {"x", "\b\b\bF"}) {
+    QTest::keyClicks(edit, keys);
+    emit edit->editingFinished();
+    EXPECT_EQ(combo.GetCurSel(), fw::CComboBox::CB_ERR) << edit->text().toStdString();
+  }
+  EXPECT_EQ(combo.GetCount(), 5);
+  EXPECT_EQ(dlg.events.size(), 1u);
+}
+
+TEST_F(Dialog, EnterInAnEditIsOkAfterValidationEscapeCancels) {
+  TestDlg d;
+  fw::CDialog::SetModalHook([&](fw::CDialog& run) {
+    EXPECT_EQ(run.GetDlgItemText(1002), QString("1"));  // loaded before the hook runs
+    QWidget* edit = run.GetDlgItem(1001);
+    edit->setFocus();  // Enter on the focused Cancel button would click it
+    run.SetDlgItemText(1001, "256");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(run.focusWidget(), edit);
+    run.SetDlgItemText(1001, "5");
+    QTest::keyClick(edit, Qt::Key_Enter);
+    return run.Result();
+  });
+  EXPECT_EQ(d.DoModal(), fw::IDOK);
+  EXPECT_EQ(messages, QStringList{kByte});
+  EXPECT_EQ(d.byValue, 5);
+
+  QTest::keyClick(dlg.GetDlgItem(1001), Qt::Key_Escape);
+  EXPECT_EQ(dlg.Result(), fw::IDCANCEL);
+}
+
+// A real message box: plain, with the application's name. Ticks falling due while it is open inside
+// a handler are held, one per timer, and come after the handler; a killed timer's tick is dropped;
+// a tick falling due during a tick follows it instead of nesting.
+TEST_F(Dialog, TicksDuringAMessageBoxAreHeldOnePerTimer) {
+  fw::SetMessageBoxHook({});
+  fw::SetAfxAppName("qm7410-monitor");
+  for (int id : {1, 2, 3}) dlg.SetTimer(id, 700);
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), QString("qm7410-monitor"));
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+    EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+    for (int id : {1, 1, 2, 3, 1}) dlg.DeliverTimer(id);
+    dlg.KillTimer(3);
+    box->accept();
+  });
+  int depth = 0;
+  dlg.onTimer = [&](int id) {
+    EXPECT_EQ(++depth, 1) << "a tick entered a running tick";
+    if (id == 2 && dlg.events.size() == 3) {
+      for (int i = 0; i < 3; ++i) dlg.DeliverTimer(2);  // three periods pass during a long wait
+    }
+    --depth;
+  };
+  dlg.action = [] { EXPECT_EQ(fw::AfxMessageBox("改变波特率成功"), fw::IDOK); };
+  dlg.Click(1005);
+  EXPECT_EQ(dlg.events, Events{"action"});
+  QTest::qWait(20);
+  EXPECT_EQ(dlg.events, (Events{"action", "tick 1", "tick 2", "tick 2"}));
+}
+
+TEST_F(Dialog, RealTimerNeverReentersAWaitingHandler) {
+  fw::CDialog::SetManualTimers(false);
+  int depth = 0;
+  int ticks = 0;
+  dlg.onTimer = [&](int) {
+    EXPECT_EQ(++depth, 1);
+    ++ticks;
+    QTest::qWait(60);  // a wait longer than the period, in a nested loop like the program's exchanges
+    --depth;
+  };
+  // Qt never re-fires the timer whose slot runs, so the second timer is the one that would barge in.
+  dlg.SetTimer(1, 20);
+  dlg.SetTimer(2, 20);
+  QTest::qWait(400);
+  dlg.DestroyWindow();
+  fw::CDialog::SetManualTimers(true);
+  EXPECT_GE(ticks, 3);  // back to back, not piled up and not lost
+  EXPECT_LE(ticks, 8);
+}
+
+TEST_F(Dialog, ExceptionEndsOnlyItsHandler) {
+  dlg.SetTimer(1, 700);
+  int runs = 0;
+  dlg.action = [&] {
+    dlg.DeliverTimer(1);
+    if (++runs == 1) throw std::runtime_error("串口 COM9 无法打开: 不存在");
+  };
+  dlg.Click(1005);
+  EXPECT_EQ(messages, QStringList{"串口 COM9 无法打开: 不存在"});
+  QTest::qWait(20);  // the tick held while the handler ran
+  dlg.Click(1005);
+  EXPECT_EQ(dlg.events, (Events{"action", "tick 1", "action"}));
+  EXPECT_FALSE(dlg.IsEnded());
+}
+
+}  // namespace
