@@ -1,0 +1,213 @@
+// The main window and its "通讯设置" command against the simulated meter: what it shows and sends
+// after start, the slave address check, closing, a port that cannot be opened and the baud change.
+// Then the program's start-up with its two modal dialogs scripted, on a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/monitor_app.h"
+#include "tests/support/harness.h"
+
+namespace {
+
+using qm::sim::Fault;
+using qmtest::Harness;
+using qmtest::Request;
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+constexpr int kPoll = CMonitorDlg::kPollTimer;
+
+TEST(MainWindow, AfterStartShowsFiveStatusLinesAndSendsNothing) {
+  Harness h;
+  EXPECT_EQ(h.Text(1057).split("\r\n"),
+            (QStringList{Q("串行口: 1 "), "", Q("波特率:9600 "), "", Q("校验位:无校验")}));
+  EXPECT_TRUE(h.Requests().empty()) << "nothing may reach the meter before a button is pressed";
+  EXPECT_EQ(h.Text(1061), "0");
+}
+
+TEST(MainWindow, AddressOutOfRangeIsRefusedWithTheFocusBack) {
+  Harness h;
+  h.dlg->SetDlgItemText(1061, "300");
+  h.dlg->GetDlgItem(1061)->setFocus();
+  h.dlg->PressEnter();
+  ASSERT_EQ(h.messages.size(), 1u);
+  EXPECT_TRUE(h.messages[0].contains("255")) << h.messages[0].toStdString();
+  EXPECT_FALSE(h.dlg->IsEnded());
+  EXPECT_EQ(h.dlg->focusWidget(), h.dlg->GetDlgItem(1061));
+  EXPECT_EQ(h.dlg->m_bySlaveAddr, 0);
+}
+
+// Records, when the port closes, whether the poll timer was still running (true until it closes).
+struct CloseProbe : qm::sim::SimSerialDevice {
+  using SimSerialDevice::SimSerialDevice;
+  CMonitorDlg* dlg = nullptr;
+  bool timerRunningAtClose = true;
+  void Close() override {
+    timerRunningAtClose = dlg->IsTimerRunning(kPoll);
+    SimSerialDevice::Close();
+  }
+};
+
+TEST(MainWindow, ClosingStopsThePollTimerBeforeThePortCloses) {
+  for (int closeId : {fw::IDCANCEL, fw::IDOK}) {
+    qm::sim::VirtualClock clock;
+    qm::sim::SimMeter meter;
+    CloseProbe device(meter, clock);
+    CMonitorDlg dlg(device, clock);
+    device.dlg = &dlg;
+    dlg.Create();
+    dlg.SetDlgItemText(1061, "1");
+    dlg.Click(1063);
+    ASSERT_TRUE(dlg.IsTimerRunning(kPoll));
+    dlg.Click(closeId);
+    EXPECT_FALSE(device.timerRunningAtClose) << closeId;
+  }
+}
+
+TEST(MainWindow, APortThatCannotBeOpenedIsNamedAndTheWindowOpensWithItClosed) {
+  Harness h({}, {}, [](Harness& hh) { hh.device.FailOpen("/dev/ttyS0", "No such file or directory"); });
+  ASSERT_EQ(h.messages.size(), 1u);
+  EXPECT_TRUE(h.messages[0].contains("/dev/ttyS0")) << h.messages[0].toStdString();
+  EXPECT_FALSE(h.device.IsOpen());
+  EXPECT_FALSE(h.dlg->IsEnded());
+}
+
+// A window at 9600, no parity, port 1, polling the meter at address 1.
+struct CommSet : ::testing::Test {
+  Harness h;
+  void SetUp() override {
+    h.dlg->m_bySlaveAddr = 1;
+    h.dlg->SetTimer(kPoll, h.dlg->m_nPollInterval);
+    h.ClearWire();
+  }
+  // Runs the command with a dialog that clicks `clicks`, then presses `button`.
+  void Run(std::vector<int> clicks, int button = fw::IDOK) {
+    h.OnNextModal([=, this](fw::CDialog& d) {
+      EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll)) << "polling must stop before the dialog opens";
+      for (int id : clicks) d.Click(id);
+      d.Click(button);
+      return d.Result();
+    });
+    h.dlg->Click(1004);
+  }
+  void ExpectLine(const char* settings, qm::TimingSet t, const char* status) {
+    EXPECT_EQ(h.dlg->m_comm.GetSettings(), settings);
+    EXPECT_EQ((qm::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
+    EXPECT_EQ(h.dlg->TimerInterval(kPoll), t.pollInterval);
+    EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
+    EXPECT_EQ(h.Text(1057), Q(status));
+  }
+};
+
+// The parameter is the meter's fault on its echo of the baud write: None and Noise confirm.
+class BaudChange : public CommSet, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(BaudChange, To19200IsTakenOnlyOnAnIntactEcho) {
+  const bool confirmed = GetParam() == Fault::None || GetParam() == Fault::Noise;
+  h.meter.InjectFault(GetParam());
+  Run({1013, 1016});  // 19200, even parity
+  EXPECT_EQ(h.Requests(), std::vector<std::vector<uint8_t>>{Request(1, 0x06, 0x0308, 0x0004)});
+  EXPECT_EQ(h.device.Log()[0].line.baud, 9600) << "the request goes out at the old speed";
+  EXPECT_EQ(h.messages, (std::vector{Q(confirmed ? "改变波特率成功" : "改变波特率不成功")}));
+  if (confirmed)
+    ExpectLine("19200,E,8,1", {500, 150, 250}, "串行口:1 \r\n\r\n波特率: 19200 \r\n\r\n校验位:偶校验");
+  else  // the parity is taken over all the same
+    ExpectLine("9600,E,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:偶校验");
+  EXPECT_EQ(h.device.Line().baud, h.dlg->m_nBaud);
+}
+
+const char* const kBaudCaseNames[] = {"Answering", "Noise", "Silent", "Late", "BadCrc", "Exception"};
+
+INSTANTIATE_TEST_SUITE_P(Faults, BaudChange,
+                         ::testing::Values(Fault::None, Fault::Noise, Fault::Silence, Fault::Late,
+                                           Fault::BadCrc, Fault::Exception),
+                         [](const auto& info) { return kBaudCaseNames[info.index]; });
+
+TEST_F(CommSet, CancelSendsNothingChangesNothingAndRestartsPolling) {
+  const int opens = h.device.OpenCount();
+  Run({1013, 1016}, fw::IDCANCEL);
+  EXPECT_TRUE(h.Requests().empty());
+  EXPECT_TRUE(h.messages.empty());
+  EXPECT_EQ(h.device.OpenCount(), opens);
+  ExpectLine("9600,N,8,1", {700, 200, 400}, "串行口: 1 \r\n\r\n波特率:9600 \r\n\r\n校验位:无校验");
+}
+
+TEST_F(CommSet, ParityAloneChangesOnlyThePcSide) {
+  Run({1015});
+  EXPECT_TRUE(h.Requests().empty());
+  EXPECT_TRUE(h.messages.empty());
+  EXPECT_EQ(h.device.Line().parity, 'O');
+  EXPECT_EQ(h.meter.Parity(), 'N');
+  ExpectLine("9600,O,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:奇校验");
+}
+
+// A pseudo-terminal the program opens as serial port `port`.
+struct Pty {
+  std::string var;
+  int master = -1, slave = -1;
+  explicit Pty(int port) : var("QM7410_COM" + std::to_string(port)) {
+    char name[128] = {};
+    EXPECT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::setenv(var.c_str(), name, 1);
+  }
+  ~Pty() {
+    ::unsetenv(var.c_str());
+    ::close(slave);
+    ::close(master);
+  }
+  speed_t Speed() const {
+    termios t{};
+    ::tcgetattr(master, &t);
+    return ::cfgetospeed(&t);
+  }
+};
+
+TEST(StartUp, CancelEndsWithoutAWindowAndWithoutTouchingAPort) {
+  Pty pty(1);
+  const speed_t before = pty.Speed();
+  ASSERT_NE(before, speed_t{B9600}) << "the pseudo-terminal must start at a speed the program does not set";
+  CMonitorApp app;
+  qmtest::QueueModal([](fw::CDialog& d) {
+    d.Click(fw::IDCANCEL);
+    return d.Result();
+  });
+  // A second modal dialog (the main window) would find no script and fail the test.
+  EXPECT_FALSE(app.InitInstance());
+  EXPECT_EQ(app.m_pMainWnd, nullptr);
+  EXPECT_TRUE(qmtest::Messages().empty());
+  EXPECT_EQ(pty.Speed(), before) << "the port was configured";
+}
+
+TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindow) {
+  Pty pty(3);
+  CMonitorApp app;
+  qmtest::QueueModal([](fw::CDialog& d) {
+    d.Click(1013);  // 19200
+    d.Click(1016);  // even
+    d.SetDlgItemText(1000, "3");
+    d.Click(fw::IDOK);
+    return d.Result();
+  });
+  bool ran = false;
+  qmtest::QueueModal([&](fw::CDialog& d) {
+    ran = true;
+    auto& dlg = dynamic_cast<CMonitorDlg&>(d);
+    EXPECT_EQ(dlg.m_nBaud, 19200);
+    EXPECT_EQ(dlg.m_nParity, 2);
+    EXPECT_EQ(dlg.m_nPort, 3);
+    EXPECT_EQ(dlg.m_comm.GetSettings(), "19200,E,8,1");
+    EXPECT_EQ(pty.Speed(), speed_t{B19200});
+    d.Click(fw::IDCANCEL);
+    return d.Result();
+  });
+  EXPECT_FALSE(app.InitInstance());
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(qmtest::Messages().empty());
+}
+
+}  // namespace
