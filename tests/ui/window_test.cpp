@@ -42,6 +42,18 @@ TEST(MainWindow, AddressOutOfRangeIsRefusedWithTheFocusBack) {
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 0);
 }
 
+TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed) {
+  Harness h;
+  h.dlg->Click(1063);
+  h.Tick();
+  h.device.Unplug();
+  h.Tick(20);
+  ASSERT_EQ(h.messages.size(), 1u) << "one report, not one per tick";
+  EXPECT_TRUE(h.messages[0].contains(QString::fromStdString(h.device.Path()))) << h.messages[0].toStdString();
+  EXPECT_FALSE(h.dlg->m_comm.GetPortOpen());
+  EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
+}
+
 // Records, when the port closes, whether the poll timer was still running (true until it closes).
 struct CloseProbe : qm::sim::SimSerialDevice {
   using SimSerialDevice::SimSerialDevice;
