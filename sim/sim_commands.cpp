@@ -80,9 +80,9 @@ std::string RunCommand(SimMeter& meter, const std::string& line, bool& quit) {
   if (cmd == "fault" && (args == 1 || args == 2)) {
     Fault fault = Fault::None;
     int count = 1;
-    std::string spec = words[1];
-    if (args == 2) spec += ":" + words[2];
-    if (!ParseFault(spec, fault, count)) return "error: unknown fault '" + spec + "'";
+    std::string faultText = words[1];
+    if (args == 2) faultText += ":" + words[2];
+    if (!ParseFault(faultText, fault, count)) return "error: unknown fault '" + faultText + "'";
     meter.InjectFault(fault, count);
     return "ok fault " + std::string(FaultName(fault)) + " " + std::to_string(count);
   }
