@@ -38,8 +38,8 @@ void CMonitorDlg::OnCommSet() {
     m_comm.SetSettings(qm::SettingsString(m_nBaud, m_nParity));
     m_comm.SetPortOpen(true);
 
-    SetStatusText(QString::asprintf("串行口:%d \r\n\r\n波特率: %d \r\n\r\n", m_nPort, m_nBaud) +
-                  QString::fromStdString(qm::ParityStatusLine(m_nParity)));
+    SetStatusText(QString::fromStdString(
+        qm::StatusText("串行口:%d \r\n\r\n波特率: %d \r\n\r\n", m_nPort, m_nBaud, m_nParity)));
   }
 
   m_comm.GetInput();

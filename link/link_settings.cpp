@@ -1,14 +1,21 @@
 #include "link/link_settings.h"
 
+#include <cstdio>
+
 namespace qm {
 
 TimingSet TimingForBaud(int32_t baud) {
   switch (baud) {
-    case 1200: return {2500, 900, 1500};
-    case 2400: return {1500, 400, 1000};
-    case 4800: return {1000, 300, 600};
-    case 19200: return {500, 150, 250};
-    default: return {700, 200, 400};
+    case 1200:
+      return {2500, 900, 1500};
+    case 2400:
+      return {1500, 400, 1000};
+    case 4800:
+      return {1000, 300, 600};
+    case 19200:
+      return {500, 150, 250};
+    default:
+      return {700, 200, 400};
   }
 }
 
@@ -19,21 +26,37 @@ std::string SettingsString(int32_t baud, int32_t parity) {
 
 std::string ParityStatusLine(int32_t parity) {
   switch (parity) {
-    case 0: return "校验位:无校验";
-    case 1: return "校验位:奇校验";
-    case 2: return "校验位:偶校验";
-    default: return {};
+    case 0:
+      return "校验位:无校验";
+    case 1:
+      return "校验位:奇校验";
+    case 2:
+      return "校验位:偶校验";
+    default:
+      return {};
   }
+}
+
+std::string StatusText(const char* format, int32_t port, int32_t baud, int32_t parity) {
+  char head[96];
+  std::snprintf(head, sizeof head, format, static_cast<int>(port), static_cast<int>(baud));
+  return head + ParityStatusLine(parity);
 }
 
 int BaudCode(int32_t baud) {
   switch (baud) {
-    case 1200: return 0;
-    case 2400: return 1;
-    case 4800: return 2;
-    case 9600: return 3;
-    case 19200: return 4;
-    default: return -1;
+    case 1200:
+      return 0;
+    case 2400:
+      return 1;
+    case 4800:
+      return 2;
+    case 9600:
+      return 3;
+    case 19200:
+      return 4;
+    default:
+      return -1;
   }
 }
 

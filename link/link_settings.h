@@ -28,6 +28,10 @@ std::string SettingsString(int32_t baud, int32_t parity);
 // "校验位:无校验", "校验位:奇校验", "校验位:偶校验"; empty for any other value.
 std::string ParityStatusLine(int32_t parity);
 
+// The status edit's text: `format` (one of the program's own, with %d for the port number and then
+// the baud rate; each command has its own blanks) followed by the parity line.
+std::string StatusText(const char* format, int32_t port, int32_t baud, int32_t parity);
+
 // The meter's baud code 0..4 for 1200..19200, or -1.
 int BaudCode(int32_t baud);
 

@@ -9,10 +9,6 @@ namespace {
 
 constexpr int kStatusEdit = 1057;
 
-QString StatusText(const char* format, int32_t port, int32_t baud, int32_t parity) {
-  return QString::asprintf(format, port, baud) + QString::fromStdString(qm::ParityStatusLine(parity));
-}
-
 }  // namespace
 
 CMonitorDlg::CMonitorDlg(qm::SerialDevice& device, qm::Clock& clock, QWidget* parent)
@@ -84,7 +80,8 @@ bool CMonitorDlg::OnInitDialog() {
     return true;
   }
 
-  SetStatusText(StatusText("串行口: %d \r\n\r\n波特率:%d \r\n\r\n", m_nPort, m_nBaud, m_nParity));
+  SetStatusText(QString::fromStdString(
+      qm::StatusText("串行口: %d \r\n\r\n波特率:%d \r\n\r\n", m_nPort, m_nBaud, m_nParity)));
 
   m_cbAnalogSel.SetCurSel(0);
   m_cbUnit.SetCurSel(0);
