@@ -11,9 +11,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
@@ -35,43 +35,7 @@ std::function<int(CDialog&)> g_modalHook;
 std::function<int(const QString&)> g_messageBoxHook;
 bool g_manualTimers = false;
 
-constexpr const char* kIdProperty = "fwId";
-constexpr const char* kGroupProperty = "fwGroup";
-
-// An auto radio button the Windows way: a click checks it (never unchecks it) and unchecks the other
-// radio buttons of its template group.
-class FwRadioButton : public QRadioButton {
- public:
-  using QRadioButton::QRadioButton;
-
- protected:
-  void nextCheckState() override {
-    setChecked(true);
-    const QVariant group = property(kGroupProperty);
-    for (QObject* sibling : parent()->children()) {
-      auto* other = dynamic_cast<FwRadioButton*>(sibling);
-      if (other != nullptr && other != this && other->property(kGroupProperty) == group) {
-        other->setChecked(false);
-      }
-    }
-  }
-};
-
 }  // namespace
-
-// A combo box that tells its dialog when its list is about to open, like CBN_DROPDOWN.
-class FwComboBox : public QComboBox {
- public:
-  FwComboBox(CDialog* dlg, int id) : QComboBox(dlg), dlg_(dlg), id_(id) {}
-  void showPopup() override {
-    dlg_->Dispatch(id_, Notify::DropDown);
-    QComboBox::showPopup();
-  }
-
- private:
-  CDialog* dlg_;
-  int id_;
-};
 
 CDialog::CDialog(const DialogTemplate& tpl, QWidget* parent) : QDialog(parent), tpl_(tpl) {
   g_dialogs.insert(this);
@@ -83,174 +47,6 @@ CDialog::~CDialog() {
     if (timer.qtimer != nullptr) timer.qtimer->stop();
   }
   if (AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd == this) AfxGetApp()->m_pMainWnd = nullptr;
-}
-
-// ---- Building ----
-
-void CDialog::BuildControls() {
-  const QFont font = TemplateFont(tpl_.fontFace, tpl_.pointSize);
-  setFont(font);
-  const BaseUnits units = BaseUnitsFor(font);
-
-  Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-  if (tpl_.systemMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-  if (tpl_.minimizeBox) flags |= Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint;
-  setWindowFlags(flags);
-  setFixedSize(DluToPixels(units, 0, 0, tpl_.w, tpl_.h).size());
-  setSizeGripEnabled(false);
-  setWindowTitle(QString::fromStdString(tpl_.caption));
-  setAccessibleName(windowTitle());
-
-  QPalette pal = palette();
-  if (DialogBackground().isValid()) {
-    pal.setColor(QPalette::Window, DialogBackground());
-    pal.setColor(QPalette::Button, DialogBackground());
-    setAutoFillBackground(true);
-  }
-  if (DialogText().isValid()) {
-    pal.setColor(QPalette::WindowText, DialogText());
-    pal.setColor(QPalette::Text, DialogText());
-    pal.setColor(QPalette::ButtonText, DialogText());
-  }
-  setPalette(pal);
-
-  // Windows: a closed drop-down combo box is 13/8 of the font height tall; the template's height
-  // includes the dropped list.
-  const int comboHeight = 13 * units.cy / 8;
-  int group = 0;
-  std::vector<QWidget*> tabStops;
-  std::vector<QGroupBox*> groupBoxes;
-
-  for (const ControlTemplate& c : tpl_.controls) {
-    const QString text = QString::fromStdString(c.text);
-    QRect rect = DluToPixels(units, c.x, c.y, c.w, c.h);
-    if (c.style & kGroup) ++group;
-    QWidget* w = nullptr;
-    switch (c.kind) {
-      case Kind::PushButton:
-      case Kind::DefPushButton: {
-        auto* b = new QPushButton(text, this);
-        b->setAutoDefault(false);
-        b->setDefault(c.kind == Kind::DefPushButton);
-        const int id = c.id;
-        connect(b, &QPushButton::clicked, this, [this, id] { Dispatch(id, Notify::Clicked); });
-        w = b;
-        break;
-      }
-      case Kind::AutoRadio: {
-        auto* r = new FwRadioButton(text, this);
-        r->setAutoExclusive(false);
-        r->setProperty(kGroupProperty, group);
-        const int id = c.id;
-        connect(r, &QRadioButton::clicked, this, [this, id] { Dispatch(id, Notify::Clicked); });
-        w = r;
-        break;
-      }
-      case Kind::GroupBox: {
-        auto* g = new QGroupBox(text, this);
-        g->setAlignment((c.style & kCenter) ? Qt::AlignHCenter : Qt::AlignLeft);
-        groupBoxes.push_back(g);
-        w = g;
-        break;
-      }
-      case Kind::Static: {
-        auto* l = new QLabel(this);
-        l->setTextFormat(Qt::PlainText);
-        l->setText(text);
-        l->setAlignment(((c.style & kCenter) ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
-        if (c.style & (kStaticEdge | kBorder)) l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        w = l;
-        break;
-      }
-      case Kind::Edit: {
-        const bool framed = (c.style & (kBorder | kStaticEdge)) != 0;
-        if (c.style & kMultiline) {
-          auto* e = new QPlainTextEdit(this);
-          e->setFrameShape(framed ? QFrame::StyledPanel : QFrame::NoFrame);
-          e->setReadOnly((c.style & kReadOnly) != 0);
-          e->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAsNeeded
-                                                             : Qt::ScrollBarAlwaysOff);
-          e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-          e->setLineWrapMode((c.style & kAutoHScroll) ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
-          e->document()->setDocumentMargin(1);
-          e->setTabChangesFocus(true);
-          if (c.style & kReadOnly) {
-            // A read-only edit takes the dialog's colour, as Windows paints it.
-            QPalette ep = e->palette();
-            ep.setColor(QPalette::Base, pal.color(QPalette::Window));
-            e->setPalette(ep);
-          }
-          if (!text.isEmpty()) detail::SetWidgetText(e, text);
-          w = e;
-        } else {
-          auto* e = new QLineEdit(this);
-          e->setFrame(framed);
-          e->setReadOnly((c.style & kReadOnly) != 0);
-          if (!text.isEmpty()) detail::SetWidgetText(e, text);
-          w = e;
-        }
-        break;
-      }
-      case Kind::ComboBox: {
-        auto* cb = new FwComboBox(this, c.id);
-        if (c.style & kDropDown) {
-          cb->setEditable(true);
-          cb->setInsertPolicy(QComboBox::NoInsert);
-          // Windows neither completes typed text nor picks an item when the edit field loses focus.
-          cb->setCompleter(nullptr);
-          QObject::disconnect(cb->lineEdit(), &QLineEdit::editingFinished, cb, nullptr);
-        }
-        for (const ComboItems& items : tpl_.comboItems) {
-          if (items.id != c.id) continue;
-          for (const std::string& item : items.items) cb->addItem(QString::fromStdString(item));
-        }
-        // A new combo box has no selection and an empty edit field.
-        cb->setCurrentIndex(-1);
-        if (cb->isEditable()) cb->setEditText(QString());
-        const int listHeight = rect.height() - comboHeight;
-        const int itemHeight = std::max(1, QFontMetrics(font).height());
-        cb->setMaxVisibleItems(std::max(1, listHeight / itemHeight));
-        rect.setHeight(std::min(rect.height(), comboHeight));
-        const int id = c.id;
-        connect(cb, &QComboBox::activated, this, [this, id](int) { Dispatch(id, Notify::SelChange); });
-        w = cb;
-        break;
-      }
-    }
-
-    w->setFont(font);
-    w->setGeometry(rect);
-    if (c.id != IDC_STATIC) {
-      w->setProperty(kIdProperty, c.id);
-      w->setObjectName(QStringLiteral("id%1").arg(c.id));
-      w->setAccessibleDescription(QString::number(c.id));
-      items_[c.id] = w;
-    }
-    if (!c.name.empty()) {
-      w->setAccessibleName(QString::fromStdString(c.name));
-    } else if (!text.isEmpty()) {
-      w->setAccessibleName(text);
-    }
-
-    // Only tab stops take the focus from the keyboard; edits and buttons still take it on a click.
-    if (c.style & kTabStop) {
-      w->setFocusPolicy(Qt::StrongFocus);
-      tabStops.push_back(w);
-    } else if (c.kind == Kind::Static || c.kind == Kind::GroupBox) {
-      w->setFocusPolicy(Qt::NoFocus);
-    } else {
-      w->setFocusPolicy(Qt::ClickFocus);
-    }
-    if (auto* cb = qobject_cast<QComboBox*>(w); cb != nullptr && cb->lineEdit() != nullptr) {
-      cb->lineEdit()->setFocusPolicy(w->focusPolicy());
-    }
-    if (c.style & kDisabled) w->setEnabled(false);
-    if (c.style & kHidden) w->setHidden(true);
-  }
-
-  for (size_t i = 1; i < tabStops.size(); ++i) QWidget::setTabOrder(tabStops[i - 1], tabStops[i]);
-  // Group boxes are frames drawn behind the controls they hold.
-  for (QGroupBox* g : groupBoxes) g->lower();
 }
 
 void CDialog::Create() {
