@@ -5,12 +5,11 @@
 #include <numbers>
 
 #include "link/crc16.h"
+#include "link/frame.h"
 
 namespace qm::sim {
 namespace {
 
-constexpr uint8_t kFnRead = 0x03;
-constexpr uint8_t kFnWrite = 0x06;
 constexpr uint8_t kIllegalFunction = 0x01;
 constexpr uint8_t kIllegalAddress = 0x02;
 constexpr uint8_t kIllegalValue = 0x03;
@@ -192,15 +191,15 @@ std::vector<uint8_t> SimMeter::ExceptionReply(uint8_t function, uint8_t code) co
 
 std::vector<uint8_t> SimMeter::Apply(const std::vector<uint8_t>& frame) {
   const uint8_t function = frame[1];
-  if ((function != kFnRead && function != kFnWrite) || frame.size() != 8)
+  if ((function != kFnReadHolding && function != kFnWriteSingle) || frame.size() != 8)
     return ExceptionReply(function, kIllegalFunction);
   const uint16_t reg = static_cast<uint16_t>(frame[2] << 8 | frame[3]);
   const uint16_t word = static_cast<uint16_t>(frame[4] << 8 | frame[5]);
 
-  if (function == kFnRead) {
+  if (function == kFnReadHolding) {
     if (word == 0 || word > kMaxReadQuantity || reg + 2 * word > kMemorySize)
       return ExceptionReply(function, kIllegalAddress);
-    std::vector<uint8_t> out{Address(), kFnRead, static_cast<uint8_t>(2 * word)};
+    std::vector<uint8_t> out{Address(), kFnReadHolding, static_cast<uint8_t>(2 * word)};
     out.insert(out.end(), memory_.begin() + reg, memory_.begin() + reg + 2 * word);
     AppendCrc(out);
     return out;
