@@ -15,11 +15,20 @@ constexpr uint16_t kRegPtRatio = 0x030E;
 constexpr uint16_t kRegCtRatio = 0x0312;
 constexpr uint16_t kRegAccuracy = 0x0022;
 constexpr uint16_t kRegPowerDirection = 0x0026;
+constexpr uint16_t kRegBaud = 0x0308;  // the meter's baud code, 0..4
+
+// Power direction flag: 0 normal, 1 reversed.
+constexpr int32_t kDirectionNormal = 0;
+constexpr int32_t kDirectionReversed = 1;
 
 // Meter settings dialog limits for the PT and CT ratios.
 constexpr uint32_t kRatioMin = 1;
 constexpr uint32_t kRatioMax = 64000;
 constexpr int kWiringCodeCount = 6;
+
+// The wiring mode of code 0..5 as the meter settings dialog names it ("3相4线(非平衡)"); empty for
+// any other code.
+std::string WiringCaption(int code);
 
 // Energy reset: the switch at 0x0004 frames the clearing of the two counters. Every write waits a
 // fixed time and reads no reply.
@@ -49,7 +58,9 @@ constexpr int32_t kFactoryBaud = 9600;
 constexpr const char* kFactoryPortSettings = "9600,N,8,2";
 
 // The power direction to write: normal (0) becomes reversed (1); anything else becomes normal.
-constexpr uint16_t ReversedPowerDirection(int32_t flag) { return flag == 0 ? 1 : 0; }
+constexpr uint16_t ReversedPowerDirection(int32_t flag) {
+  return flag == kDirectionNormal ? kDirectionReversed : kDirectionNormal;
+}
 
 // The accuracy code after a toggle: 0 (class 0.5) becomes 1 (class 0.2), any other value 0.
 constexpr uint8_t ToggledAccuracy(uint8_t code) { return code == 0 ? 1 : 0; }

@@ -1,11 +1,11 @@
 // Button 1004: port settings, and the meter's baud rate when the user picks another one.
 #include "commands/comm_set_dlg.h"
+#include "commands/meter_writes.h"
 #include "link/link_settings.h"
 #include "ui/monitor_dlg.h"
 
 namespace {
 
-constexpr uint16_t kBaudRegister = 0x0308;
 constexpr uint32_t kBaudWriteWaitMs = 300;
 
 }  // namespace
@@ -22,7 +22,7 @@ void CMonitorDlg::OnCommSet() {
     if (dlg.m_nBaud != m_nBaud) {
       // Sent, and answered, at the present line speed; the meter switches after its echo.
       const auto code = static_cast<uint16_t>(qm::BaudCode(dlg.m_nBaud));
-      if (WriteSingleRegister(kBaudRegister, code, kBaudWriteWaitMs, qm::ReplyMode::Check)) {
+      if (WriteSingleRegister(qm::kRegBaud, code, kBaudWriteWaitMs, qm::ReplyMode::Check)) {
         m_nBaud = dlg.m_nBaud;
         fw::AfxMessageBox("改变波特率成功");
       } else {

@@ -1,6 +1,7 @@
 #include "link/link_settings.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace qm {
 
@@ -43,21 +44,18 @@ std::string StatusText(const char* format, int32_t port, int32_t baud, int32_t p
   return head + ParityStatusLine(parity);
 }
 
+namespace {
+constexpr int32_t kBaudRates[] = {1200, 2400, 4800, 9600, 19200};  // indexed by baud code
+}  // namespace
+
 int BaudCode(int32_t baud) {
-  switch (baud) {
-    case 1200:
-      return 0;
-    case 2400:
-      return 1;
-    case 4800:
-      return 2;
-    case 9600:
-      return 3;
-    case 19200:
-      return 4;
-    default:
-      return -1;
-  }
+  for (int code = 0; code < static_cast<int>(std::size(kBaudRates)); ++code)
+    if (kBaudRates[code] == baud) return code;
+  return -1;
+}
+
+int32_t BaudForCode(int code) {
+  return code >= 0 && code < static_cast<int>(std::size(kBaudRates)) ? kBaudRates[code] : 0;
 }
 
 }  // namespace qm

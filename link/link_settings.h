@@ -32,7 +32,8 @@ std::string ParityStatusLine(int32_t parity);
 // the baud rate; each command has its own blanks) followed by the parity line.
 std::string StatusText(const char* format, int32_t port, int32_t baud, int32_t parity);
 
-// The meter's baud code 0..4 for 1200..19200, or -1.
+// The meter's baud code 0..4 for 1200..19200, or -1; and back (0 for a code without a rate).
 int BaudCode(int32_t baud);
+int32_t BaudForCode(int code);
 
 }  // namespace qm

@@ -4,6 +4,10 @@
 
 namespace qm::poll {
 
+// A probe reads one register at the start of the settings block.
+constexpr uint16_t kProbeAddress = 0x0300;
+constexpr uint16_t kProbeQuantity = 1;
+
 // The address a scan tick probes: 255 and above start over at 0, so 255 is never probed.
 int32_t ProbeAddressFor(int32_t nextProbeAddress);
 

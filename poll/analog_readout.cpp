@@ -7,6 +7,14 @@
 
 namespace qm::poll {
 
+const std::array<const char*, 36>& AnalogSelectionNames() {
+  static constexpr std::array<const char*, 36> kNames{
+      "无", "Ua", "Uca", "Ia", "F",  "Pa", "PFa", "Qa", "Sa", "Ub",   "Uab",  "Ib",
+      "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
+      "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"};
+  return kNames;
+}
+
 AnalogPairAddresses AnalogPairFor(uint8_t code) {
   switch (code) {
     case kAnalogNone:

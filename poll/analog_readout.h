@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -9,6 +10,10 @@ constexpr uint8_t kAnalogNone = 0;
 constexpr uint8_t kAnalogUpperLimit = 33;
 constexpr uint8_t kAnalogLowerLimit = 34;
 constexpr uint8_t kAnalogFixedValue = 35;
+
+// The items of the analog selection list (combo 1088), indexed by selection code. Items 1..32 name
+// the measurement words 0..31.
+const std::array<const char*, 36>& AnalogSelectionNames();
 
 // Register addresses of the two values of the analog output entry `code`. Defined for every byte
 // value: codes past 35 wrap within the 0x03xx page like the meter does.

@@ -3,20 +3,15 @@
 #include <array>
 #include <cmath>
 
+#include "poll/analog_readout.h"
 #include "poll/text_format.h"
 
 namespace qm::poll {
 
 namespace {
 
-struct Slot {
-  int word;  // first word; the energies take two
-  Quantity quantity;
-  int boxId;
-};
-
 // Word order of the block. Words 3, 11 and 19 (the per-phase frequencies) and 32 are not shown.
-constexpr std::array<Slot, 33> kSlots{{
+constexpr std::array<MeasurementSlot, 33> kSlots{{
     {0, Quantity::Voltage, 1001},
     {1, Quantity::Voltage, 1026},
     {2, Quantity::Current, 1030},
@@ -98,6 +93,38 @@ Formats FormatsOf(Quantity q) {
 
 }  // namespace
 
+std::span<const MeasurementSlot> MeasurementSlots() { return kSlots; }
+
+std::string SlotName(const MeasurementSlot& slot) {
+  switch (slot.quantity) {
+    case Quantity::ImportActiveEnergy: return "EPimp";
+    case Quantity::ExportActiveEnergy: return "EPexp";
+    case Quantity::ImportReactiveEnergy: return "EQimp";
+    case Quantity::ExportReactiveEnergy: return "EQexp";
+    default: break;
+  }
+  const auto& names = AnalogSelectionNames();
+  const size_t item = static_cast<size_t>(slot.word) + 1;
+  return item < names.size() ? names[item] : std::string();
+}
+
+const char* SiUnit(Quantity quantity) {
+  switch (quantity) {
+    case Quantity::Voltage: return "V";
+    case Quantity::Current: return "A";
+    case Quantity::Frequency: return "Hz";
+    case Quantity::ActivePower: return "W";
+    case Quantity::PowerFactor: return "";
+    case Quantity::ReactivePower: return "var";
+    case Quantity::ApparentPower: return "VA";
+    case Quantity::ImportActiveEnergy:
+    case Quantity::ExportActiveEnergy: return "Wh";
+    case Quantity::ImportReactiveEnergy:
+    case Quantity::ExportReactiveEnergy: return "varh";
+  }
+  return "";
+}
+
 double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& s) {
   const double r = static_cast<double>(raw);
   const double pt = s.pt, ct = s.ct;
@@ -134,15 +161,15 @@ std::string FormatQuantity(Quantity quantity, double value) {
   return Printf(f.base, value);
 }
 
-std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, kMeasurementBytes> data,
-                                                const Scaling& scaling) {
+std::vector<Measurement> DecodeMeasurements(std::span<const uint8_t, kMeasurementBytes> data,
+                                            const Scaling& scaling) {
   const auto word = [&data](int n) {
     return static_cast<uint16_t>(data[static_cast<size_t>(2 * n)] << 8 |
                                  data[static_cast<size_t>(2 * n + 1)]);
   };
-  std::vector<MeasurementText> out;
+  std::vector<Measurement> out;
   out.reserve(kSlots.size());
-  for (const Slot& slot : kSlots) {
+  for (const MeasurementSlot& slot : kSlots) {
     int64_t raw;
     if (IsEnergy(slot.quantity))  // low word first, each word high byte first
       raw = static_cast<int64_t>(static_cast<uint32_t>(word(slot.word + 1)) << 16 | word(slot.word));
@@ -150,15 +177,23 @@ std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, kMeasur
       raw = static_cast<int16_t>(word(slot.word));
     else
       raw = word(slot.word);
-    out.push_back({slot.boxId, FormatQuantity(slot.quantity, EngineeringValue(slot.quantity, raw, scaling))});
+    const double value = EngineeringValue(slot.quantity, raw, scaling);
+    out.push_back({&slot, value, FormatQuantity(slot.quantity, value)});
   }
+  return out;
+}
+
+std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, kMeasurementBytes> data,
+                                                const Scaling& scaling) {
+  std::vector<MeasurementText> out;
+  for (Measurement& m : DecodeMeasurements(data, scaling)) out.push_back({m.slot->boxId, std::move(m.text)});
   return out;
 }
 
 const std::vector<int>& MeasurementBoxOrder() {
   static const std::vector<int> order = [] {
     std::vector<int> ids;
-    for (const Slot& slot : kSlots) ids.push_back(slot.boxId);
+    for (const MeasurementSlot& slot : kSlots) ids.push_back(slot.boxId);
     return ids;
   }();
   return order;

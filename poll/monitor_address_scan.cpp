@@ -16,12 +16,12 @@ void CMonitorDlg::ScanStep() {
 
 void CMonitorDlg::ProbeAddress(int32_t address) {
   constexpr int kEditSlaveAddr = 1061;
-  constexpr uint16_t kProbeRegister = 0x0300;
   UpdateData(true);  // the address shown in 1061 (the previous probe's) becomes the slave address
   const uint8_t a = static_cast<uint8_t>(address & 0xFF);
   // The exchange drops whatever waits on the line before it sends the probe.
   const qm::ExchangeResult r =
-      Exchange(a, qm::kFnReadHolding, kProbeRegister, 1, m_nShortWait, qm::ReplyMode::Check);
+      Exchange(a, qm::kFnReadHolding, qm::poll::kProbeAddress, qm::poll::kProbeQuantity, m_nShortWait,
+               qm::ReplyMode::Check);
   SetDlgItemText(kEditSlaveAddr, QString::number(address));
   if (r.index < 0) return;
   m_bySlaveAddr = a;

@@ -2,16 +2,12 @@
 #include <span>
 
 #include "poll/analog_readout.h"
+#include "poll/measurements.h"
 #include "poll/settings_block.h"
 #include "poll/text_format.h"
 #include "ui/monitor_dlg.h"
 
 namespace {
-
-constexpr uint16_t kSettingsAddress = 0x0300;
-constexpr uint16_t kSettingsQuantity = 26;
-constexpr uint16_t kMeasurementAddress = 0x0000;
-constexpr uint16_t kMeasurementQuantity = 41;
 
 constexpr int kEditLeft = 1022;
 constexpr int kEditRight = 1023;
@@ -79,8 +75,8 @@ void CMonitorDlg::RunPollCycle() {
   }
 
   // Settings block.
-  qm::ExchangeResult r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, kSettingsAddress, kSettingsQuantity,
-                                  m_nShortWait, ReplyMode::Check);
+  qm::ExchangeResult r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, poll::kSettingsAddress,
+                                  poll::kSettingsQuantity, m_nShortWait, ReplyMode::Check);
   if (r.index >= 0 && InReceiveBuffer(r.index + 3, poll::kSettingsBytes)) {
     std::copy_n(m_rx.begin() + r.index + 3, poll::kSettingsBytes, m_settings.begin());
     const poll::SettingsValues v =
@@ -126,7 +122,7 @@ void CMonitorDlg::RunPollCycle() {
   SetDlgItemText(kEditRight, QString::fromStdString(row.right));
 
   // Measurement block.
-  r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, kMeasurementAddress, kMeasurementQuantity, m_nLongWait,
-               ReplyMode::Check);
+  r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, poll::kMeasurementAddress, poll::kMeasurementQuantity,
+               m_nLongWait, ReplyMode::Check);
   if (r.index >= 0) ShowMeasurements(static_cast<int16_t>(r.index + 3));
 }

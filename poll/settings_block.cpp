@@ -18,6 +18,7 @@ SettingsValues ParseSettings(std::span<const uint8_t, kSettingsBytes> d, int32_t
   v.ct = static_cast<uint32_t>(d[18] << 8 | d[19]);
   v.energyMultiplier = EnergyMultiplier(d[13], previousEnergyMultiplier);
   v.wiring = d[3];
+  v.baudCode = d[9];
   v.accuracy = d[35];
   v.powerDirection = d[39];
   v.analogSelection = d[49];

@@ -5,13 +5,17 @@
 
 namespace qm::poll {
 
-// Size of the settings block: 26 registers read at 0x0300.
-constexpr int kSettingsBytes = 52;
+// The settings block: 26 registers read at 0x0300. Data byte k is the setting written at 0x0300 + k
+// (or at k).
+constexpr uint16_t kSettingsAddress = 0x0300;
+constexpr uint16_t kSettingsQuantity = 26;
+constexpr int kSettingsBytes = 2 * kSettingsQuantity;
 
 // What one poll cycle takes from the settings block.
 struct SettingsValues {
   uint8_t slaveAddress = 0;      // byte 1
   uint8_t wiring = 0;            // byte 3
+  uint8_t baudCode = 0;          // byte 9: the meter's baud code
   uint8_t powerScaleByte = 0;    // byte 11
   int32_t powerScale = 1;        // 4 when byte 11 is 1, else 1
   int32_t energyMultiplier = 1;  // 10 to the power of byte 13
@@ -33,6 +37,7 @@ std::string SettingsCountText(uint32_t goodSettings, int32_t powerDirection);
 std::string SettingsDiagnosticText(const SettingsValues& values);
 
 // Caption of button 1009: "0.5级", "0.2级", or empty for any other accuracy code.
+// The command line names the accuracy class by it too.
 std::string AccuracyCaption(uint8_t accuracy);
 
 }  // namespace qm::poll

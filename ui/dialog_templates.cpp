@@ -1,4 +1,5 @@
 // Templates 130 (port settings), 131 (meter settings) and 146 (slave address). Dialog units.
+#include "commands/meter_writes.h"
 #include "ui/templates.h"
 
 namespace {
@@ -58,12 +59,12 @@ fw::DialogTemplate BuildMeterSet() {
       {1000, Kind::Edit, "", 45, 5, 80, 12, kNumberEdit},
       {IDC_STATIC, Kind::Static, "ＣＴ", 10, 22, 20, 10},
       {1001, Kind::Edit, "", 45, 20, 80, 12, kNumberEdit},
-      {1009, Kind::AutoRadio, "3相4线(非平衡)", 5, 44, 65, 10},
-      {1010, Kind::AutoRadio, "单相2线", 5, 62, 65, 10},
-      {1011, Kind::AutoRadio, "3相3线(非平衡)", 5, 80, 65, 10},
-      {1012, Kind::AutoRadio, "3相3线(平衡)", 76, 45, 55, 10},
-      {1013, Kind::AutoRadio, "单相3线", 76, 63, 55, 10},
-      {1014, Kind::AutoRadio, "3相4线(平衡)", 76, 81, 55, 10},
+      {1009, Kind::AutoRadio, qm::WiringCaption(0), 5, 44, 65, 10},
+      {1010, Kind::AutoRadio, qm::WiringCaption(1), 5, 62, 65, 10},
+      {1011, Kind::AutoRadio, qm::WiringCaption(2), 5, 80, 65, 10},
+      {1012, Kind::AutoRadio, qm::WiringCaption(3), 76, 45, 55, 10},
+      {1013, Kind::AutoRadio, qm::WiringCaption(4), 76, 63, 55, 10},
+      {1014, Kind::AutoRadio, qm::WiringCaption(5), 76, 81, 55, 10},
   };
   return t;
 }

@@ -2,6 +2,7 @@
 // order. The measurement grid and the energy row come last so they lie above their group boxes.
 #include <string>
 
+#include "poll/analog_readout.h"
 #include "ui/templates.h"
 
 namespace {
@@ -153,10 +154,8 @@ fw::DialogTemplate Build() {
   AddMeasurementGrid(t.controls);
   AddEnergyRow(t.controls);
   // The list index of 1088 is the meter's analog selection code.
-  t.comboItems.push_back(
-      {1088, {"无", "Ua", "Uca", "Ia", "F",  "Pa", "PFa", "Qa", "Sa", "Ub",   "Uab",  "Ib",
-              "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
-              "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"}});
+  const auto& names = qm::poll::AnalogSelectionNames();
+  t.comboItems.push_back({1088, std::vector<std::string>(names.begin(), names.end())});
   t.comboItems.push_back({1113, {"无", "V", "A", "Hz", "W", "Var", "VA", "mA"}});
   return t;
 }
