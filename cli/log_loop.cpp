@@ -62,9 +62,10 @@ std::FILE* OpenLogFile(const std::string& path, Format format, std::string& erro
   return f;
 }
 
-LogSummary RunLog(MeterLink& link, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
-                  std::FILE* out, std::FILE* err, const std::atomic<bool>& stop) {
-  LogSummary summary;
+namespace {
+
+void Loop(MeterLink& link, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
+          std::FILE* out, std::FILE* err, const std::atomic<bool>& stop, LogSummary& summary) {
   const uint64_t intervalMs = static_cast<uint64_t>(std::llround(plan.intervalS * 1000.0));
   const uint64_t start = clock.NowMs();
   std::map<uint8_t, int32_t> multipliers;  // kept per meter for a decade the table does not have
@@ -85,7 +86,7 @@ LogSummary RunLog(MeterLink& link, const std::vector<uint8_t>& addresses, const 
         continue;
       }
       multipliers[address] = m.settings.energyMultiplier;
-      if (!Put(out, LogRow(plan.format, time, m), summary.writeError)) return summary;
+      if (!Put(out, LogRow(plan.format, time, m), summary.writeError)) return;
       ++summary.rows;
     }
     if (stop || (plan.count && done + 1 >= *plan.count)) break;
@@ -95,6 +96,18 @@ LogSummary RunLog(MeterLink& link, const std::vector<uint8_t>& addresses, const 
     const uint64_t now = clock.NowMs();
     tick = std::max(tick + 1, (now - start) / intervalMs + ((now - start) % intervalMs ? 1 : 0));
     clock.SleepUntil(start + tick * intervalMs, stop);
+  }
+}
+
+}  // namespace
+
+LogSummary RunLog(MeterLink& link, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
+                  std::FILE* out, std::FILE* err, const std::atomic<bool>& stop) {
+  LogSummary summary;
+  try {
+    Loop(link, addresses, plan, clock, out, err, stop, summary);
+  } catch (const CommError& e) {
+    summary.portError = e.what();
   }
   return summary;
 }

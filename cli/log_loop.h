@@ -32,6 +32,7 @@ struct LogSummary {
   long rows = 0;
   long failures = 0;
   std::string writeError;  // the output could not be written; the log ended there
+  std::string portError;   // the serial port went away; the log ended there
 };
 
 // Opens `path` to append a log to it: a new or empty file gets the header first; an existing one
@@ -39,7 +40,8 @@ struct LogSummary {
 std::FILE* OpenLogFile(const std::string& path, Format format, std::string& error);
 
 // One row per meter and interval, each flushed as written. A failed read is reported on `err` with
-// its reason, counted, and makes no row. `stop` ends the log after the row being read.
+// its reason, counted, and makes no row. `stop` ends the log after the row being read. The log ends
+// early when its output cannot be written or the port goes away.
 LogSummary RunLog(MeterLink& link, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
                   std::FILE* out, std::FILE* err, const std::atomic<bool>& stop);
 

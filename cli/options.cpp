@@ -94,7 +94,7 @@ class Parser {
       else if (p == "e" || p == "even") o_.parity = 'E';
       else return Fail("--parity must be N, O or E, not '" + value + "'");
     } else if (name == "address") {
-      return ParseAddresses(value);
+      if (!ParseAddresses(value)) return false;
     } else if (name == "timeout") {
       if (!ParseInteger(value, 1, 60000, n)) return Fail("--timeout must be 1..60000 ms, not '" + value + "'");
       o_.timeoutMs = static_cast<uint32_t>(n);

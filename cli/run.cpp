@@ -132,12 +132,10 @@ class Runner {
 
   int Log(std::FILE* out) {
     LogPlan plan{*o_.intervalS, o_.count, o_.format};
-    LogSummary s;
+    const LogSummary s = RunLog(link_, o_.addresses, plan, env_.clock, out, env_.err, env_.stop);
     int code = kExitOk;
-    try {
-      s = RunLog(link_, o_.addresses, plan, env_.clock, out, env_.err, env_.stop);
-    } catch (const CommError& e) {
-      Error(env_.err, "%s", e.what());
+    if (!s.portError.empty()) {
+      Error(env_.err, "port %s: %s", line_.device.c_str(), s.portError.c_str());
       code = kExitPort;
     }
     if (!s.writeError.empty()) {

@@ -129,7 +129,7 @@ SetPlan PlanSettings(const std::vector<std::string>& words, size_t meters) {
       if (name == e.name) entry = &e;
     if (eq == std::string::npos || !entry) {
       plan.error = "'" + word + "' is not NAME=VALUE with NAME one of pt, ct, wiring, accuracy, direction, "
-                   "address, baud";
+                   "address, baud; nothing was sent";
       return plan;
     }
     const std::string text = word.substr(eq + 1);
