@@ -56,7 +56,7 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
 done
 
 step "lintian"
-lintian --fail-on error --suppress-tags binary-has-unneeded-section "$deb"
+lintian --fail-on error "$deb"
 
 step "size and dependencies"
 echo "$deb: $(stat -c %s "$deb") bytes"
