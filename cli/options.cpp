@@ -82,6 +82,7 @@ class Parser {
       o_.verbose = true;
     } else if (name == "port") {
       if (value.empty()) return Fail("--port wants a port number or a device path");
+      if (value.find_first_not_of('0') == std::string::npos) return Fail("port numbers start at 1");
       o_.port = value;
     } else if (name == "baud") {
       if (!ParseInteger(value, 1, 10000000, n) || BaudCode(static_cast<int32_t>(n)) < 0)

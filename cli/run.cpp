@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include <cstdarg>
+#include <cstdlib>
 
 #include "cli/reading.h"
 #include "cli/set_plan.h"
@@ -224,13 +225,17 @@ int Run(const Options& o, Environment& env) {
   }
   long rawStart = 0, rawCount = 0;
   if (o.command == Command::Raw) {
-    const auto number = [](const std::string& t, long max, long& v) {
-      char* end = nullptr;
+    // Decimal, or hexadecimal after 0x, within [min, max].
+    const auto number = [](const std::string& t, long min, long max, long& v) {
       const bool hex = t.rfind("0x", 0) == 0 || t.rfind("0X", 0) == 0;
-      v = std::strtol(t.c_str(), &end, hex ? 16 : 10);
-      return !t.empty() && t[0] != '-' && *end == '\0' && v >= (max == 125 ? 1 : 0) && v <= max;
+      const std::string digits = hex ? t.substr(2) : t;
+      if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos ||
+          digits.size() > 6)
+        return false;
+      v = std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
+      return v >= min && v <= max;
     };
-    if (!number(o.arguments[0], 0xFFFF, rawStart) || !number(o.arguments[1], 125, rawCount)) {
+    if (!number(o.arguments[0], 0, 0xFFFF, rawStart) || !number(o.arguments[1], 1, 125, rawCount)) {
       Error(env.err, "raw needs START 0..65535 and COUNT 1..125 (see qm7410-cli --help)");
       return kExitUsage;
     }

@@ -156,6 +156,7 @@ TEST(Arguments, MistakesAreUsageErrorsThatSayWhat) {
       {{"set"}, "NAME=VALUE"},
       {{"read", "extra"}, "no argument"},
       {{"log", "-i", "-1"}, "--interval"},
+      {{"-p", "0", "read"}, "start at 1"},
   };
   for (const auto& c : cases) {
     const auto r = qm::cli::ParseArguments(c.args);
@@ -508,6 +509,19 @@ TEST(Port, APortThatCannotBeOpenedOrGoesAwayIsNamed) {
   unplugged.logClock.onSleep = [&](int) { unplugged.device.Unplug(); };
   EXPECT_EQ(unplugged.Run({"log", "-i", "1"}), qm::cli::kExitPort);
   EXPECT_NE(unplugged.err.find("log ended: 1 row, 0 failed reads"), std::string::npos) << unplugged.err;
+}
+
+TEST(Raw, ReadsTheRegistersAsTheyAre) {
+  Cli cli;
+  ASSERT_EQ(cli.Run({"raw", "0x0300", "2", "-f", "csv"}), qm::cli::kExitOk) << cli.err;
+  EXPECT_EQ(cli.Sent(), Lines{"01 03 0300 0002"});
+  EXPECT_EQ(cli.out, "address,index,value\n1,0,1\n1,1,0\n");  // the address word, the wiring word
+  for (const Lines& bad : {Lines{"raw", "0", "126"}, Lines{"raw", "0", "0"}, Lines{"raw", "0x10000", "1"},
+                           Lines{"raw", "-1", "1"}, Lines{"raw", "12z", "1"}}) {
+    Cli c;
+    EXPECT_EQ(c.Run(bad), qm::cli::kExitUsage) << bad[1] << " " << bad[2];
+    EXPECT_EQ(c.device.OpenCount(), 0);
+  }
 }
 
 // --- formatting ------------------------------------------------------------------------------
