@@ -100,11 +100,27 @@ double LeadingNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
+bool AnalogClassUnsigned(AnalogClass c) {
+  return c == AnalogClass::Voltage || c == AnalogClass::Current || c == AnalogClass::Frequency ||
+         c == AnalogClass::ApparentPower;
+}
+
+double TruncateToRegisterUnits(double q) {
+  // A decimal entry such as 0.6 has no exact binary form, so its quotient can land a hair below the
+  // integer the user meant (5999.9999999999991 for 6000); within this relative distance it counts as
+  // that integer. Anything farther is truncated toward zero.
+  constexpr double kRelativeTolerance = 1e-9;
+  const double nearest = std::round(q);
+  if (std::fabs(q - nearest) <= kRelativeTolerance * std::fabs(nearest)) return nearest;
+  return std::trunc(q);
+}
+
 std::optional<uint16_t> AnalogRegisterValue(int code, double x, uint32_t pt, uint32_t ct) {
   const double PT = pt;
   const double CT = ct;
+  const AnalogClass cls = AnalogClassOf(code);
   double q = 0.0;
-  switch (AnalogClassOf(code)) {
+  switch (cls) {
     case AnalogClass::Voltage: q = x * 100 / PT; break;
     case AnalogClass::Current: q = x * 10000 / CT; break;
     case AnalogClass::Frequency: q = x / 0.00106813; break;
@@ -116,9 +132,11 @@ std::optional<uint16_t> AnalogRegisterValue(int code, double x, uint32_t pt, uin
     case AnalogClass::None:
     case AnalogClass::Invalid: return std::nullopt;
   }
+  // The meter holds these unsigned: a negative entry in two's complement would set a huge value.
+  if (AnalogClassUnsigned(cls) && x < 0) return std::nullopt;
   // A ratio of 0 read from the meter gives an infinity or NaN here: refused like any value too big.
   if (!std::isfinite(q)) return std::nullopt;
-  const double t = std::trunc(q);
+  const double t = TruncateToRegisterUnits(q);
   if (t < -32768.0 || t > 65535.0) return std::nullopt;
   return static_cast<uint16_t>(static_cast<int32_t>(t));
 }

@@ -44,10 +44,19 @@ std::optional<uint16_t> AnalogLeftRegister(int code);
 // large for a double gives an infinity of its sign.
 double LeadingNumber(std::string_view text);
 
+// Classes whose quantity cannot be negative; the meter holds them unsigned.
+bool AnalogClassUnsigned(AnalogClass c);
+
+// A quotient in register units as an integer: truncated toward zero, except that a quotient within
+// a relative 1e-9 of an integer (a decimal entry that binary floating point cannot hold exactly) is
+// that integer.
+double TruncateToRegisterUnits(double q);
+
 // The register value of the typed number `x` for an entry of class `code`: the class's factors in
-// their order, in double precision, truncated toward zero. Negative results travel as two's
+// their order, in double precision, then TruncateToRegisterUnits. Negative results travel as two's
 // complement. None when the result is not a number or lies outside -32768..65535 (it would not
-// survive being cut to 16 bits), and for codes without a conversion (0 and invalid codes).
+// survive being cut to 16 bits), for a negative entry of an unsigned class, and for codes without a
+// conversion (0 and invalid codes).
 std::optional<uint16_t> AnalogRegisterValue(int code, double x, uint32_t pt, uint32_t ct);
 
 // What the "写入" button does with the selection code and the two typed texts.
