@@ -44,7 +44,6 @@ void CMonitorDlg::OnFactoryInit() {
 
   if (result.received > 0) {
     fw::AfxMessageBox(QStringLiteral("仪表初始设置成功!"));
-    SetDlgItemText(1061, QString::number(m_bySlaveAddr));
     // The records follow the port as it now runs: the same port, 9600 baud, no parity.
     m_nBaud = qm::kFactoryBaud;
     m_nPort = m_comm.GetCommPort();
@@ -53,6 +52,9 @@ void CMonitorDlg::OnFactoryInit() {
   } else {
     fw::AfxMessageBox(QStringLiteral("仪表初始设置不成功!"));
   }
+  // Box 1061 shows the new address in both outcomes: every later data exchange reads the address
+  // back from it, and an old one left there would send polling to a slave that no longer exists.
+  SetDlgItemText(1061, QString::number(m_bySlaveAddr));
   m_comm.SetSettings(qm::kFactoryPortSettings);
   SetTimer(kPollTimer, m_nPollInterval);
 }
