@@ -30,6 +30,9 @@ CCommSetDlg::~CCommSetDlg() = default;
 void CCommSetDlg::DoDataExchange(fw::CDataExchange* pDX) {
   fw::CDialog::DoDataExchange(pDX);
   fw::DDX_Text(pDX, 1000, m_nPort);
+  // Outside this range the number would be cut when handed to the port control, opening another
+  // port than the status text names, or naming no device at all.
+  fw::DDV_MinMaxInt(pDX, m_nPort, qm::kPortMin, qm::kPortMax);
 }
 
 bool CCommSetDlg::OnInitDialog() {

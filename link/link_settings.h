@@ -11,6 +11,10 @@ struct LinkSettings {
   int32_t port = 1;  // 1 is the PC's first serial port
 };
 
+// Serial port numbers the port dialogs accept (COM1 to COM255).
+constexpr int32_t kPortMin = 1;
+constexpr int32_t kPortMax = 255;
+
 // Poll interval and the two reply waits, in milliseconds, chosen by baud rate.
 struct TimingSet {
   uint32_t pollInterval = 700;
