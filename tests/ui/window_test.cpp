@@ -37,18 +37,6 @@ TEST(MainWindow, AfterStartShowsFiveStatusLinesAndSendsNothing) {
   EXPECT_EQ(h.Text(1061), "0");
 }
 
-TEST(MainWindow, AddressOutOfRangeIsRefusedWithTheFocusBack) {
-  Harness h;
-  h.dlg->SetDlgItemText(1061, "300");
-  h.dlg->GetDlgItem(1061)->setFocus();
-  h.dlg->PressEnter();
-  ASSERT_EQ(h.messages.size(), 1u);
-  EXPECT_TRUE(h.messages[0].contains("255")) << h.messages[0].toStdString();
-  EXPECT_FALSE(h.dlg->IsEnded());
-  EXPECT_EQ(h.dlg->focusWidget(), h.dlg->GetDlgItem(1061));
-  EXPECT_EQ(h.dlg->m_bySlaveAddr, 0);
-}
-
 TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed) {
   Harness h;
   h.dlg->Click(1063);
