@@ -19,19 +19,15 @@ bool CMonitorApp::InitInstance() {
   // plain object of the main window and every control is drawn in the platform's style.
   CCommSetDlg commSetDlg;
   SetDialogBkColor(kDialogBackground, kDialogText);
-  commSetDlg.m_nBaud = 9600;
-  commSetDlg.m_nParity = 0;
-  commSetDlg.m_nPort = 1;
+  commSetDlg.SetLinkSettings(qm::link::LinkSettings{});  // the presets: port 1, 9600 baud, no parity
   if (commSetDlg.DoModal() != fw::IDOK) return false;
 
-  qm::QtSerialDevice device;
-  qm::EventLoopClock clock;
+  qm::link::QtSerialDevice device;
+  qm::link::EventLoopClock clock;
   CMonitorDlg dlg(device, clock);
   m_pMainWnd = &dlg;
   SetDialogBkColor(kDialogBackground, kDialogText);
-  dlg.m_nBaud = commSetDlg.m_nBaud;
-  dlg.m_nPort = commSetDlg.m_nPort;
-  dlg.m_nParity = commSetDlg.m_nParity;
+  dlg.SetLinkSettings(commSetDlg.GetLinkSettings());
   dlg.DoModal();
   m_pMainWnd = nullptr;
   return false;

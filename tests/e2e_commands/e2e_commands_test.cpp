@@ -85,8 +85,8 @@ TEST(CommandsEndToEnd, AddressChangeScanAndRatiosOnTheRealStack) {
   SimProcess sim;
   ASSERT_TRUE(sim.Ready()) << sim.Errors();
   qputenv("QM7410_COM1", sim.Link().toLocal8Bit());
-  qm::QtSerialDevice device;
-  qm::EventLoopClock clock;
+  qm::link::QtSerialDevice device;
+  qm::link::EventLoopClock clock;
   CMonitorDlg dlg(device, clock);
   dlg.Create();
   ASSERT_TRUE(dlg.m_comm.GetPortOpen()) << (messages.empty() ? "" : messages[0].toStdString());

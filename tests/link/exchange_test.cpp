@@ -22,11 +22,11 @@ TEST(CopyReceived, NeverRunsPastTheArrayOrTheBuffer) {
   for (const auto& [count, size, copied] : cases) {
     std::vector<uint8_t> delivered(size);
     std::iota(delivered.begin(), delivered.end(), uint8_t{1});
-    qm::ReceiveBuffer rx;
+    qm::link::ReceiveBuffer rx;
     rx.fill(0xEE);
-    EXPECT_EQ(qm::CopyReceived(delivered, count, rx), copied) << count << " of " << size;
+    EXPECT_EQ(qm::link::CopyReceived(delivered, count, rx), copied) << count << " of " << size;
     EXPECT_TRUE(std::equal(rx.begin(), rx.begin() + copied, delivered.begin())) << count;
-    EXPECT_TRUE(copied == qm::kReceiveSize || rx[static_cast<size_t>(copied)] == 0xEE) << "copied too much";
+    EXPECT_TRUE(copied == qm::link::kReceiveSize || rx[static_cast<size_t>(copied)] == 0xEE) << "copied too much";
   }
 }
 
@@ -36,22 +36,22 @@ struct Rig {
     comm.SetSettings(settings);
     comm.SetPortOpen(true);
   }
-  qm::ExchangeResult Read(uint16_t reg, uint16_t quantity, uint32_t wait) {
-    return qm::Exchange({comm, clock, request, rx}, 1, 0x03, reg, quantity, wait, qm::ReplyMode::Check);
+  qm::link::ExchangeResult Read(uint16_t reg, uint16_t quantity, uint32_t wait) {
+    return qm::link::Exchange({comm, clock, request, rx}, 1, 0x03, reg, quantity, wait, qm::link::ReplyMode::Check);
   }
   qm::sim::VirtualClock clock;
   qm::sim::SimMeter meter;
   qm::sim::SimSerialDevice device;
-  qm::CMSComm comm;
-  qm::RequestFrame request{};
-  qm::ReceiveBuffer rx{};
+  qm::link::CMSComm comm;
+  qm::link::RequestFrame request{};
+  qm::link::ReceiveBuffer rx{};
 };
 
 TEST(SendFrame, ClosedPortSendsNothing) {
   Rig rig;
   rig.comm.SetPortOpen(false);
   const uint8_t frame[] = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
-  qm::SendFrame(rig.comm, frame, 8);
+  qm::link::SendFrame(rig.comm, frame, 8);
   EXPECT_EQ(rig.Read(0x0300, 26, 200).index, -1);
   EXPECT_TRUE(rig.device.Log().empty());
 }
@@ -81,8 +81,8 @@ TEST(Exchange, FaultsGiveNoReplyAndTheNextExchangeRecovers) {
 // parity bit on every character.
 TEST(Exchange, EveryPollRequestIsAnsweredWithinItsWait) {
   for (int baud : {1200, 2400, 4800, 9600, 19200}) {
-    Rig rig({.baud = baud, .parity = 'E'}, qm::SettingsString(baud, 2));
-    const qm::TimingSet t = qm::TimingForBaud(baud);
+    Rig rig({.baud = baud, .parity = 'E'}, qm::link::SettingsString(baud, 2));
+    const qm::link::TimingSet t = qm::link::TimingForBaud(baud);
     EXPECT_EQ(rig.Read(0x0300, 26, t.shortWait).index, 0) << baud;
     EXPECT_EQ(rig.Read(0x0000, 41, t.longWait).index, 0) << baud;
   }

@@ -17,11 +17,11 @@ using qm::sim::MeterConfig;
 using qm::sim::SimMeter;
 using Bytes = std::vector<uint8_t>;
 
-const qm::LineSettings k9600{9600, 'N', 8, 1};
+const qm::link::LineSettings k9600{9600, 'N', 8, 1};
 
 Bytes Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
-  qm::RequestFrame f;
-  qm::BuildRequest(f, address, function, reg, word);
+  qm::link::RequestFrame f;
+  qm::link::BuildRequest(f, address, function, reg, word);
   return Bytes(f.begin(), f.end());
 }
 Bytes Read(SimMeter& m, uint16_t reg, uint16_t quantity, uint8_t address = 1) {
@@ -40,7 +40,7 @@ TEST(SimMeterMap, ReadReturnsTheAddressedBytes) {
        {std::pair<uint16_t, uint16_t>{0x0000, 41}, {0x0300, 26}, {0x03E0, 2}, {0x0001, 1}, {0x03FE, 1}}) {
     const Bytes r = Read(m, reg, quantity);
     const auto size = static_cast<int16_t>(5 + 2 * quantity);
-    ASSERT_EQ(qm::FindResponse(r.data(), static_cast<int16_t>(r.size()), 0x03, 1, size), 0) << reg;
+    ASSERT_EQ(qm::link::FindResponse(r.data(), static_cast<int16_t>(r.size()), 0x03, 1, size), 0) << reg;
     ASSERT_EQ(r.size(), static_cast<size_t>(size)) << reg;
     for (size_t k = 0; k < 2u * quantity; ++k)
       EXPECT_EQ(r[3 + k], m.Byte(static_cast<uint16_t>(reg + k))) << reg << "+" << k;

@@ -8,7 +8,7 @@
 
 namespace qmtest {
 
-Harness::Harness(qm::LinkSettings link, qm::sim::MeterConfig meterConfig,
+Harness::Harness(qm::link::LinkSettings link, qm::sim::MeterConfig meterConfig,
                  std::function<void(Harness&)> beforeInit)
     : meter(meterConfig), device(meter, clock) {
   SetCurrentHarness(this);
@@ -44,8 +44,8 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
-  qm::RequestFrame frame{};
-  qm::BuildRequest(frame, address, function, reg, word);
+  qm::link::RequestFrame frame{};
+  qm::link::BuildRequest(frame, address, function, reg, word);
   return {frame.begin(), frame.end()};
 }
 

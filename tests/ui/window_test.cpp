@@ -107,9 +107,9 @@ struct CommSet : ::testing::Test {
     });
     h.dlg->Click(1004);
   }
-  void ExpectLine(const char* settings, qm::TimingSet t, const char* status) {
+  void ExpectLine(const char* settings, qm::link::TimingSet t, const char* status) {
     EXPECT_EQ(h.dlg->m_comm.GetSettings(), settings);
-    EXPECT_EQ((qm::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
+    EXPECT_EQ((qm::link::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
     EXPECT_EQ(h.dlg->TimerInterval(kPoll), t.pollInterval);
     EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
     EXPECT_EQ(h.Text(1057), Q(status));
