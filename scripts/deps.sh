@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the demo and the tests need, when any is missing.
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-serialport-dev libgtest-dev
   libmodbus-dev xvfb xauth xdotool fonts-noto-cjk fonts-wqy-microhei imagemagick)
 missing=()
 for p in "${packages[@]}"; do

@@ -157,15 +157,43 @@ TEST_F(Commands, EnergyResetWritesFourTimes300MsApartAndClearsTheCounters) {
   EXPECT_TRUE(h.messages.empty());
 }
 
+// Without a settings read in between the flag stays as it was: the command does not set it itself.
 TEST_F(Commands, PowerReversalBeforeAnySettingsReadSendsOne) {
   h.dlg->Click(1010);
   EXPECT_EQ(h.meter.Byte(0x0327), 1);
-  h.dlg->m_nPowerDir = 1;  // as the next settings read leaves it
   h.meter.InjectFault(Fault::Silence, 1);
   h.dlg->Click(1010);
-  EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0026, 1), W(1, 0x0026, 0)}));
-  EXPECT_EQ(h.meter.Byte(0x0327), 0);
+  EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0026, 1), W(1, 0x0026, 1)}));
   EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功")}));
+}
+
+// What a poll cycle read from the settings block feeds the commands that follow: the power direction,
+// the accuracy class and the meter settings dialog's preset, written back unchanged on OK.
+TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
+  qmtest::Harness h({}, {.pt = 40, .ct = 25, .wiring = 4, .accuracy = 1, .direction = 1});
+  h.dlg->SetDlgItemText(1061, "1");
+  h.dlg->Click(1063);
+  h.Tick();
+  EXPECT_EQ(h.Text(1009), Q("0.2级"));
+  h.ClearWire();
+  h.dlg->Click(1010);  // reversed: back to normal
+  h.Tick();            // the next cycle reads the direction the meter now has
+  h.dlg->Click(1010);
+  h.dlg->RunHandler([&h] { h.dlg->OnChangePrecision(); });  // class 0.2 to 0.5
+  h.OnNextModal([](fw::CDialog& d) {
+    EXPECT_EQ(d.GetDlgItemText(kPT), "40");
+    EXPECT_EQ(d.GetDlgItemText(kCT), "25");
+    EXPECT_TRUE(d.IsDlgButtonChecked(1013)) << "单相3线";
+    d.Click(fw::IDOK);
+    return d.Result();
+  });
+  h.dlg->Click(1006);
+  Frames writes;
+  for (const auto& r : h.Requests())
+    if (r[1] == 0x06) writes.push_back(r);
+  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0), W(1, 0x030E, 40),
+                            W(1, 0x0312, 25), W(1, 0x0002, 4)}));
+  EXPECT_EQ(h.Text(1009), Q("0.5级"));
 }
 
 TEST_F(Commands, AccuracyToggleKeepsTheOldClassUnlessConfirmed) {

@@ -6,11 +6,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QTest>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "app/monitor_app.h"
+#include "link/event_loop_clock.h"
 #include "tests/support/harness.h"
+
+#ifdef QM_HAVE_QPA
+#include <qpa/qwindowsysteminterface.h>
+#endif
 
 namespace {
 
@@ -88,6 +95,70 @@ TEST(MainWindow, APortThatCannotBeOpenedIsNamedAndTheWindowOpensWithItClosed) {
   EXPECT_FALSE(h.device.IsOpen());
   EXPECT_FALSE(h.dlg->IsEnded());
 }
+
+#ifdef QM_HAVE_QPA
+// The program's own wait (an event loop that holds user input back), run briefly on every wait of
+// virtual time. The first wait after `input` is set puts that input into the window system's queue,
+// as a user clicking or typing during the wait does; `after` looks at the window after each wait.
+struct WaitWithInput : qm::Clock {
+  explicit WaitWithInput(qm::sim::VirtualClock& t) : time(t) {}
+  void Sleep(uint32_t ms) override {
+    time.Advance(ms);
+    if (input) std::exchange(input, nullptr)();
+    wait.Sleep(1);
+    if (after) after();
+  }
+  uint64_t NowMs() const override { return time.NowMs(); }
+  qm::sim::VirtualClock& time;
+  qm::EventLoopClock wait;
+  std::function<void()> input, after;
+};
+
+TEST(MainWindow, ClickOrKeyDuringACycleRunsAfterIt) {
+  using Wsi = QWindowSystemInterface;
+  qm::sim::VirtualClock time;
+  qm::sim::SimMeter meter;
+  qm::sim::SimSerialDevice device(meter, time);
+  WaitWithInput clock(time);
+  CMonitorDlg dlg(device, clock);
+  dlg.Create();
+  dlg.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg, 10000));
+  QWindow* window = dlg.windowHandle();
+  dlg.SetDlgItemText(1061, "1");
+  dlg.Click(1063);
+  std::vector<std::pair<int, bool>> atWaits;  // run flag, window ended
+  clock.after = [&] { atWaits.emplace_back(dlg.m_bRun, dlg.IsEnded()); };
+  const std::vector<std::pair<int, bool>> untouched(5, {1, false});
+
+  QWidget* run = dlg.GetDlgItem(1063);
+  const QPoint centre = run->rect().center();
+  clock.input = [&] {  // a click on "停止"
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      Wsi::handleMouseEvent<Wsi::AsynchronousDelivery>(
+          window, run->mapTo(&dlg, centre), run->mapToGlobal(centre),
+          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton, type);
+    }
+  };
+  dlg.DeliverTimer(kPoll);  // the first cycle: identification and four reads
+  EXPECT_EQ(atWaits, untouched) << "the click ran inside the cycle";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.m_bRun == 0; }, 10000)) << "the click was lost";
+  EXPECT_EQ(dlg.GetDlgItemText(1063), Q("运行"));
+
+  dlg.Click(1063);
+  atWaits.clear();
+  device.ClearLog();
+  clock.input = [&] {  // Escape
+    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+  };
+  dlg.DeliverTimer(kPoll);
+  EXPECT_EQ(atWaits, (std::vector<std::pair<int, bool>>(4, {1, false}))) << "Escape ran inside the cycle";
+  EXPECT_EQ(device.Log().size(), 4u);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.IsDestroyed(); }, 10000)) << "Escape was lost";
+  if (!dlg.IsDestroyed()) dlg.DestroyWindow();
+}
+#endif
 
 // A window at 9600, no parity, port 1, polling the meter at address 1.
 struct CommSet : ::testing::Test {
