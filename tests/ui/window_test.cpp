@@ -100,7 +100,7 @@ TEST(MainWindow, APortThatCannotBeOpenedIsNamedAndTheWindowOpensWithItClosed) {
 // The program's own wait (an event loop that holds user input back), run briefly on every wait of
 // virtual time. The first wait after `input` is set puts that input into the window system's queue,
 // as a user clicking or typing during the wait does; `after` looks at the window after each wait.
-struct WaitWithInput : qm::Clock {
+struct WaitWithInput : qm::link::Clock {
   explicit WaitWithInput(qm::sim::VirtualClock& t) : time(t) {}
   void Sleep(uint32_t ms) override {
     time.Advance(ms);
@@ -110,7 +110,7 @@ struct WaitWithInput : qm::Clock {
   }
   uint64_t NowMs() const override { return time.NowMs(); }
   qm::sim::VirtualClock& time;
-  qm::EventLoopClock wait;
+  qm::link::EventLoopClock wait;
   std::function<void()> input, after;
 };
 
