@@ -1,7 +1,9 @@
 #include "app/monitor_app.h"
 
+#include <QApplication>
 #include <QColor>
 
+#include "app/app_icon.h"
 #include "commands/comm_set_dlg.h"
 #include "link/event_loop_clock.h"
 #include "link/qt_serial_device.h"
@@ -15,6 +17,9 @@ const QColor kDialogText(0, 0, 0);
 }  // namespace
 
 bool CMonitorApp::InitInstance() {
+  // Every window shows the program's icon; a desktop session matches the window to its menu entry.
+  QApplication::setWindowIcon(qm::app::AppIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("qm7410-monitor"));
   // ActiveX container support and 3D controls need nothing under Qt: the serial port control is a
   // plain object of the main window and every control is drawn in the platform's style.
   CCommSetDlg commSetDlg;
