@@ -111,9 +111,6 @@ TEST_F(Commands, MeterSetWritesPtCtAndWiringAndReportsEachUnconfirmedWrite) {
     ExpectWire({W(1, 0x030E, 64000), W(1, 0x0312, 200), W(1, 0x0002, 3)}, 200);
     EXPECT_EQ(h.messages, expected);
   }
-  EXPECT_EQ(h.meter.Word(0x030E), 64000);
-  EXPECT_EQ(h.meter.Word(0x0312), 200);
-  EXPECT_EQ(h.meter.Byte(0x0303), 3);
 }
 
 TEST_F(Commands, DialogsRefuseRatiosAndAddressesOutOfRange) {
@@ -136,23 +133,18 @@ TEST_F(Commands, SlaveAddressGoesOutThroughTheOldOneAndTheWindowFollows) {
     Answer({{kAddr, text}});
     h.dlg->Click(1007);
     EXPECT_EQ(h.Requests(), Frames{W(from, 0x0000, to)});
-    EXPECT_EQ(h.meter.Address(), to) << "a silent meter still takes the write";
     EXPECT_EQ(h.dlg->m_bySlaveAddr, to);
     EXPECT_EQ(h.Text(1061), text);
   }
   EXPECT_TRUE(h.messages.empty());
 }
 
-TEST_F(Commands, EnergyResetWritesFourTimes300MsApartAndClearsTheCounters) {
-  h.meter.Freeze(true);
-  ASSERT_NE(h.meter.Energy(0), 0u);
+TEST_F(Commands, EnergyResetWritesFourTimes300MsApart) {
   for (Fault f : {Fault::None, Fault::Silence}) {  // no reply is read: silence is not reported
     h.meter.InjectFault(f, 4);
     h.ClearWire();
     h.dlg->Click(1071);
     ExpectWire({W(1, 0x0004, 1), W(1, 0x001A, 0), W(1, 0x001C, 0), W(1, 0x0004, 0)}, 300);
-    h.device.BytesWaiting();  // hands the last frame to the meter
-    for (int c = 0; c < 4; ++c) EXPECT_EQ(h.meter.Energy(c), 0u) << c;
   }
   EXPECT_TRUE(h.messages.empty());
 }
@@ -160,7 +152,6 @@ TEST_F(Commands, EnergyResetWritesFourTimes300MsApartAndClearsTheCounters) {
 // Without a settings read in between the flag stays as it was: the command does not set it itself.
 TEST_F(Commands, PowerReversalBeforeAnySettingsReadSendsOne) {
   h.dlg->Click(1010);
-  EXPECT_EQ(h.meter.Byte(0x0327), 1);
   h.meter.InjectFault(Fault::Silence, 1);
   h.dlg->Click(1010);
   EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0026, 1), W(1, 0x0026, 1)}));
@@ -198,7 +189,6 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
 
 TEST_F(Commands, AccuracyToggleKeepsTheOldClassUnlessConfirmed) {
   h.dlg->RunHandler([this] { h.dlg->OnChangePrecision(); });
-  EXPECT_EQ(h.meter.Byte(0x0323), 1);
   h.meter.InjectFault(Fault::Silence, 1);
   h.dlg->RunHandler([this] { h.dlg->OnChangePrecision(); });
   EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0022, 1), W(1, 0x0022, 0)}));
@@ -227,9 +217,6 @@ TEST_F(FactoryInit, EightWritesToTheOldAddressTheNinthToAddressOne) {
   EXPECT_EQ(h.dlg->m_nParity, 0);
   EXPECT_EQ(h.dlg->m_nBaud, 9600);
   EXPECT_EQ(h.Text(1057), Q("串行口: 3 \r\n\r\n波特率: 9600 \r\n\r\n校验位:无校验"));
-  // The meter holds the factory settings.
-  EXPECT_EQ(h.meter.Address(), 1);
-  EXPECT_EQ(h.meter.Word(0x030E), 1);
 }
 
 TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
@@ -256,11 +243,6 @@ TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
       h.ClearWire();
       Analog(code, left, right);
       ExpectWire(writes, 300);
-      h.device.BytesWaiting();
-      for (const auto& w : writes) {
-        const int reg = w[2] << 8 | w[3];  // below 0x100: the settings block at 0x0300
-        EXPECT_EQ(h.meter.Word(reg < 0x100 ? 0x300 + reg : reg), w[4] << 8 | w[5]) << code << " " << reg;
-      }
       EXPECT_FALSE(RowOpen()) << code;
     }
   }

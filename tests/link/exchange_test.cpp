@@ -6,7 +6,6 @@
 #include <numeric>
 #include <tuple>
 
-#include "link/link_settings.h"
 #include "sim/sim_commands.h"
 #include "sim/sim_serial_device.h"
 
@@ -74,17 +73,6 @@ TEST(Exchange, FaultsGiveNoReplyAndTheNextExchangeRecovers) {
     const auto good = rig.Read(0x0300, 26, 200);
     EXPECT_EQ(good.index, 0) << qm::sim::FaultName(fault);
     EXPECT_EQ(good.received, 57) << qm::sim::FaultName(fault);
-  }
-}
-
-// The program's waits leave room for the longest reply of each poll request at every rate, with a
-// parity bit on every character.
-TEST(Exchange, EveryPollRequestIsAnsweredWithinItsWait) {
-  for (int baud : {1200, 2400, 4800, 9600, 19200}) {
-    Rig rig({.baud = baud, .parity = 'E'}, qm::link::SettingsString(baud, 2));
-    const qm::link::TimingSet t = qm::link::TimingForBaud(baud);
-    EXPECT_EQ(rig.Read(0x0300, 26, t.shortWait).index, 0) << baud;
-    EXPECT_EQ(rig.Read(0x0000, 41, t.longWait).index, 0) << baud;
   }
 }
 

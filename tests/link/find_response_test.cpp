@@ -44,38 +44,4 @@ TEST(FindResponse, EdgeCases) {
     EXPECT_EQ(qm::link::FindResponse(bytes.data(), static_cast<int16_t>(bytes.size()), 0x03, 1, 9), index) << what;
 }
 
-// Every valid frame, at every offset with noise around it, is found exactly where it starts; cut
-// short it never is.
-TEST(FindResponse, FrameIsFoundWhereverItSits) {
-  Bytes longest{0xF7, 0x03, 82};
-  for (int i = 0; i < 82; ++i) longest.push_back(static_cast<uint8_t>(0x30 + 7 * i));
-  const Bytes frames[] = {WithCrc({1, 0x03, 2, 0x12, 0x34}), WithCrc({0x2A, 0x03, 4, 0xF7, 0x03, 0, 0}),
-                          WithCrc(longest), WithCrc({1, 0x06, 0x00, 0x00, 0x00, 0x05})};
-  uint32_t seed = 7;
-  auto noise = [&seed](size_t n, uint8_t avoid) {
-    Bytes out;
-    while (out.size() < n) {
-      seed = seed * 1103515245 + 12345;
-      if (const auto b = static_cast<uint8_t>(seed >> 16); b != avoid) out.push_back(b);
-    }
-    return out;
-  };
-  auto find = [](const Bytes& b, const Bytes& f) {
-    return qm::link::FindResponse(b.data(), static_cast<int16_t>(b.size()), f[1], f[0],
-                            static_cast<int16_t>(f.size()));
-  };
-  for (const Bytes& frame : frames) {
-    for (size_t before = 0; before + frame.size() + 5 <= 400; ++before) {
-      for (size_t after : {0, 1, 5}) {
-        const Bytes buffer = Concat({noise(before, frame[0]), frame, noise(after, frame[0])});
-        EXPECT_EQ(find(buffer, frame), static_cast<int16_t>(before)) << frame.size() << " at " << before;
-      }
-    }
-    for (size_t cut = 0; cut < frame.size(); ++cut) {
-      const Bytes buffer = Concat({noise(3, frame[0]), Bytes(frame.begin(), frame.begin() + cut)});
-      EXPECT_EQ(find(buffer, frame), -1) << frame.size() << " cut at " << cut;
-    }
-  }
-}
-
 }  // namespace

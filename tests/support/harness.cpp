@@ -11,7 +11,6 @@ namespace qmtest {
 Harness::Harness(qm::link::LinkSettings link, qm::sim::MeterConfig meterConfig,
                  std::function<void(Harness&)> beforeInit)
     : meter(meterConfig), device(meter, clock) {
-  SetCurrentHarness(this);
   dlg = std::make_unique<CMonitorDlg>(device, clock);
   // What the start-up copies in, in its order.
   dlg->m_nBaud = link.baud;
@@ -27,10 +26,7 @@ Harness::~Harness() {
   if (!dlg->IsDestroyed()) dlg->DestroyWindow();
   dlg.reset();
   EXPECT_EQ(PendingModals(), 0u) << "a queued modal script was never used";
-  if (CurrentHarness() == this) SetCurrentHarness(nullptr);
 }
-
-void Harness::OnNextModal(std::function<int(fw::CDialog&)> script) { QueueModal(std::move(script)); }
 
 std::vector<std::vector<uint8_t>> Harness::Requests() const {
   std::vector<std::vector<uint8_t>> out;

@@ -9,12 +9,13 @@
 #include "sim/sim_meter.h"
 #include "sim/sim_serial_device.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/qt_env.h"
 #include "ui/monitor_dlg.h"
 
 namespace qmtest {
 
-// One main window wired to a simulated meter on virtual time, with timers delivered by hand and
-// message boxes and modal dialogs captured. Requires the QApplication that support/qt_env.cpp makes.
+// One main window wired to a simulated meter on virtual time; the binary lists qt_env, which makes
+// the QApplication, delivers timers by hand and captures message boxes and modal dialogs.
 class Harness {
  public:
   // Constructs the window with `link` (what the start-up copies in) and runs its initialisation.
@@ -27,12 +28,11 @@ class Harness {
   qm::sim::SimSerialDevice device;
   std::unique_ptr<CMonitorDlg> dlg;
 
-  // Message boxes shown, in order.
-  std::vector<QString> messages;
+  // Message boxes shown in this test, in order.
+  std::vector<QString>& messages = Messages();
 
-  // The next modal dialog (port settings, meter settings, slave address) is handed to `script`, which
-  // drives it (set texts, click radio buttons, press OK or Cancel) and returns the result.
-  void OnNextModal(std::function<int(fw::CDialog&)> script);
+  // The next modal dialog (port settings, meter settings, slave address) is handed to `script`.
+  void OnNextModal(std::function<int(fw::CDialog&)> script) { QueueModal(std::move(script)); }
 
   // Delivers ticks of the poll timer (timer 1) or the scan timer (timer 2), as if each fell due now.
   void Tick(int n = 1) {
@@ -47,17 +47,6 @@ class Harness {
   void ClearWire() { device.ClearLog(); }
   QString Text(int id) const { return dlg->GetDlgItemText(id); }
 };
-
-// Message boxes shown since the current test began, whether or not a Harness was alive.
-std::vector<QString>& Messages();
-// Queues a script for the next modal dialog run anywhere (start-up tests run dialogs without a
-// Harness); Harness::OnNextModal does the same. A modal dialog with no script waiting fails the test
-// and ends with Cancel.
-void QueueModal(std::function<int(fw::CDialog&)> script);
-size_t PendingModals();
-// The Harness whose `messages` receive the captured message boxes (set by its constructor).
-void SetCurrentHarness(Harness* harness);
-Harness* CurrentHarness();
 
 // "01 03 00 00 00 01 84 0A" style rendering for assertion messages.
 std::string Hex(const std::vector<uint8_t>& bytes);

@@ -187,11 +187,11 @@ struct CommSet : ::testing::Test {
   }
 };
 
-// The parameter is the meter's fault on its echo of the baud write: None and Noise confirm.
+// The parameter is the meter's fault on its echo of the baud write: Noise confirms, Late does not.
 class BaudChange : public CommSet, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(BaudChange, To19200IsTakenOnlyOnAnIntactEcho) {
-  const bool confirmed = GetParam() == Fault::None || GetParam() == Fault::Noise;
+  const bool confirmed = GetParam() == Fault::Noise;
   h.meter.InjectFault(GetParam());
   Run({1013, 1016});  // 19200, even parity
   EXPECT_EQ(h.Requests(), std::vector<std::vector<uint8_t>>{Request(1, 0x06, 0x0308, 0x0004)});
@@ -204,12 +204,9 @@ TEST_P(BaudChange, To19200IsTakenOnlyOnAnIntactEcho) {
   EXPECT_EQ(h.device.Line().baud, h.dlg->m_nBaud);
 }
 
-const char* const kBaudCaseNames[] = {"Answering", "Noise", "Silent", "Late", "BadCrc", "Exception"};
-
-INSTANTIATE_TEST_SUITE_P(Faults, BaudChange,
-                         ::testing::Values(Fault::None, Fault::Noise, Fault::Silence, Fault::Late,
-                                           Fault::BadCrc, Fault::Exception),
-                         [](const auto& info) { return kBaudCaseNames[info.index]; });
+// The exchange itself is tested against every fault; here one that confirms and one that does not.
+INSTANTIATE_TEST_SUITE_P(Faults, BaudChange, ::testing::Values(Fault::Noise, Fault::Late),
+                         [](const auto& info) { return info.index == 0 ? "Noise" : "Late"; });
 
 TEST_F(CommSet, CancelSendsNothingChangesNothingAndRestartsPolling) {
   const int opens = h.device.OpenCount();
