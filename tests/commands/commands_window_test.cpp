@@ -149,17 +149,9 @@ TEST_F(Commands, EnergyResetWritesFourTimes300MsApart) {
   EXPECT_TRUE(h.messages.empty());
 }
 
-// Without a settings read in between the flag stays as it was: the command does not set it itself.
-TEST_F(Commands, PowerReversalBeforeAnySettingsReadSendsOne) {
-  h.dlg->Click(1010);
-  h.meter.InjectFault(Fault::Silence, 1);
-  h.dlg->Click(1010);
-  EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0026, 1), W(1, 0x0026, 1)}));
-  EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功")}));
-}
-
 // What a poll cycle read from the settings block feeds the commands that follow: the power direction,
-// the accuracy class and the meter settings dialog's preset, written back unchanged on OK.
+// the accuracy class and the meter settings dialog's preset, written back unchanged on OK. Neither
+// the power reversal nor a toggle the meter does not confirm changes what was read.
 TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   qmtest::Harness h({}, {.pt = 40, .ct = 25, .wiring = 4, .accuracy = 1, .direction = 1});
   h.dlg->SetDlgItemText(1061, "1");
@@ -168,9 +160,14 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   EXPECT_EQ(h.Text(1009), Q("0.2级"));
   h.ClearWire();
   h.dlg->Click(1010);  // reversed: back to normal
+  h.meter.InjectFault(Fault::Silence, 1);
+  h.dlg->Click(1010);  // no settings read in between: the same value again, unconfirmed
   h.Tick();            // the next cycle reads the direction the meter now has
   h.dlg->Click(1010);
-  h.dlg->RunHandler([&h] { h.dlg->OnChangePrecision(); });  // class 0.2 to 0.5
+  const auto toggle = [&h] { h.dlg->RunHandler([&h] { h.dlg->OnChangePrecision(); }); };
+  toggle();  // class 0.2 to 0.5
+  h.meter.InjectFault(Fault::Silence, 1);
+  toggle();  // unconfirmed: stays 0.5
   h.OnNextModal([](fw::CDialog& d) {
     EXPECT_EQ(d.GetDlgItemText(kPT), "40");
     EXPECT_EQ(d.GetDlgItemText(kCT), "25");
@@ -182,19 +179,11 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   Frames writes;
   for (const auto& r : h.Requests())
     if (r[1] == 0x06) writes.push_back(r);
-  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0), W(1, 0x030E, 40),
-                            W(1, 0x0312, 25), W(1, 0x0002, 4)}));
+  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0), W(1, 0x0022, 1),
+                            W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
+  EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功"), Q("功率反相成功")}));
   EXPECT_EQ(h.Text(1009), Q("0.5级"));
-}
-
-TEST_F(Commands, AccuracyToggleKeepsTheOldClassUnlessConfirmed) {
-  h.dlg->RunHandler([this] { h.dlg->OnChangePrecision(); });
-  h.meter.InjectFault(Fault::Silence, 1);
-  h.dlg->RunHandler([this] { h.dlg->OnChangePrecision(); });
-  EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0022, 1), W(1, 0x0022, 0)}));
-  EXPECT_EQ(h.dlg->m_byAccuracy, 1);
-  EXPECT_EQ(h.Text(1009), Q("0.2级"));
-  EXPECT_TRUE(h.messages.empty());
+  EXPECT_EQ(h.dlg->m_byAccuracy, 0);
 }
 
 // A meter at address 7 with settings of its own, on port 3 at 19200 baud, even parity.
