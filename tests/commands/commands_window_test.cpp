@@ -6,6 +6,8 @@
 
 #include "commands/meter_set_dlg.h"
 #include "commands/slave_addr_dlg.h"
+#include "ui/meter_set_ids.h"
+#include "ui/slave_addr_ids.h"
 #include "tests/support/harness.h"
 
 namespace {
@@ -16,7 +18,8 @@ using qm::sim::Fault;
 
 constexpr int kPoll = CMonitorDlg::kPollTimer;
 constexpr int kSel = 1088, kLeft = 1022, kRight = 1023, kWrite = 1059, kInput = 1060;
-constexpr int kPT = CMeterSetDlg::kEditPT, kCT = CMeterSetDlg::kEditCT, kAddr = CSlaveAddrDlg::kEditAddress;
+constexpr int kPT = qm::ui::meter_set_ids::kPtRatio, kCT = qm::ui::meter_set_ids::kCtRatio,
+              kAddr = qm::ui::slave_addr_ids::kAddress;
 
 std::vector<uint8_t> W(uint8_t at, uint16_t reg, uint16_t v) { return qmtest::Request(at, 6, reg, v); }
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -25,7 +28,7 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 // off, the wire log empty.
 struct Commands : ::testing::Test {
   qmtest::Harness h;
-  explicit Commands(qm::LinkSettings link = {}, qm::sim::MeterConfig meter = {}) : h(link, meter) {
+  explicit Commands(qm::link::LinkSettings link = {}, qm::sim::MeterConfig meter = {}) : h(link, meter) {
     h.dlg->m_bySlaveAddr = h.meter.Address();
     h.dlg->SetDlgItemText(1061, QString::number(h.meter.Address()));
     h.ClearWire();
@@ -212,7 +215,7 @@ TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
   h.dlg->RunHandler([this] { h.dlg->OnFactoryInit(); });
   EXPECT_EQ(h.messages, Texts{Q("仪表初始设置不成功!")});
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 1);
-  EXPECT_EQ(h.device.Line(), (qm::LineSettings{9600, 'N', 8, 2}));
+  EXPECT_EQ(h.device.Line(), (qm::link::LineSettings{9600, 'N', 8, 2}));
   EXPECT_EQ(h.dlg->m_nParity, 2) << "the records stay as they were";
 }
 
