@@ -64,7 +64,7 @@ std::FILE* OpenLogFile(const std::string& path, Format format, std::string& erro
 
 namespace {
 
-void Loop(MeterLink& link, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
+void Loop(MeterLink& port, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
           std::FILE* out, std::FILE* err, const std::atomic<bool>& stop, LogSummary& summary) {
   const uint64_t intervalMs = static_cast<uint64_t>(std::llround(plan.intervalS * 1000.0));
   const uint64_t start = clock.NowMs();
@@ -77,8 +77,8 @@ void Loop(MeterLink& link, const std::vector<uint8_t>& addresses, const LogPlan&
       m.address = address;
       std::string error;
       const auto known = multipliers.find(address);
-      const bool ok = ReadSettings(link, m, known == multipliers.end() ? 1 : known->second, error) &&
-                      ReadMeasurements(link, m, error);
+      const bool ok = ReadSettings(port, m, known == multipliers.end() ? 1 : known->second, error) &&
+                      ReadMeasurements(port, m, error);
       const auto time = clock.WallNow();
       if (!ok) {
         ++summary.failures;
@@ -101,12 +101,12 @@ void Loop(MeterLink& link, const std::vector<uint8_t>& addresses, const LogPlan&
 
 }  // namespace
 
-LogSummary RunLog(MeterLink& link, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
+LogSummary RunLog(MeterLink& port, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
                   std::FILE* out, std::FILE* err, const std::atomic<bool>& stop) {
   LogSummary summary;
   try {
-    Loop(link, addresses, plan, clock, out, err, stop, summary);
-  } catch (const CommError& e) {
+    Loop(port, addresses, plan, clock, out, err, stop, summary);
+  } catch (const link::CommError& e) {
     summary.portError = e.what();
   }
   return summary;

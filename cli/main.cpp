@@ -55,8 +55,8 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
   }
 
-  qm::QtSerialDevice device;
-  qm::QtInputWait wait(device);
+  qm::link::QtSerialDevice device;
+  qm::link::QtInputWait wait(device);
   RealLogClock clock;
   qm::cli::Environment env{device, wait, clock, stdout, stderr, g_stop};
   return qm::cli::Run(args, env);

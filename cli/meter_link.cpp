@@ -19,12 +19,12 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-TransactionResult MeterLink::Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait) {
-  return Run(address, kFnReadHolding, reg, quantity, wait);
+link::TransactionResult MeterLink::Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait) {
+  return Run(address, link::kFnReadHolding, reg, quantity, wait);
 }
 
-TransactionResult MeterLink::Write(uint8_t address, uint16_t reg, uint16_t value) {
-  return Run(address, kFnWriteSingle, reg, value, ReplyWait::Short);
+link::TransactionResult MeterLink::Write(uint8_t address, uint16_t reg, uint16_t value) {
+  return Run(address, link::kFnWriteSingle, reg, value, ReplyWait::Short);
 }
 
 void MeterLink::SetBaud(int32_t baud) {
@@ -32,18 +32,18 @@ void MeterLink::SetBaud(int32_t baud) {
   device_.Apply(Line());
 }
 
-TransactionResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, ReplyWait wait) {
-  TransactionOptions t;
-  const TimingSet timing = TimingForBaud(options_.baud);
+link::TransactionResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, ReplyWait wait) {
+  link::TransactionOptions t;
+  const link::TimingSet timing = link::TimingForBaud(options_.baud);
   t.timeoutMs = options_.timeoutMs.value_or(wait == ReplyWait::Long ? timing.longWait : timing.shortWait);
   t.retries = options_.retries;
-  TransactionResult r = Transact(device_, wait_, address, function, reg, word, t);
+  link::TransactionResult r = link::Transact(device_, wait_, address, function, reg, word, t);
   if (options_.verbose) {
-    RequestFrame request;
-    BuildRequest(request, address, function, reg, word);
+    link::RequestFrame request;
+    link::BuildRequest(request, address, function, reg, word);
     std::fprintf(options_.verbose, "qm7410-cli: %s -> %s (%llu ms, %d attempt%s)\n",
                  Hex(std::vector<uint8_t>(request.begin(), request.end())).c_str(),
-                 r.frame.empty() ? DescribeFailure(r).c_str() : Hex(r.frame).c_str(),
+                 r.frame.empty() ? link::DescribeFailure(r).c_str() : Hex(r.frame).c_str(),
                  static_cast<unsigned long long>(r.elapsedMs), r.attempts, r.attempts == 1 ? "" : "s");
   }
   return r;

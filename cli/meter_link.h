@@ -24,25 +24,25 @@ struct LinkOptions {
 // The meters' line: requests and replies through the early-ending exchange.
 class MeterLink {
  public:
-  MeterLink(SerialDevice& device, InputWait& wait, LinkOptions options)
+  MeterLink(link::SerialDevice& device, link::InputWait& wait, LinkOptions options)
       : device_(device), wait_(wait), options_(options) {}
 
-  TransactionResult Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait = ReplyWait::Short);
-  TransactionResult Write(uint8_t address, uint16_t reg, uint16_t value);
+  link::TransactionResult Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait = ReplyWait::Short);
+  link::TransactionResult Write(uint8_t address, uint16_t reg, uint16_t value);
 
   // Puts the PC's side of the line on another baud rate (after the meters have moved to it).
   void SetBaud(int32_t baud);
   int32_t Baud() const { return options_.baud; }
-  LineSettings Line() const { return {options_.baud, options_.parity, 8, 1}; }
+  link::LineSettings Line() const { return {options_.baud, options_.parity, 8, 1}; }
 
   void SetRetries(int retries) { options_.retries = retries; }
-  InputWait& Wait() { return wait_; }
+  link::InputWait& Wait() { return wait_; }
 
  private:
-  TransactionResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, ReplyWait wait);
+  link::TransactionResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, ReplyWait wait);
 
-  SerialDevice& device_;
-  InputWait& wait_;
+  link::SerialDevice& device_;
+  link::InputWait& wait_;
   LinkOptions options_;
 };
 

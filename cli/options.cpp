@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "cli/reading.h"
 #include "link/link_settings.h"
 #include "link/mscomm.h"
+#include "meter/codes.h"
 
 #ifndef QM_VERSION
 #define QM_VERSION "0.0.0"
@@ -85,8 +87,8 @@ class Parser {
       if (value.find_first_not_of('0') == std::string::npos) return Fail("port numbers start at 1");
       o_.port = value;
     } else if (name == "baud") {
-      if (!ParseInteger(value, 1, 10000000, n) || BaudCode(static_cast<int32_t>(n)) < 0)
-        return Fail("--baud must be 1200, 2400, 4800, 9600 or 19200, not '" + value + "'");
+      if (!ParseInteger(value, 1, 10000000, n) || meter::BaudCode(static_cast<int32_t>(n)) < 0)
+        return Fail("--baud must be " + BaudRateList() + ", not '" + value + "'");
       o_.baud = static_cast<int32_t>(n);
     } else if (name == "parity") {
       const std::string p = Lower(value);
@@ -298,7 +300,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 std::string DevicePath(const std::string& port) {
   const bool number = !port.empty() && port.size() <= 5 &&
                       std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
-  return number ? DevicePathForPort(std::atoi(port.c_str())) : port;
+  return number ? link::DevicePathForPort(std::atoi(port.c_str())) : port;
 }
 
 const char* CommandName(Command command) {

@@ -3,56 +3,66 @@
 #include <charconv>
 
 #include "commands/meter_writes.h"
+#include "meter/codes.h"
+#include "meter/quantities.h"
 
 namespace qm::cli {
 
-bool ReadIdentification(MeterLink& link, MeterReading& reading, std::string& error) {
-  const TransactionResult r =
-      link.Read(reading.address, poll::kIdentificationAddress, poll::kIdentificationQuantity);
+bool ReadIdentification(MeterLink& port, MeterReading& reading, std::string& error) {
+  const link::TransactionResult r =
+      port.Read(reading.address, meter::kIdentificationAddress, meter::kIdentificationWords);
   if (!r.Ok()) {
-    error = "identification: " + DescribeFailure(r);
+    error = "identification: " + link::DescribeFailure(r);
     return false;
   }
   reading.identification =
-      poll::ParseIdentification(std::span<const uint8_t, poll::kIdentificationBytes>(r.Data().data(), poll::kIdentificationBytes));
+      poll::ParseIdentification(r.Data());
   reading.identified = true;
   return true;
 }
 
-bool ReadSettings(MeterLink& link, MeterReading& reading, int32_t previousMultiplier, std::string& error) {
-  const TransactionResult r = link.Read(reading.address, poll::kSettingsAddress, poll::kSettingsQuantity);
+bool ReadSettings(MeterLink& port, MeterReading& reading, int32_t previousMultiplier, std::string& error) {
+  const link::TransactionResult r = port.Read(reading.address, meter::kSettingsAddress, meter::kSettingsWords);
   if (!r.Ok()) {
-    error = "settings block: " + DescribeFailure(r);
+    error = "settings block: " + link::DescribeFailure(r);
     return false;
   }
   reading.settings = poll::ParseSettings(
-      std::span<const uint8_t, poll::kSettingsBytes>(r.Data().data(), poll::kSettingsBytes), previousMultiplier);
+      std::span<const uint8_t, meter::kSettingsBytes>(r.Data().data(), meter::kSettingsBytes), previousMultiplier);
   return true;
 }
 
-bool ReadMeasurements(MeterLink& link, MeterReading& reading, std::string& error) {
-  const TransactionResult r =
-      link.Read(reading.address, poll::kMeasurementAddress, poll::kMeasurementQuantity, ReplyWait::Long);
+bool ReadMeasurements(MeterLink& port, MeterReading& reading, std::string& error) {
+  const link::TransactionResult r =
+      port.Read(reading.address, meter::kMeasurementAddress, meter::kMeasurementWords, ReplyWait::Long);
   if (!r.Ok()) {
-    error = "measurement block: " + DescribeFailure(r);
+    error = "measurement block: " + link::DescribeFailure(r);
     return false;
   }
   const poll::SettingsValues& s = reading.settings;
   const poll::Scaling scaling{s.pt, s.ct, s.powerScale, s.energyMultiplier};
   reading.values = poll::DecodeMeasurements(
-      std::span<const uint8_t, poll::kMeasurementBytes>(r.Data().data(), poll::kMeasurementBytes), scaling);
+      std::span<const uint8_t, meter::kMeasurementBytes>(r.Data().data(), meter::kMeasurementBytes), scaling);
   return true;
 }
 
+std::string BaudRateList() {
+  std::string out;
+  for (size_t i = 0; i < meter::kBaudRates.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == meter::kBaudRates.size() ? " or " : ", ") + std::to_string(meter::kBaudRates[i]);
+  return out;
+}
+
 std::string DirectionText(int32_t flag) {
-  if (flag == kDirectionNormal) return "normal";
-  if (flag == kDirectionReversed) return "reversed";
+  if (flag == meter::kDirectionNormal) return "normal";
+  if (flag == meter::kDirectionReversed) return "reversed";
   return std::to_string(flag);
 }
 
 std::string ColumnName(const poll::MeasurementSlot& slot) {
-  const std::string unit = poll::SiUnit(slot.quantity);
-  return poll::SlotName(slot) + (unit.empty() ? "" : "_" + unit);
+  const auto quantity = meter::WordQuantity(slot.word);
+  const std::string unit = quantity ? meter::SiUnit(*quantity) : "";
+  return poll::MeasurementName(slot.word) + (unit.empty() ? "" : "_" + unit);
 }
 
 std::string PlainNumber(double value) {

@@ -20,11 +20,14 @@ struct MeterReading {
 };
 
 // Each returns false and says in `error` which block failed and why ("measurement block: no reply").
-bool ReadIdentification(MeterLink& link, MeterReading& reading, std::string& error);
+bool ReadIdentification(MeterLink& port, MeterReading& reading, std::string& error);
 // `previousMultiplier` is kept for an energy decade the table does not have, as the window does.
-bool ReadSettings(MeterLink& link, MeterReading& reading, int32_t previousMultiplier, std::string& error);
+bool ReadSettings(MeterLink& port, MeterReading& reading, int32_t previousMultiplier, std::string& error);
 // Decodes with the scaling of the settings in `reading`.
-bool ReadMeasurements(MeterLink& link, MeterReading& reading, std::string& error);
+bool ReadMeasurements(MeterLink& port, MeterReading& reading, std::string& error);
+
+// "1200, 2400, 4800, 9600 or 19200": the rates the meter can run at.
+std::string BaudRateList();
 
 // "normal", "reversed", or the flag's number for any other value.
 std::string DirectionText(int32_t flag);

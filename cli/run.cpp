@@ -8,6 +8,7 @@
 #include "cli/writers.h"
 #include "commands/meter_writes.h"
 #include "link/link_settings.h"
+#include "meter/codes.h"
 #include "poll/address_scan.h"
 
 namespace qm::cli {
@@ -30,8 +31,8 @@ void Emit(std::FILE* out, const std::string& text) {
 }
 
 // A failed exchange's exit status: an exception reply to a write is the meter refusing the value.
-int FailureCode(const TransactionResult& r, bool write) {
-  return write && r.error == TransactionError::Exception ? kExitRefused : kExitNoReply;
+int FailureCode(const link::TransactionResult& r, bool write) {
+  return write && r.error == link::TransactionError::Exception ? kExitRefused : kExitNoReply;
 }
 
 class Runner {
@@ -66,7 +67,7 @@ class Runner {
     if (o_.format == Format::Csv) Emit(env_.out, "address\n");
     for (int a = *o_.scanFrom; a <= *o_.scanTo; ++a) {
       const auto address = static_cast<uint8_t>(a);
-      if (!link_.Read(address, poll::kProbeAddress, poll::kProbeQuantity).Ok()) continue;
+      if (!link_.Read(address, meter::kSettingsAddress, poll::kProbeWords).Ok()) continue;
       found.push_back(address);
       // Shown as found: a pass over every address takes a while.
       if (o_.format == Format::Csv) Emit(env_.out, std::to_string(address) + "\n");
@@ -95,15 +96,15 @@ class Runner {
   int EnergyReset() {
     int code = kExitOk;
     for (uint8_t address : o_.addresses) {
-      for (size_t k = 0; k < kEnergyResetWrites.size(); ++k) {
-        const RegisterWrite& w = kEnergyResetWrites[k];
-        const TransactionResult r = link_.Write(address, w.reg, w.value);
+      for (size_t k = 0; k < commands::kEnergyResetWrites.size(); ++k) {
+        const commands::RegisterWrite& w = commands::kEnergyResetWrites[k];
+        const link::TransactionResult r = link_.Write(address, w.reg, w.value);
         if (r.Ok()) continue;
         Error(env_.err, "meter %d: energy reset stopped, write %zu of %zu not confirmed: %s", address, k + 1,
-              kEnergyResetWrites.size(), DescribeFailure(r).c_str());
+              commands::kEnergyResetWrites.size(), link::DescribeFailure(r).c_str());
         // Leave the clearing switch as the sequence would have left it.
-        const RegisterWrite& last = kEnergyResetWrites.back();
-        if (k > 0 && k + 1 < kEnergyResetWrites.size()) link_.Write(address, last.reg, last.value);
+        const commands::RegisterWrite& last = commands::kEnergyResetWrites.back();
+        if (k > 0 && k + 1 < commands::kEnergyResetWrites.size()) link_.Write(address, last.reg, last.value);
         code = FailureCode(r, true);
         break;
       }
@@ -116,9 +117,9 @@ class Runner {
     std::vector<RawWords> result;
     int code = kExitOk;
     for (uint8_t address : o_.addresses) {
-      const TransactionResult r = link_.Read(address, start, count, ReplyWait::Long);
+      const link::TransactionResult r = link_.Read(address, start, count, ReplyWait::Long);
       if (!r.Ok()) {
-        Error(env_.err, "meter %d on %s: %s", address, line_.device.c_str(), DescribeFailure(r).c_str());
+        Error(env_.err, "meter %d on %s: %s", address, line_.device.c_str(), link::DescribeFailure(r).c_str());
         code = kExitNoReply;
         continue;
       }
@@ -154,16 +155,16 @@ class Runner {
     uint8_t current = address;
     for (const SettingWrite& w : plan.writes) {
       const char* name = SettingName(w.setting);
-      const TransactionResult r = link_.Write(current, w.reg, w.value);
+      const link::TransactionResult r = link_.Write(current, w.reg, w.value);
       if (!r.Ok()) {
         Error(env_.err, "meter %d: %s=%s %s: %s", current, name, w.shown.c_str(),
-              r.error == TransactionError::Exception ? "refused by the meter" : "not confirmed",
-              DescribeFailure(r).c_str());
+              r.error == link::TransactionError::Exception ? "refused by the meter" : "not confirmed",
+              link::DescribeFailure(r).c_str());
         return FailureCode(r, true);
       }
       // The meter answers at its new address or speed from now on.
       if (w.setting == Setting::Address) current = static_cast<uint8_t>(w.value);
-      if (w.setting == Setting::Baud) link_.SetBaud(BaudForCode(w.value));
+      if (w.setting == Setting::Baud) link_.SetBaud(meter::BaudForCode(w.value));
 
       MeterReading m;
       m.address = current;
@@ -253,7 +254,7 @@ int Run(const Options& o, Environment& env) {
   const std::string device = DevicePath(o.port);
   int code = kExitOk;
   try {
-    env.device.Open(device, LineSettings{o.baud, o.parity, 8, 1});
+    env.device.Open(device, link::LineSettings{o.baud, o.parity, 8, 1});
     LinkOptions lo{o.baud, o.parity, o.timeoutMs, o.retries.value_or(2), o.verbose ? env.err : nullptr};
     MeterLink link(env.device, env.wait, lo);
     Runner runner(o, env, link);
@@ -270,7 +271,7 @@ int Run(const Options& o, Environment& env) {
         break;
       case Command::None: break;
     }
-  } catch (const CommError& e) {
+  } catch (const link::CommError& e) {
     Error(env.err, "port %s: %s", device.c_str(), e.what());
     code = kExitPort;
   }

@@ -14,8 +14,8 @@ namespace qm::cli {
 // What a run of the command-line program works with: the serial port (not yet open), its wait, the
 // log's clock, the two output streams and the stop request of Ctrl-C.
 struct Environment {
-  SerialDevice& device;
-  InputWait& wait;
+  link::SerialDevice& device;
+  link::InputWait& wait;
   LogClock& clock;
   std::FILE* out;
   std::FILE* err;

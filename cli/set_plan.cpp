@@ -7,6 +7,7 @@
 #include "cli/reading.h"
 #include "commands/meter_writes.h"
 #include "link/link_settings.h"
+#include "meter/codes.h"
 
 namespace qm::cli {
 namespace {
@@ -18,13 +19,13 @@ struct NameEntry {
 };
 
 constexpr NameEntry kNames[] = {
-    {"pt", Setting::Pt, kRegPtRatio},
-    {"ct", Setting::Ct, kRegCtRatio},
-    {"wiring", Setting::Wiring, kRegWiring},
-    {"accuracy", Setting::Accuracy, kRegAccuracy},
-    {"direction", Setting::Direction, kRegPowerDirection},
-    {"address", Setting::Address, kRegSlaveAddress},
-    {"baud", Setting::Baud, kRegBaud},
+    {"pt", Setting::Pt, commands::kRegPtRatio},
+    {"ct", Setting::Ct, commands::kRegCtRatio},
+    {"wiring", Setting::Wiring, commands::kRegWiring},
+    {"accuracy", Setting::Accuracy, commands::kRegAccuracy},
+    {"direction", Setting::Direction, commands::kRegPowerDirection},
+    {"address", Setting::Address, commands::kRegSlaveAddress},
+    {"baud", Setting::Baud, commands::kRegBaud},
 };
 
 bool Whole(const std::string& text, long min, long max, long& value) {
@@ -45,7 +46,7 @@ std::string Lower(std::string s) {
 // The accuracy code whose caption is `text` ("0.5", or "0.5级" as the window shows it).
 bool AccuracyCode(const std::string& text, uint16_t& code) {
   for (int c = 0; c < 256; ++c) {
-    const std::string caption = poll::AccuracyCaption(static_cast<uint8_t>(c));
+    const std::string caption = meter::AccuracyCaption(static_cast<uint8_t>(c));
     if (caption.empty()) continue;
     const bool prefix = caption.rfind(text, 0) == 0 && caption.size() > text.size() &&
                         !(caption[text.size()] >= '0' && caption[text.size()] <= '9');
@@ -60,7 +61,7 @@ bool AccuracyCode(const std::string& text, uint16_t& code) {
 std::string AccuracyChoices() {
   std::string out;
   for (int c = 0; c < 256; ++c) {
-    const std::string caption = poll::AccuracyCaption(static_cast<uint8_t>(c));
+    const std::string caption = meter::AccuracyCaption(static_cast<uint8_t>(c));
     if (!caption.empty()) out += (out.empty() ? "" : " or ") + caption;
   }
   return out;
@@ -72,19 +73,19 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
   switch (setting) {
     case Setting::Pt:
     case Setting::Ct:
-      if (!Whole(text, kRatioMin, kRatioMax, n))
+      if (!Whole(text, meter::kRatioMin, meter::kRatioMax, n))
         return std::string(setting == Setting::Pt ? "the PT" : "the CT") + " ratio must be " +
-               std::to_string(kRatioMin) + ".." + std::to_string(kRatioMax);
+               std::to_string(meter::kRatioMin) + ".." + std::to_string(meter::kRatioMax);
       value = static_cast<uint16_t>(n);
       return {};
     case Setting::Wiring:
-      for (int code = 0; code < kWiringCodeCount; ++code)
-        if (text == WiringCaption(code)) {
+      for (int code = 0; code < meter::kWiringCodeCount; ++code)
+        if (text == meter::WiringCaption(code)) {
           value = static_cast<uint16_t>(code);
           return {};
         }
-      if (!Whole(text, 0, kWiringCodeCount - 1, n))
-        return "the wiring mode must be 0.." + std::to_string(kWiringCodeCount - 1) + " or its caption";
+      if (!Whole(text, 0, meter::kWiringCodeCount - 1, n))
+        return "the wiring mode must be 0.." + std::to_string(meter::kWiringCodeCount - 1) + " or its caption";
       value = static_cast<uint16_t>(n);
       return {};
     case Setting::Accuracy:
@@ -92,10 +93,10 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
       return {};
     case Setting::Direction: {
       const std::string t = Lower(text);
-      if (t == DirectionText(kDirectionNormal)) value = kDirectionNormal;
-      else if (t == DirectionText(kDirectionReversed)) value = kDirectionReversed;
-      else return "the power direction must be " + DirectionText(kDirectionNormal) + " or " +
-                  DirectionText(kDirectionReversed);
+      if (t == DirectionText(meter::kDirectionNormal)) value = meter::kDirectionNormal;
+      else if (t == DirectionText(meter::kDirectionReversed)) value = meter::kDirectionReversed;
+      else return "the power direction must be " + DirectionText(meter::kDirectionNormal) + " or " +
+                  DirectionText(meter::kDirectionReversed);
       return {};
     }
     case Setting::Address:
@@ -103,9 +104,9 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
       value = static_cast<uint16_t>(n);
       return {};
     case Setting::Baud:
-      if (!Whole(text, 0, 10000000, n) || BaudCode(static_cast<int32_t>(n)) < 0)
-        return "the baud rate must be 1200, 2400, 4800, 9600 or 19200";
-      value = static_cast<uint16_t>(BaudCode(static_cast<int32_t>(n)));
+      if (!Whole(text, 0, 10000000, n) || meter::BaudCode(static_cast<int32_t>(n)) < 0)
+        return "the baud rate must be " + BaudRateList();
+      value = static_cast<uint16_t>(meter::BaudCode(static_cast<int32_t>(n)));
       return {};
   }
   return "unknown setting";
@@ -172,16 +173,16 @@ uint16_t ReadBack(Setting setting, const poll::SettingsValues& v) {
 std::string ShownValue(Setting setting, uint16_t value) {
   switch (setting) {
     case Setting::Wiring: {
-      const std::string caption = WiringCaption(value);
+      const std::string caption = meter::WiringCaption(value);
       return caption.empty() ? std::to_string(value) : std::to_string(value) + " " + caption;
     }
     case Setting::Accuracy: {
-      const std::string caption = poll::AccuracyCaption(static_cast<uint8_t>(value));
+      const std::string caption = meter::AccuracyCaption(static_cast<uint8_t>(value));
       return caption.empty() ? "code " + std::to_string(value) : caption;
     }
     case Setting::Direction: return DirectionText(value);
     case Setting::Baud: {
-      const int32_t baud = BaudForCode(value);
+      const int32_t baud = meter::BaudForCode(value);
       return baud ? std::to_string(baud) : "code " + std::to_string(value);
     }
     default: return std::to_string(value);

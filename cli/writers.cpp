@@ -3,12 +3,13 @@
 #include <ctime>
 
 #include "commands/meter_writes.h"
-#include "poll/text_format.h"
+#include "meter/codes.h"
+#include "text/text_format.h"
 
 namespace qm::cli {
 namespace {
 
-using poll::Printf;
+using text::Printf;
 
 // One item of a meter's settings and identification: name, text, number.
 struct Item {
@@ -26,8 +27,8 @@ std::vector<Item> SettingItems(const MeterReading& m) {
   }
   items.push_back({"PT", std::to_string(s.pt), s.pt});
   items.push_back({"CT", std::to_string(s.ct), s.ct});
-  items.push_back({"wiring", WiringCaption(s.wiring), s.wiring});
-  items.push_back({"accuracy", poll::AccuracyCaption(s.accuracy), s.accuracy});
+  items.push_back({"wiring", meter::WiringCaption(s.wiring), s.wiring});
+  items.push_back({"accuracy", meter::AccuracyCaption(s.accuracy), s.accuracy});
   items.push_back({"direction", DirectionText(s.powerDirection), s.powerDirection});
   return items;
 }
@@ -53,8 +54,8 @@ std::string ReadTable(const LineInfo& line, const std::vector<MeterReading>& met
     }
     out += "\n  " + Pad("name", 7) + Pad("window", 20) + Pad("value", 22) + "unit\n";
     for (const poll::Measurement& v : m.values)
-      out += "  " + Pad(poll::SlotName(*v.slot), 7) + Pad(v.text, 20) + Pad(PlainNumber(v.value), 22) +
-             poll::SiUnit(v.slot->quantity) + "\n";
+      out += "  " + Pad(poll::MeasurementName(v.slot.word), 7) + Pad(v.text, 20) + Pad(PlainNumber(v.value), 22) +
+             meter::SiUnit(v.quantity) + "\n";
   }
   return out;
 }
@@ -73,16 +74,16 @@ std::string ReadJson(const LineInfo& line, const std::vector<MeterReading>& mete
              "},\n";
     out += "      \"settings\": {\"pt\": " + std::to_string(s.pt) + ", \"ct\": " + std::to_string(s.ct) +
            ", \"wiring\": {\"code\": " + std::to_string(s.wiring) + ", \"text\": " +
-           JsonString(WiringCaption(s.wiring)) + "}, \"accuracy\": {\"code\": " + std::to_string(s.accuracy) +
-           ", \"text\": " + JsonString(poll::AccuracyCaption(s.accuracy)) +
+           JsonString(meter::WiringCaption(s.wiring)) + "}, \"accuracy\": {\"code\": " + std::to_string(s.accuracy) +
+           ", \"text\": " + JsonString(meter::AccuracyCaption(s.accuracy)) +
            "}, \"direction\": {\"code\": " + std::to_string(s.powerDirection) +
            ", \"text\": " + JsonString(DirectionText(s.powerDirection)) + "}},\n";
     out += "      \"values\": [";
     for (size_t i = 0; i < m.values.size(); ++i) {
       const poll::Measurement& v = m.values[i];
       out += i ? ",\n" : "\n";
-      out += "        {\"name\": " + JsonString(poll::SlotName(*v.slot)) + ", \"text\": " + JsonString(v.text) +
-             ", \"value\": " + PlainNumber(v.value) + ", \"unit\": " + JsonString(poll::SiUnit(v.slot->quantity)) +
+      out += "        {\"name\": " + JsonString(poll::MeasurementName(v.slot.word)) + ", \"text\": " + JsonString(v.text) +
+             ", \"value\": " + PlainNumber(v.value) + ", \"unit\": " + JsonString(meter::SiUnit(v.quantity)) +
              "}";
     }
     out += "\n      ]\n    }";
@@ -98,8 +99,8 @@ std::string ReadCsv(const std::vector<MeterReading>& meters) {
     for (const Item& item : SettingItems(m))
       out += a + item.name + "," + CsvField(item.text) + "," + std::to_string(item.value) + ",\n";
     for (const poll::Measurement& v : m.values)
-      out += a + CsvField(poll::SlotName(*v.slot)) + "," + CsvField(v.text) + "," + PlainNumber(v.value) + "," +
-             poll::SiUnit(v.slot->quantity) + "\n";
+      out += a + CsvField(poll::MeasurementName(v.slot.word)) + "," + CsvField(v.text) + "," + PlainNumber(v.value) + "," +
+             meter::SiUnit(v.quantity) + "\n";
   }
   return out;
 }
@@ -224,7 +225,7 @@ std::string LogRow(Format format, std::chrono::system_clock::time_point time, co
   std::string out = json ? "{\"time\": " + JsonString(Rfc3339(time)) + ", \"address\": " : Rfc3339(time) + ",";
   out += std::to_string(meter.address);
   for (const poll::Measurement& v : meter.values)
-    out += json ? ", " + JsonString(ColumnName(*v.slot)) + ": " + PlainNumber(v.value) : "," + PlainNumber(v.value);
+    out += json ? ", " + JsonString(ColumnName(v.slot)) + ": " + PlainNumber(v.value) : "," + PlainNumber(v.value);
   return out + (json ? "}\n" : "\n");
 }
 

@@ -1,9 +1,6 @@
 #include "link/link_settings.h"
 
-#include <cstdio>
-#include <iterator>
-
-namespace qm {
+namespace qm::link {
 
 TimingSet TimingForBaud(int32_t baud) {
   switch (baud) {
@@ -25,37 +22,4 @@ std::string SettingsString(int32_t baud, int32_t parity) {
   return std::to_string(baud) + "," + kSuffix[(parity >= 0 && parity <= 2) ? parity : 0];
 }
 
-std::string ParityStatusLine(int32_t parity) {
-  switch (parity) {
-    case 0:
-      return "校验位:无校验";
-    case 1:
-      return "校验位:奇校验";
-    case 2:
-      return "校验位:偶校验";
-    default:
-      return {};
-  }
-}
-
-std::string StatusText(const char* format, int32_t port, int32_t baud, int32_t parity) {
-  char head[96];
-  std::snprintf(head, sizeof head, format, static_cast<int>(port), static_cast<int>(baud));
-  return head + ParityStatusLine(parity);
-}
-
-namespace {
-constexpr int32_t kBaudRates[] = {1200, 2400, 4800, 9600, 19200};  // indexed by baud code
-}  // namespace
-
-int BaudCode(int32_t baud) {
-  for (int code = 0; code < static_cast<int>(std::size(kBaudRates)); ++code)
-    if (kBaudRates[code] == baud) return code;
-  return -1;
-}
-
-int32_t BaudForCode(int code) {
-  return code >= 0 && code < static_cast<int>(std::size(kBaudRates)) ? kBaudRates[code] : 0;
-}
-
-}  // namespace qm
+}  // namespace qm::link

@@ -5,7 +5,7 @@
 #include "link/serial_device.h"
 #include "link/transaction.h"
 
-namespace qm {
+namespace qm::link {
 
 // The program's serial port: QSerialPort driven from the UI thread with blocking waits in between.
 class QtSerialDevice : public SerialDevice {
@@ -42,4 +42,4 @@ class QtInputWait : public InputWait {
   QElapsedTimer started_;
 };
 
-}  // namespace qm
+}  // namespace qm::link

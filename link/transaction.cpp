@@ -5,7 +5,7 @@
 #include "link/find_response.h"
 #include "link/frame.h"
 
-namespace qm {
+namespace qm::link {
 namespace {
 
 constexpr uint8_t kExceptionBit = 0x80;
@@ -74,8 +74,8 @@ class ReplySearch {
 }  // namespace
 
 std::span<const uint8_t> TransactionResult::Data() const {
-  if (!Ok() || frame.size() < 5) return {};
-  return std::span<const uint8_t>(frame).subspan(3, frame.size() - 5);
+  if (!Ok() || frame.size() < static_cast<size_t>(dataOffset + dataSize)) return {};
+  return std::span<const uint8_t>(frame).subspan(static_cast<size_t>(dataOffset), static_cast<size_t>(dataSize));
 }
 
 TransactionResult Transact(SerialDevice& device, InputWait& wait, uint8_t address, uint8_t function,
@@ -109,6 +109,10 @@ TransactionResult Transact(SerialDevice& device, InputWait& wait, uint8_t addres
     if (result.error == TransactionError::None || result.error == TransactionError::Exception) break;
   }
   result.elapsedMs = wait.NowMs() - started;
+  if (result.Ok()) {
+    result.dataOffset = ReplyDataOffset(function);
+    result.dataSize = ReplyDataSize(function, word);
+  }
   return result;
 }
 
@@ -127,4 +131,4 @@ std::string DescribeFailure(const TransactionResult& r) {
   return text;
 }
 
-}  // namespace qm
+}  // namespace qm::link

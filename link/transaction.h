@@ -6,7 +6,7 @@
 
 #include "link/serial_device.h"
 
-namespace qm {
+namespace qm::link {
 
 // A wait that ends as soon as input arrives: the serial port's own wait in the programs, virtual
 // time in tests.
@@ -37,9 +37,11 @@ struct TransactionResult {
   int attempts = 0;
   int received = 0;  // bytes received in the last attempt
   uint64_t elapsedMs = 0;
+  int dataOffset = 0;  // where the reply's data lie in `frame` (frame.h names the geometry)
+  int dataSize = 0;
 
   bool Ok() const { return error == TransactionError::None; }
-  // The register data of a read reply (after address, function and byte count; before the CRC).
+  // The reply's data: the registers of a read, the echoed register and value of a write.
   std::span<const uint8_t> Data() const;
 };
 
@@ -54,4 +56,4 @@ TransactionResult Transact(SerialDevice& device, InputWait& wait, uint8_t addres
 // attempts when there was more than one.
 std::string DescribeFailure(const TransactionResult& result);
 
-}  // namespace qm
+}  // namespace qm::link

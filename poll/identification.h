@@ -5,16 +5,12 @@
 
 namespace qm::poll {
 
-// The identification block: model and version, 2 registers read at 0x03E0.
-constexpr uint16_t kIdentificationAddress = 0x03E0;
-constexpr uint16_t kIdentificationQuantity = 2;
-constexpr int kIdentificationBytes = 2 * kIdentificationQuantity;
-
+// Model and version from the data of the identification block (meter/registers.h), one word each.
 struct Identification {
   uint16_t model = 0;
   uint16_t version = 0;
 };
-Identification ParseIdentification(std::span<const uint8_t, kIdentificationBytes> data);
+Identification ParseIdentification(std::span<const uint8_t> data);
 
 // Window title built from the identification block: "VM<model>智能电力监测仪------Velmora(a.b.cd版)",
 // where a, b, cd are the first, second and third-and-fourth characters of the version's decimal

@@ -4,27 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "meter/quantities.h"
+#include "meter/registers.h"
+
 namespace qm::poll {
 
-// The measurement block: 41 words read at 0x0000.
-constexpr uint16_t kMeasurementAddress = 0x0000;
-constexpr uint16_t kMeasurementQuantity = 41;
-constexpr int kMeasurementBytes = 2 * kMeasurementQuantity;
-
-// What a shown quantity is; it fixes the raw type, the formula and the formats.
-enum class Quantity {
-  Voltage,
-  Current,
-  Frequency,
-  ActivePower,
-  PowerFactor,
-  ReactivePower,
-  ApparentPower,
-  ImportActiveEnergy,
-  ExportActiveEnergy,
-  ImportReactiveEnergy,
-  ExportReactiveEnergy,
-};
+using meter::Quantity;
 
 // The scaling the poll cycle last took from the settings block.
 struct Scaling {
@@ -34,22 +19,26 @@ struct Scaling {
   int32_t energyMultiplier = 1;
 };
 
-// One shown quantity: where it lies in the block, what it is and which box shows it.
+// A shown word of the block and the box that shows it.
 struct MeasurementSlot {
-  int word;  // first word; the energies take two, low word first
-  Quantity quantity;
+  int word;  // first word; the energies take two
   int boxId;
 };
 
-// The 33 shown quantities in the order the boxes are written.
+// The 33 shown words in the order their boxes are written.
 std::span<const MeasurementSlot> MeasurementSlots();
 
-// Short name of a shown quantity: the analog selection list's item for words 0..31 ("Ua", "PF"),
-// "EPimp", "EPexp", "EQimp", "EQexp" for the four energy counters.
-std::string SlotName(const MeasurementSlot& slot);
+// Short name of a shown word: the analog selection list's name for words 0..31 ("Ua", "PF"),
+// "EPimp", "EPexp", "EQimp" and "EQexp" for the four energy counters.
+std::string MeasurementName(int word);
 
-// The SI unit of a quantity's engineering value ("V", "var", "Wh"); empty for the power factor.
-const char* SiUnit(Quantity quantity);
+// One decoded quantity: its engineering value and the text its box shows.
+struct Measurement {
+  MeasurementSlot slot;
+  Quantity quantity;
+  double value;
+  std::string text;
+};
 
 struct MeasurementText {
   int boxId;
@@ -64,19 +53,12 @@ double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& scaling);
 // 1000 or 1000000 (for powers compared on the magnitude, printed with the sign).
 std::string FormatQuantity(Quantity quantity, double value);
 
-// One decoded quantity: its engineering value and the text its box shows.
-struct Measurement {
-  const MeasurementSlot* slot;
-  double value;
-  std::string text;
-};
-
 // The 33 shown quantities of one measurement block, in the order the boxes are written.
-std::vector<Measurement> DecodeMeasurements(std::span<const uint8_t, kMeasurementBytes> data,
+std::vector<Measurement> DecodeMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
                                             const Scaling& scaling);
 
 // The 33 box texts of one measurement block, in the order the boxes are written.
-std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, kMeasurementBytes> data,
+std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
                                                 const Scaling& scaling);
 
 // Box ids in write order.

@@ -194,13 +194,31 @@ def source_files(paths):
     return files
 
 
+RUNNING = []  # the child process group now running, killed with us
+
+
 def run(cmd, timeout):
+    """Runs `cmd` in a process group of its own; on timeout the whole group goes (test binaries and
+    the simulators they started, not only ctest). Returns (exit code or None on timeout, output)."""
+    p = subprocess.Popen(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                         start_new_session=True)
+    RUNNING.append(p)
     try:
-        r = subprocess.run(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           timeout=timeout, start_new_session=True)
-        return r.returncode, r.stdout.decode(errors="replace")
-    except subprocess.TimeoutExpired as e:
-        return None, (e.stdout or b"").decode(errors="replace")
+        out, _ = p.communicate(timeout=timeout)
+        return p.returncode, out.decode(errors="replace")
+    except subprocess.TimeoutExpired:
+        kill_group(p)
+        out, _ = p.communicate()
+        return None, out.decode(errors="replace")
+    finally:
+        RUNNING.remove(p)
+
+
+def kill_group(p):
+    try:
+        os.killpg(p.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
 
 
 def apply(mutant, original_lines):
@@ -279,6 +297,8 @@ def main():
             current["path"] = None
 
     def on_signal(signum, _frame):
+        for p in list(RUNNING):
+            kill_group(p)
         restore()
         sys.exit(128 + signum)
 

@@ -349,14 +349,14 @@ TEST(Set, AValueTheMeterRefusesOrDoesNotKeepIsReported) {
   // Confirms the write, then the meter's own memory still holds the old ratio.
   Cli forgetting;
   qm::sim::SimMeter& meter = forgetting.meter;
-  struct Forget : qm::SerialDevice {
+  struct Forget : qm::link::SerialDevice {
     qm::sim::SimSerialDevice& inner;
     qm::sim::SimMeter& meter;
     Forget(qm::sim::SimSerialDevice& d, qm::sim::SimMeter& m) : inner(d), meter(m) {}
-    void Open(const std::string& p, const qm::LineSettings& s) override { inner.Open(p, s); }
+    void Open(const std::string& p, const qm::link::LineSettings& s) override { inner.Open(p, s); }
     void Close() override { inner.Close(); }
     bool IsOpen() const override { return inner.IsOpen(); }
-    void Apply(const qm::LineSettings& s) override { inner.Apply(s); }
+    void Apply(const qm::link::LineSettings& s) override { inner.Apply(s); }
     void Write(const std::vector<uint8_t>& b) override {
       if (b[1] == 0x03) meter.SetWord(0x030E, 1);  // the PT write did not stick
       inner.Write(b);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -12,64 +11,20 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <memory>
+#include <map>
+
+#include "tests/support/sim_process.h"
 
 namespace {
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "cli_e2e_tests";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QCoreApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QCoreApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Limits are generous: the machines share two cores with other builds.
 constexpr int kLimitMs = 60000;
 
-// qm7410-sim with its command channel; ended when the test ends.
-class Sim {
- public:
-  explicit Sim(const QStringList& args) {
-    link_ = dir_.filePath("meter");
-    process_.start(QM_SIM_EXE, QStringList{"--link", link_, "--log"} + args);
-    const std::string ready = Line();
-    EXPECT_EQ(ready.rfind("ready ", 0), 0u) << "the simulator did not start: " << ready;
-  }
-  ~Sim() {
-    process_.terminate();
-    if (!process_.waitForFinished(10000)) process_.kill();
-    process_.waitForFinished(10000);
-  }
-  // One command and its answer.
-  std::string Command(const std::string& command) {
-    process_.write(QByteArray::fromStdString(command + "\n"));
-    return Line();
-  }
-  // Frames the simulator has seen arrive since the last call.
-  int FramesSeen() {
-    const QString log = QString::fromUtf8(process_.readAllStandardError());
-    return static_cast<int>(log.count(QStringLiteral("<- ")));
-  }
-  QString Link() const { return link_; }
-
- private:
-  std::string Line() {
-    QDeadlineTimer deadline(kLimitMs);
-    while (!process_.canReadLine() && !deadline.hasExpired()) process_.waitForReadyRead(100);
-    return process_.readLine().trimmed().toStdString();
-  }
-  QTemporaryDir dir_;
-  QString link_;
-  QProcess process_;
-};
+// The simulator with a command that must succeed.
+void Must(qmtest::SimProcess& sim, const QString& command) {
+  const QString answer = sim.Command(command);
+  ASSERT_TRUE(answer.startsWith("ok")) << command.toStdString() << ": " << answer.toStdString();
+}
 
 struct Result {
   int code = -1;
@@ -108,9 +63,9 @@ QStringList FileLines(const QString& path) {
 }
 
 TEST(CliProgram, ReadShowsTheWindowsTextsInEachFormat) {
-  Sim sim({"--pt", "100", "--pace"});
-  for (const char* c : {"freeze", "measure 0 22000", "measure 2 50000", "measure 27 46811"})
-    ASSERT_EQ(sim.Command(c).rfind("ok", 0), 0u) << c;
+  qmtest::SimProcess sim({"--pt", "100", "--pace"});
+  ASSERT_TRUE(sim.Ready());
+  for (const char* c : {"freeze", "measure 0 22000", "measure 2 50000", "measure 27 46811"}) Must(sim, c);
   const QStringList port{"--port", sim.Link()};
 
   Result r = Cli(port + QStringList{"read", "--format", "json"});
@@ -137,7 +92,8 @@ TEST(CliProgram, ReadShowsTheWindowsTextsInEachFormat) {
 }
 
 TEST(CliProgram, TwoMetersOnOneLineAreReadAndFound) {
-  Sim sim({"--address", "1,2"});
+  qmtest::SimProcess sim({"--address", "1,2"});
+  ASSERT_TRUE(sim.Ready());
   const QStringList port{"--port", sim.Link()};
   Result r = Cli(port + QStringList{"--address", "1,2", "identify", "-f", "csv"});
   ASSERT_EQ(r.code, 0) << r.err;
@@ -152,8 +108,9 @@ TEST(CliProgram, TwoMetersOnOneLineAreReadAndFound) {
 }
 
 TEST(CliProgram, LogCountsFailedReadsAndWritesNoRowForThem) {
-  Sim sim({});
-  ASSERT_EQ(sim.Command("fault silence:3").rfind("ok", 0), 0u);  // the first read, in all three attempts
+  qmtest::SimProcess sim({});
+  ASSERT_TRUE(sim.Ready());
+  Must(sim, "fault silence:3");  // the first read, in all three attempts
   QTemporaryDir dir;
   const QString file = dir.filePath("log.csv");
   const Result r =
@@ -170,7 +127,8 @@ TEST(CliProgram, LogCountsFailedReadsAndWritesNoRowForThem) {
 }
 
 TEST(CliProgram, CtrlCEndsTheLogAfterTheCurrentRowWithASummary) {
-  Sim sim({"--address", "1,2"});
+  qmtest::SimProcess sim({"--address", "1,2"});
+  ASSERT_TRUE(sim.Ready());
   QTemporaryDir dir;
   const QString file = dir.filePath("log.jsonl");
   QProcess* p = StartCli({"--port", sim.Link(), "-a", "1,2", "log", "-i", "0.2", "-f", "jsonl", "-o", file});
@@ -192,23 +150,24 @@ TEST(CliProgram, CtrlCEndsTheLogAfterTheCurrentRowWithASummary) {
 }
 
 TEST(CliProgram, SetReadsBackEveryValueAndRefusedValuesSendNothing) {
-  Sim sim({});
+  qmtest::SimProcess sim({});
+  ASSERT_TRUE(sim.Ready());
   const QStringList port{"--port", sim.Link()};
   Result r = Cli(port + QStringList{"set", "pt=250", "ct=40", "wiring=5", "accuracy=0.2", "direction=reversed"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 5);
-  EXPECT_EQ(sim.Command("get 0x030E"), "ok 250");
-  EXPECT_EQ(sim.Command("get 0x0312"), "ok 40");
-  EXPECT_EQ(sim.Command("get 0x0302"), "ok 5");
-  EXPECT_EQ(sim.Command("get 0x0322"), "ok 1");
-  EXPECT_EQ(sim.Command("get 0x0326"), "ok 1");
-  EXPECT_EQ(sim.FramesSeen(), 10);  // five writes, five read-backs
+  // The settings block's words: PT at data bytes 14-15, CT at 18-19, wiring, accuracy and power
+  // direction in the low bytes of the words at 2, 34 and 38.
+  EXPECT_EQ(sim.Word(0x030E), 250);
+  EXPECT_EQ(sim.Word(0x0312), 40);
+  EXPECT_EQ(sim.Word(0x0302), 5);
+  EXPECT_EQ(sim.Word(0x0322), 1);
+  EXPECT_EQ(sim.Word(0x0326), 1);
 
   r = Cli(port + QStringList{"set", "pt=300", "ct=0"});
   EXPECT_EQ(r.code, 5);
   EXPECT_NE(r.err.find("refused ct=0"), std::string::npos) << r.err;
-  EXPECT_EQ(sim.Command("get 0x030E"), "ok 250");
-  EXPECT_EQ(sim.FramesSeen(), 0);
+  EXPECT_EQ(sim.Word(0x030E), 250);
 
   // A new address and baud rate: the meter is then found only there.
   r = Cli(port + QStringList{"set", "address=9", "baud=19200"});
@@ -218,7 +177,8 @@ TEST(CliProgram, SetReadsBackEveryValueAndRefusedValuesSendNothing) {
 }
 
 TEST(CliProgram, ExitStatusSaysWhatWentWrong) {
-  Sim sim({});
+  qmtest::SimProcess sim({});
+  ASSERT_TRUE(sim.Ready());
   const QString missing = QDir::temp().filePath("no-such-port-for-qm7410-cli");
   EXPECT_EQ(Cli({"read", "--no-such-option"}).code, 2);
   const Result port = Cli({"--port", missing, "read"});

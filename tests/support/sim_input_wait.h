@@ -7,7 +7,7 @@
 
 namespace qm::test {
 
-class SimInputWait : public InputWait {
+class SimInputWait : public link::InputWait {
  public:
   SimInputWait(sim::SimSerialDevice& device, sim::VirtualClock& clock) : device_(device), clock_(clock) {}
   void WaitForInput(uint32_t ms) override {
