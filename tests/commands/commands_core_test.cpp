@@ -30,7 +30,8 @@ TEST(AnalogConversion, TypedTextToRegisterValue) {
       {1, "1", 0, 1, {}},  // a PT of 0 read from the meter
   };
   for (const auto& [code, text, pt, ct, value] : cases)
-    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), pt, ct), value) << code << " " << text;
+    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), pt, ct), value)
+        << code << " " << text;
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <modbus.h>
-
 #include <unistd.h>
 
 #include <atomic>

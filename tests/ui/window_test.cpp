@@ -122,7 +122,8 @@ TEST(MainWindow, ClickOrKeyDuringACycleRunsAfterIt) {
   device.ClearLog();
   clock.input = [&] {  // Escape
     Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape,
+                                                   Qt::NoModifier);
   };
   dlg.DeliverTimer(kPoll);
   EXPECT_EQ(atWaits, (std::vector<std::pair<int, bool>>(4, {1, false}))) << "Escape ran inside the cycle";
