@@ -13,12 +13,15 @@
 #include "app/monitor_app.h"
 #include "link/event_loop_clock.h"
 #include "tests/support/harness.h"
+#include "ui/monitor_ids.h"
 
 #ifdef QM_HAVE_QPA
 #include <qpa/qwindowsysteminterface.h>
 #endif
 
 namespace {
+
+namespace ids = qm::ui::monitor_ids;
 
 using qm::sim::Fault;
 using qmtest::Harness;
@@ -30,15 +33,15 @@ constexpr int kPoll = CMonitorDlg::kPollTimer;
 
 TEST(MainWindow, AfterStartShowsFiveStatusLinesAndSendsNothing) {
   Harness h;
-  EXPECT_EQ(h.Text(1057).split("\r\n"),
+  EXPECT_EQ(h.Text(ids::kStatus).split("\r\n"),
             (QStringList{Q("串行口: 1 "), "", Q("波特率:9600 "), "", Q("校验位:无校验")}));
   EXPECT_TRUE(h.Requests().empty()) << "nothing may reach the meter before a button is pressed";
-  EXPECT_EQ(h.Text(1061), "0");
+  EXPECT_EQ(h.Text(ids::kSlaveAddr), "0");
 }
 
 TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed) {
   Harness h;
-  h.dlg->Click(1063);
+  h.dlg->Click(ids::kRunStop);
   h.Tick();
   h.device.Unplug();
   h.Tick(20);
@@ -51,8 +54,8 @@ TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed
 TEST(MainWindow, ClosingStopsPollingAndClosesThePort) {
   for (int closeId : {fw::IDCANCEL, fw::IDOK}) {
     Harness h;
-    h.dlg->SetDlgItemText(1061, "1");
-    h.dlg->Click(1063);
+    h.dlg->SetDlgItemText(ids::kSlaveAddr, "1");
+    h.dlg->Click(ids::kRunStop);
     h.dlg->Click(closeId);
     EXPECT_TRUE(h.dlg->IsDestroyed()) << closeId;
     EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll)) << closeId;
@@ -149,14 +152,14 @@ struct CommSet {
       d.Click(button);
       return d.Result();
     });
-    h.dlg->Click(1004);
+    h.dlg->Click(ids::kCommSet);
   }
   void ExpectLine(const char* settings, qm::link::TimingSet t, const char* status) {
     EXPECT_EQ(h.dlg->m_comm.GetSettings(), settings);
     EXPECT_EQ((qm::link::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
     EXPECT_EQ(h.dlg->TimerInterval(kPoll), t.pollInterval);
     EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
-    EXPECT_EQ(h.Text(1057), Q(status));
+    EXPECT_EQ(h.Text(ids::kStatus), Q(status));
   }
 };
 
