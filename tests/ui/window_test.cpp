@@ -249,8 +249,8 @@ TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindowAndItsPort) {
   ::setenv("QM7410_COM3", name, 1);
   CMonitorApp app;
   qmtest::QueueModal([](fw::CDialog& d) {
-    d.Click(1013);  // 19200
-    d.Click(1016);  // even
+    d.Click(1013);                    // 19200
+    d.Click(1016);                    // even
     d.SetDlgItemText(1000, "65537");  // refused, not cut to port 1
     d.Click(fw::IDOK);
     EXPECT_FALSE(d.IsEnded());
