@@ -2,8 +2,6 @@
 // waits, the messages shown, the window's state and the meter's memory afterwards.
 #include <gtest/gtest.h>
 
-#include "commands/meter_set_dlg.h"
-#include "commands/slave_addr_dlg.h"
 #include "tests/support/harness.h"
 
 namespace {
@@ -14,7 +12,7 @@ using qm::sim::Fault;
 
 constexpr int kPoll = CMonitorDlg::kPollTimer;
 constexpr int kSel = 1088, kLeft = 1022, kRight = 1023, kWrite = 1059, kInput = 1060;
-constexpr int kPT = CMeterSetDlg::kEditPT, kCT = CMeterSetDlg::kEditCT, kAddr = CSlaveAddrDlg::kEditAddress;
+constexpr int kPT = 1000, kCT = 1001, kAddr = 1000;  // the edits of the two dialogs
 
 std::vector<uint8_t> W(uint8_t at, uint16_t reg, uint16_t v) { return qmtest::Request(at, 6, reg, v); }
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -121,13 +119,19 @@ TEST_F(Commands, DialogsRefuseRatiosAndAddressesOutOfRange) {
   EXPECT_TRUE(h.Requests().empty());
 }
 
+// The dialog opens on the current address; 0 is an address like any other.
 TEST_F(Commands, SlaveAddressGoesOutThroughTheOldOneAndTheWindowFollows) {
   const std::tuple<Fault, const char*, uint8_t, uint8_t> cases[] = {{Fault::None, "5", 1, 5},
-                                                                    {Fault::Silence, "9", 5, 9}};
+                                                                    {Fault::Silence, "0", 5, 0}};
   for (const auto& [fault, text, from, to] : cases) {
     h.meter.InjectFault(fault, 1);
     h.ClearWire();
-    Answer({{kAddr, text}});
+    h.OnNextModal([&, from = from](fw::CDialog& d) {
+      EXPECT_EQ(d.GetDlgItemText(kAddr), QString::number(from));
+      d.SetDlgItemText(kAddr, text);
+      d.Click(fw::IDOK);
+      return d.Result();
+    });
     h.dlg->Click(1007);
     EXPECT_EQ(h.Requests(), Frames{W(from, 0x0000, to)});
     EXPECT_EQ(h.dlg->m_bySlaveAddr, to);
@@ -234,8 +238,9 @@ TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
   }
   EXPECT_TRUE(h.messages.empty());
   h.ClearWire();
-  Select(10);  // outside input mode the selection goes out at once
-  EXPECT_EQ(h.Requests(), Frames{W(1, 0x0030, 10)});
+  Select(10);  // outside input mode the selection goes out at once, "无" too
+  Select(0);
+  EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0030, 10), W(1, 0x0030, 0)}));
 }
 
 TEST_F(Commands, AnalogWriteWithoutAValidValueOrItemSendsNothing) {

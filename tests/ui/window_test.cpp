@@ -179,6 +179,18 @@ TEST(CommSet, BaudChangeTo19200IsTakenOnlyOnAnIntactEcho) {
   }
 }
 
+// The meter's code of each rate, written (and not confirmed here) from 9600.
+TEST(CommSet, BaudCodes) {
+  CommSet c;
+  for (const auto& [radio, code] : {std::pair{1009, 0}, {1010, 1}, {1011, 2}, {1013, 4}}) {
+    c.h.meter.InjectFault(Fault::Silence);
+    c.h.ClearWire();
+    c.Run({radio});
+    EXPECT_EQ(c.h.Requests(), std::vector<std::vector<uint8_t>>{Request(1, 6, 0x0308, static_cast<uint16_t>(code))})
+        << radio;
+  }
+}
+
 TEST(CommSet, CancelSendsNothingChangesNothingAndRestartsPolling) {
   CommSet c;
   auto& h = c.h;
