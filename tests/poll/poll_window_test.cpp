@@ -321,6 +321,9 @@ TEST(AddressScan, ProbesOneTo254ThenZeroThenOneAgainNever255) {
   expected.push_back(Request(1, 3, 0x0300, 1));
   EXPECT_EQ(h.Requests(), expected);
   EXPECT_TRUE(h.dlg->IsTimerRunning(kScan)) << "no answer: the scan goes on";
+  h.dlg->Click(1062);  // pressed again: from 1 again
+  h.ScanTick();
+  EXPECT_EQ(h.Requests().back(), Request(1, 3, 0x0300, 1));
 }
 
 // Started while polling, the scan stops the poll; its hit stops the scan, and polling stays off.
@@ -347,6 +350,7 @@ TEST(AddressScan, RunStopEndsTheScanAndPollsTheLastShownAddress) {
   Harness h({}, {.address = 200});
   h.dlg->Click(1062);
   h.ScanTick(5);
+  EXPECT_EQ(h.dlg->m_bySlaveAddr, 4) << "each probe takes the address the one before it showed";
   h.dlg->Click(1063);
   EXPECT_FALSE(h.dlg->IsTimerRunning(kScan));
   EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
