@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
-namespace qm {
+namespace qm::app {
 
 QIcon AppIcon() {
   // Drawn here rather than through Qt's SVG icon plug-in, which a system may lack: the icon then
@@ -23,4 +23,4 @@ QIcon AppIcon() {
   return icon;
 }
 
-}  // namespace qm
+}  // namespace qm::app

@@ -28,7 +28,7 @@ TEST(AppIcon, TheFirstDialogAlreadyShowsTheProgramsIcon) {
 }
 
 TEST(AppIcon, At16PixelsBezelDisplayDigitsAndKeysStayApart) {
-  const QImage image = qm::AppIcon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+  const QImage image = qm::app::AppIcon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
   ASSERT_EQ(image.size(), QSize(16, 16));
   // A transparent margin around a dark bezel, a black display with a red digit at its top left, grey keys
   // below it on a light face.

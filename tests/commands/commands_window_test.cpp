@@ -21,7 +21,7 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 // off, the wire log empty.
 struct Commands : ::testing::Test {
   qmtest::Harness h;
-  explicit Commands(qm::LinkSettings link = {}, qm::sim::MeterConfig meter = {}) : h(link, meter) {
+  explicit Commands(qm::link::LinkSettings link = {}, qm::sim::MeterConfig meter = {}) : h(link, meter) {
     h.dlg->m_bySlaveAddr = h.meter.Address();
     h.dlg->SetDlgItemText(1061, QString::number(h.meter.Address()));
     h.ClearWire();
@@ -214,7 +214,7 @@ TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
   h.dlg->RunHandler([this] { h.dlg->OnFactoryInit(); });
   EXPECT_EQ(h.messages, Texts{Q("仪表初始设置不成功!")});
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 1);
-  EXPECT_EQ(h.device.Line(), (qm::LineSettings{9600, 'N', 8, 2}));
+  EXPECT_EQ(h.device.Line(), (qm::link::LineSettings{9600, 'N', 8, 2}));
   EXPECT_EQ(h.dlg->m_nParity, 2) << "the records stay as they were";
 }
 

@@ -33,8 +33,8 @@ TEST(CommandsEndToEnd, ScanAddressChangeAndRatiosOnTheRealStack) {
   qmtest::SimProcess sim({"--address", "1", "--seed", "7"});
   ASSERT_TRUE(sim.Ready());
   qputenv("QM7410_COM1", sim.Link().toLocal8Bit());
-  qm::QtSerialDevice device;
-  qm::EventLoopClock clock;
+  qm::link::QtSerialDevice device;
+  qm::link::EventLoopClock clock;
   CMonitorDlg dlg(device, clock);
   dlg.Create();
   ASSERT_TRUE(dlg.m_comm.GetPortOpen());

@@ -19,18 +19,18 @@ struct Link {
     comm.SetPortOpen(true);
   }
   // A longer wait than the program's, so a busy machine cannot make a test flaky.
-  qm::ExchangeResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
-    return qm::Exchange({comm, clock, request, rx}, address, function, reg, word, 600, qm::ReplyMode::Check);
+  qm::link::ExchangeResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
+    return qm::link::Exchange({comm, clock, request, rx}, address, function, reg, word, 600, qm::link::ReplyMode::Check);
   }
   // Word `k` of the data of a reply found at index 0.
   int Word(int k) const {
     return rx[static_cast<size_t>(3 + 2 * k)] << 8 | rx[static_cast<size_t>(4 + 2 * k)];
   }
-  qm::QtSerialDevice device;
-  qm::CMSComm comm{&device};
-  qm::EventLoopClock clock;
-  qm::RequestFrame request{};
-  qm::ReceiveBuffer rx{};
+  qm::link::QtSerialDevice device;
+  qm::link::CMSComm comm{&device};
+  qm::link::EventLoopClock clock;
+  qm::link::RequestFrame request{};
+  qm::link::ReceiveBuffer rx{};
 };
 
 }  // namespace e2e

@@ -17,11 +17,11 @@ TEST(CopyReceived, NeverRunsPastTheArrayOrTheBuffer) {
   for (const auto& [count, size, copied] : cases) {
     std::vector<uint8_t> delivered(size);
     std::iota(delivered.begin(), delivered.end(), uint8_t{1});
-    qm::ReceiveBuffer rx;
+    qm::link::ReceiveBuffer rx;
     rx.fill(0xEE);
-    EXPECT_EQ(qm::CopyReceived(delivered, count, rx), copied) << count << " of " << size;
+    EXPECT_EQ(qm::link::CopyReceived(delivered, count, rx), copied) << count << " of " << size;
     EXPECT_TRUE(std::equal(rx.begin(), rx.begin() + copied, delivered.begin())) << count;
-    EXPECT_TRUE(copied == qm::kReceiveSize || rx[static_cast<size_t>(copied)] == 0xEE) << "copied too much";
+    EXPECT_TRUE(copied == qm::link::kReceiveSize || rx[static_cast<size_t>(copied)] == 0xEE) << "copied too much";
   }
 }
 

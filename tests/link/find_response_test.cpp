@@ -12,7 +12,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes WithCrc(Bytes frame) {
-  const uint16_t crc = qm::CalcCrc16(frame.data(), static_cast<int16_t>(frame.size()));
+  const uint16_t crc = qm::link::CalcCrc16(frame.data(), static_cast<int16_t>(frame.size()));
   frame.push_back(static_cast<uint8_t>(crc >> 8));
   frame.push_back(static_cast<uint8_t>(crc & 0xFF));
   return frame;
@@ -25,10 +25,10 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 }
 
 TEST(FindResponse, EdgeCases) {
-  EXPECT_EQ(qm::FindResponse(nullptr, 8, 0x03, 1, 9), -1);  // too few bytes: none is looked at
+  EXPECT_EQ(qm::link::FindResponse(nullptr, 8, 0x03, 1, 9), -1);  // too few bytes: none is looked at
   const Bytes reply = WithCrc({1, 0x03, 4, 1, 2, 3, 4});
   const Bytes shifted = Concat({{0x55}, reply});
-  EXPECT_EQ(qm::FindResponse(shifted.data(), 9, 0x03, 1, 9), -1);  // only a frame's worth counted
+  EXPECT_EQ(qm::link::FindResponse(shifted.data(), 9, 0x03, 1, 9), -1);  // only a frame's worth counted
   const std::tuple<const char*, Bytes, int16_t> cases[] = {
       {"one byte short", Bytes(reply.begin(), reply.end() - 1), -1},
       {"exactly one frame", reply, 0},
@@ -41,7 +41,7 @@ TEST(FindResponse, EdgeCases) {
       {"wrong byte count, right CRC", WithCrc({1, 0x03, 0x63, 1, 2, 3, 4}), 0},
   };
   for (const auto& [what, bytes, index] : cases)
-    EXPECT_EQ(qm::FindResponse(bytes.data(), static_cast<int16_t>(bytes.size()), 0x03, 1, 9), index) << what;
+    EXPECT_EQ(qm::link::FindResponse(bytes.data(), static_cast<int16_t>(bytes.size()), 0x03, 1, 9), index) << what;
 }
 
 }  // namespace

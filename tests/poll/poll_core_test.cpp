@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "meter/analog.h"
+#include "meter/codes.h"
 #include "poll/analog_readout.h"
 #include "poll/identification.h"
 #include "poll/measurements.h"
@@ -12,6 +14,7 @@
 namespace {
 
 using namespace qm::poll;
+using namespace qm::meter;
 
 constexpr Scaling kUnit{1, 1, 1, 1};
 constexpr uint16_t Neg(int v) { return static_cast<uint16_t>(v); }
@@ -91,11 +94,11 @@ TEST(AnalogReadout, Texts) {
 TEST(AnalogReadout, PairAddresses) {
   const struct {
     uint8_t code;
-    AnalogPairAddresses expected;
+    AnalogReadPair expected;
   } cases[] = {{0, {0x0300, 0x035E}},  {1, {0x03A0, 0x0360}},  {5, {0x03A8, 0x0368}},
                {33, {0x0336, 0x0334}}, {34, {0x0336, 0x0334}}, {35, {0x0300, 0x0332}},
                {36, {0x03E6, 0x03A6}}, {255, {0x039C, 0x035C}}};
-  for (const auto& c : cases) EXPECT_EQ(AnalogPairFor(c.code), c.expected) << int(c.code);
+  for (const auto& c : cases) EXPECT_EQ(AnalogReadAddresses(c.code), c.expected) << int(c.code);
 }
 
 TEST(Identification, Title) {

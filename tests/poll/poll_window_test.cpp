@@ -145,7 +145,7 @@ class ReaddressingLine : public qm::sim::SimSerialDevice {
     std::vector<uint8_t> r = SimSerialDevice::ReadAll();
     if (r.size() == 57 && r[0] == 5 && r[2] == 52) {
       r[4] = 9;
-      const uint16_t crc = qm::CalcCrc16(r.data(), 55);
+      const uint16_t crc = qm::link::CalcCrc16(r.data(), 55);
       r[55] = static_cast<uint8_t>(crc >> 8);
       r[56] = static_cast<uint8_t>(crc);
       meter->SetByte(Setting(1), 9);

@@ -8,7 +8,7 @@
 
 namespace qmtest {
 
-Harness::Harness(qm::LinkSettings link, qm::sim::MeterConfig meterConfig,
+Harness::Harness(qm::link::LinkSettings link, qm::sim::MeterConfig meterConfig,
                  std::function<void(Harness&)> beforeInit)
     : meter(meterConfig), device(meter, clock) {
   dlg = std::make_unique<CMonitorDlg>(device, clock);
@@ -42,7 +42,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
   std::vector<uint8_t> frame{address, function, static_cast<uint8_t>(reg >> 8), static_cast<uint8_t>(reg),
                              static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
-  const uint16_t crc = qm::CalcCrc16(frame.data(), 6);  // first byte on the wire in the high half
+  const uint16_t crc = qm::link::CalcCrc16(frame.data(), 6);  // first byte on the wire in the high half
   frame.push_back(static_cast<uint8_t>(crc >> 8));
   frame.push_back(static_cast<uint8_t>(crc));
   return frame;

@@ -19,7 +19,7 @@ namespace qmtest {
 class Harness {
  public:
   // Constructs the window with `link` (what the start-up copies in) and runs its initialisation.
-  explicit Harness(qm::LinkSettings link = {}, qm::sim::MeterConfig meter = {},
+  explicit Harness(qm::link::LinkSettings link = {}, qm::sim::MeterConfig meter = {},
                    std::function<void(Harness&)> beforeInit = {});
   ~Harness();
 

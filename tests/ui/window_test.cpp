@@ -72,7 +72,7 @@ TEST(MainWindow, APortThatCannotBeOpenedIsNamedAndTheWindowOpensWithItClosed) {
 // The program's own wait (an event loop that holds user input back), run briefly on every wait of
 // virtual time. The first wait after `input` is set puts that input into the window system's queue,
 // as a user clicking or typing during the wait does; `after` looks at the window after each wait.
-struct WaitWithInput : qm::Clock {
+struct WaitWithInput : qm::link::Clock {
   explicit WaitWithInput(qm::sim::VirtualClock& t) : time(t) {}
   void Sleep(uint32_t ms) override {
     time.Advance(ms);
@@ -82,7 +82,7 @@ struct WaitWithInput : qm::Clock {
   }
   uint64_t NowMs() const override { return time.NowMs(); }
   qm::sim::VirtualClock& time;
-  qm::EventLoopClock wait;
+  qm::link::EventLoopClock wait;
   std::function<void()> input, after;
 };
 
@@ -150,9 +150,9 @@ struct CommSet {
     });
     h.dlg->Click(1004);
   }
-  void ExpectLine(const char* settings, qm::TimingSet t, const char* status) {
+  void ExpectLine(const char* settings, qm::link::TimingSet t, const char* status) {
     EXPECT_EQ(h.dlg->m_comm.GetSettings(), settings);
-    EXPECT_EQ((qm::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
+    EXPECT_EQ((qm::link::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
     EXPECT_EQ(h.dlg->TimerInterval(kPoll), t.pollInterval);
     EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
     EXPECT_EQ(h.Text(1057), Q(status));
