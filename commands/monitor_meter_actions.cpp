@@ -51,13 +51,16 @@ void CMonitorDlg::OnFactoryInit() {
 
   if (result.received > 0) {
     fw::AfxMessageBox(QStringLiteral("仪表初始设置成功!"));
-    SetDlgItemText(ids::kSlaveAddr, QString::number(m_bySlaveAddr));
     // The records follow the port as it now runs: the same port, 9600 baud, no parity.
     SetLinkSettings({0, commands::kFactoryBaud, m_comm.GetCommPort()});
     SetStatusText(QString::fromStdString(qm::ui::FactoryStatusText(GetLinkSettings())));
   } else {
     fw::AfxMessageBox(QStringLiteral("仪表初始设置不成功!"));
   }
+  // The address box shows the new address in both outcomes: every later data exchange reads the
+  // address back from it, and an old one left there would send polling to a slave that no longer
+  // exists.
+  SetDlgItemText(ids::kSlaveAddr, QString::number(m_bySlaveAddr));
   m_comm.SetSettings(commands::kFactoryPortSettings);
   SetTimer(kPollTimer, m_nPollInterval);
 }

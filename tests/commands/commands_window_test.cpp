@@ -2,6 +2,8 @@
 // waits, the messages shown, the window's state and the meter's memory afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/support/harness.h"
 
 namespace {
@@ -218,6 +220,36 @@ TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
   EXPECT_EQ(h.dlg->m_nParity, 2) << "the records stay as they were";
 }
 
+// A meter at address 7 on the presets' line, which still answers once the port runs 9600,N,8,2.
+struct FactoryInitThenPoll : Commands {
+  FactoryInitThenPoll() : Commands({}, {.address = 7}) {}
+};
+
+TEST_F(FactoryInitThenPoll, PollingStaysAtAddressOneWhetherOrNotTheLastWriteWasAnswered) {
+  for (Fault last : {Fault::Silence, Fault::None}) {
+    h.meter.SetByte(0x0301, 7);  // back at address 7, the window with it
+    h.dlg->m_bySlaveAddr = 7;
+    h.dlg->SetDlgItemText(1061, "7");
+    h.meter.ClearFaults();
+    h.meter.InjectFault(Fault::None, 8);
+    h.meter.InjectFault(last, 1);
+    h.dlg->RunHandler([this] { h.dlg->OnFactoryInit(); });
+    EXPECT_EQ(h.Text(1061), "1");
+
+    // Each cycle ends by reading box 1061 back into the address: both must ask address 1.
+    const uint32_t goodSettings = h.dlg->m_nGoodSettings;
+    h.ClearWire();
+    h.Tick(2);
+    const Frames sent = h.Requests();
+    ASSERT_FALSE(sent.empty());
+    for (const auto& f : sent) EXPECT_EQ(f[0], 1) << qmtest::Hex(f);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), qmtest::Request(1, 3, 0x0000, 41)), 2);
+    EXPECT_EQ(h.dlg->m_nGoodSettings, goodSettings + 2) << "the meter answered both cycles";
+    EXPECT_EQ(h.dlg->m_bySlaveAddr, 1);
+  }
+  EXPECT_EQ(h.messages, (Texts{Q("仪表初始设置不成功!"), Q("仪表初始设置成功!")}));
+}
+
 TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
   const std::tuple<int, const char*, const char*, Frames> cases[] = {
       {1, "0", "220", {W(1, 0x0030, 1), W(1, 0x0060, 22000), W(1, 0x03A0, 0)}},
@@ -244,9 +276,10 @@ TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
 }
 
 TEST_F(Commands, AnalogWriteWithoutAValidValueOrItemSendsNothing) {
-  // A value that 16 bits cannot hold keeps the row open for correction; without a list item the row
-  // closes.
+  // A value that 16 bits cannot hold, or a negative voltage, keeps the row open for correction;
+  // without a list item the row closes.
   const std::tuple<int, const char*, Texts, bool> cases[] = {{1, "656", {Q("输入数值超出范围")}, true},
+                                                             {1, "-1", {Q("输入数值超出范围")}, true},
                                                              {-1, "220", {}, false}};
   for (const auto& [code, right, messages, open] : cases) {
     h.messages.clear();

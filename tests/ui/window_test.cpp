@@ -213,6 +213,29 @@ TEST(CommSet, ParityAloneChangesOnlyThePcSide) {
   c.ExpectLine("9600,O,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:奇校验");
 }
 
+TEST(CommSet, PortNumbersOutside1To255AreRefusedWithTheFocusOnTheNumber) {
+  CommSet c;
+  auto& h = c.h;
+  h.OnNextModal([&h](fw::CDialog& d) {
+    for (const char* text : {"0", "-1", "256", "65537"}) {
+      h.messages.clear();
+      d.SetDlgItemText(1000, text);
+      d.Click(fw::IDOK);
+      EXPECT_FALSE(d.IsEnded()) << text;
+      EXPECT_EQ(h.messages, (std::vector{Q("请输入一个介于 1 和 255 之间的整数。")})) << text;
+      EXPECT_EQ(d.focusWidget(), d.GetDlgItem(1000)) << text;
+    }
+    h.messages.clear();
+    d.SetDlgItemText(1000, "255");
+    d.Click(fw::IDOK);
+    return d.Result();
+  });
+  h.dlg->Click(1004);
+  EXPECT_TRUE(h.messages.empty());
+  EXPECT_EQ(h.device.Path(), "/dev/ttyS254");
+  c.ExpectLine("9600,N,8,1", {700, 200, 400}, "串行口:255 \r\n\r\n波特率: 9600 \r\n\r\n校验位:无校验");
+}
+
 TEST(StartUp, CancelEndsWithoutAWindowAndWithoutTouchingAPort) {
   ::setenv("QM7410_COM1", "/nonexistent/qm7410", 1);  // opening it would be reported
   CMonitorApp app;
@@ -236,6 +259,9 @@ TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindowAndItsPort) {
   qmtest::QueueModal([](fw::CDialog& d) {
     d.Click(1013);  // 19200
     d.Click(1016);  // even
+    d.SetDlgItemText(1000, "65537");  // refused, not cut to port 1
+    d.Click(fw::IDOK);
+    EXPECT_FALSE(d.IsEnded());
     d.SetDlgItemText(1000, "3");
     d.Click(fw::IDOK);
     return d.Result();
@@ -256,7 +282,7 @@ TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindowAndItsPort) {
   });
   EXPECT_FALSE(app.InitInstance());
   EXPECT_TRUE(ran);
-  EXPECT_TRUE(qmtest::Messages().empty());
+  EXPECT_EQ(qmtest::Messages(), (std::vector{Q("请输入一个介于 1 和 255 之间的整数。")}));
   ::unsetenv("QM7410_COM3");
   ::close(slave);
   ::close(master);
