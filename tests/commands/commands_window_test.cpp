@@ -4,26 +4,17 @@
 
 #include <algorithm>
 
-#include "commands/meter_set_dlg.h"
-#include "commands/slave_addr_dlg.h"
 #include "tests/support/harness.h"
-#include "ui/meter_set_ids.h"
-#include "ui/monitor_ids.h"
-#include "ui/slave_addr_ids.h"
 
 namespace {
-
-namespace ids = qm::ui::monitor_ids;
 
 using Frames = std::vector<std::vector<uint8_t>>;
 using Texts = std::vector<QString>;
 using qm::sim::Fault;
 
 constexpr int kPoll = CMonitorDlg::kPollTimer;
-constexpr int kSel = ids::kAnalogSel, kLeft = ids::kLeftValue, kRight = ids::kRightValue,
-              kWrite = ids::kWriteAnalog, kInput = ids::kInputMode;
-constexpr int kPT = qm::ui::meter_set_ids::kPtRatio, kCT = qm::ui::meter_set_ids::kCtRatio,
-              kAddr = qm::ui::slave_addr_ids::kAddress;
+constexpr int kSel = 1088, kLeft = 1022, kRight = 1023, kWrite = 1059, kInput = 1060;
+constexpr int kPT = 1000, kCT = 1001, kAddr = 1000;  // the edits of the two dialogs
 
 std::vector<uint8_t> W(uint8_t at, uint16_t reg, uint16_t v) { return qmtest::Request(at, 6, reg, v); }
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -34,7 +25,7 @@ struct Commands : ::testing::Test {
   qmtest::Harness h;
   explicit Commands(qm::link::LinkSettings link = {}, qm::sim::MeterConfig meter = {}) : h(link, meter) {
     h.dlg->m_bySlaveAddr = h.meter.Address();
-    h.dlg->SetDlgItemText(ids::kSlaveAddr, QString::number(h.meter.Address()));
+    h.dlg->SetDlgItemText(1061, QString::number(h.meter.Address()));
     h.ClearWire();
   }
   // The requests since the last ClearWire, each `waitMs` after the one before.
@@ -76,11 +67,11 @@ struct Commands : ::testing::Test {
 TEST_F(Commands, EveryCommandStopsPollingFirstAndRestartsItLast) {
   const std::tuple<const char*, int, std::function<void()>> commands[] = {
       // name, dialog's button, run
-      {"meter set", fw::IDOK, [this] { h.dlg->Click(ids::kMeterSet); }},
-      {"slave address", fw::IDOK, [this] { h.dlg->Click(ids::kChangeSlaveAddr); }},
-      {"port settings", fw::IDCANCEL, [this] { h.dlg->Click(ids::kCommSet); }},
-      {"energy reset", 0, [this] { h.dlg->Click(ids::kEnergyReset); }},
-      {"power reversal", 0, [this] { h.dlg->Click(ids::kPowerReverse); }},
+      {"meter set", fw::IDOK, [this] { h.dlg->Click(1006); }},
+      {"slave address", fw::IDOK, [this] { h.dlg->Click(1007); }},
+      {"port settings", fw::IDCANCEL, [this] { h.dlg->Click(1004); }},
+      {"energy reset", 0, [this] { h.dlg->Click(1071); }},
+      {"power reversal", 0, [this] { h.dlg->Click(1010); }},
       {"accuracy", 0, [this] { h.dlg->RunHandler([this] { h.dlg->OnChangePrecision(); }); }},
       {"factory init", 0, [this] { h.dlg->RunHandler([this] { h.dlg->OnFactoryInit(); }); }},
       {"analog selection", 0, [this] { Select(2); }},
@@ -113,7 +104,7 @@ TEST_F(Commands, MeterSetWritesPtCtAndWiringAndReportsEachUnconfirmedWrite) {
     h.ClearWire();
     for (Fault f : faults) h.meter.InjectFault(f, 1);
     Answer({{kPT, "64000"}, {kCT, "200"}}, 1012);
-    h.dlg->Click(ids::kMeterSet);
+    h.dlg->Click(1006);
     ExpectWire({W(1, 0x030E, 64000), W(1, 0x0312, 200), W(1, 0x0002, 3)}, 200);
     EXPECT_EQ(h.messages, expected);
   }
@@ -130,17 +121,23 @@ TEST_F(Commands, DialogsRefuseRatiosAndAddressesOutOfRange) {
   EXPECT_TRUE(h.Requests().empty());
 }
 
+// The dialog opens on the current address; 0 is an address like any other.
 TEST_F(Commands, SlaveAddressGoesOutThroughTheOldOneAndTheWindowFollows) {
   const std::tuple<Fault, const char*, uint8_t, uint8_t> cases[] = {{Fault::None, "5", 1, 5},
-                                                                    {Fault::Silence, "9", 5, 9}};
+                                                                    {Fault::Silence, "0", 5, 0}};
   for (const auto& [fault, text, from, to] : cases) {
     h.meter.InjectFault(fault, 1);
     h.ClearWire();
-    Answer({{kAddr, text}});
-    h.dlg->Click(ids::kChangeSlaveAddr);
+    h.OnNextModal([&, from = from](fw::CDialog& d) {
+      EXPECT_EQ(d.GetDlgItemText(kAddr), QString::number(from));
+      d.SetDlgItemText(kAddr, text);
+      d.Click(fw::IDOK);
+      return d.Result();
+    });
+    h.dlg->Click(1007);
     EXPECT_EQ(h.Requests(), Frames{W(from, 0x0000, to)});
     EXPECT_EQ(h.dlg->m_bySlaveAddr, to);
-    EXPECT_EQ(h.Text(ids::kSlaveAddr), text);
+    EXPECT_EQ(h.Text(1061), text);
   }
   EXPECT_TRUE(h.messages.empty());
 }
@@ -149,7 +146,7 @@ TEST_F(Commands, EnergyResetWritesFourTimes300MsApart) {
   for (Fault f : {Fault::None, Fault::Silence}) {  // no reply is read: silence is not reported
     h.meter.InjectFault(f, 4);
     h.ClearWire();
-    h.dlg->Click(ids::kEnergyReset);
+    h.dlg->Click(1071);
     ExpectWire({W(1, 0x0004, 1), W(1, 0x001A, 0), W(1, 0x001C, 0), W(1, 0x0004, 0)}, 300);
   }
   EXPECT_TRUE(h.messages.empty());
@@ -160,16 +157,16 @@ TEST_F(Commands, EnergyResetWritesFourTimes300MsApart) {
 // the power reversal nor a toggle the meter does not confirm changes what was read.
 TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   qmtest::Harness h({}, {.pt = 40, .ct = 25, .wiring = 4, .accuracy = 1, .direction = 1});
-  h.dlg->SetDlgItemText(ids::kSlaveAddr, "1");
-  h.dlg->Click(ids::kRunStop);
+  h.dlg->SetDlgItemText(1061, "1");
+  h.dlg->Click(1063);
   h.Tick();
-  EXPECT_EQ(h.Text(ids::kAccuracy), Q("0.2级"));
+  EXPECT_EQ(h.Text(1009), Q("0.2级"));
   h.ClearWire();
-  h.dlg->Click(ids::kPowerReverse);  // reversed: back to normal
+  h.dlg->Click(1010);  // reversed: back to normal
   h.meter.InjectFault(Fault::Silence, 1);
-  h.dlg->Click(ids::kPowerReverse);  // no settings read in between: the same value again, unconfirmed
-  h.Tick();                          // the next cycle reads the direction the meter now has
-  h.dlg->Click(ids::kPowerReverse);
+  h.dlg->Click(1010);  // no settings read in between: the same value again, unconfirmed
+  h.Tick();            // the next cycle reads the direction the meter now has
+  h.dlg->Click(1010);
   const auto toggle = [&h] { h.dlg->RunHandler([&h] { h.dlg->OnChangePrecision(); }); };
   toggle();  // class 0.2 to 0.5
   h.meter.InjectFault(Fault::Silence, 1);
@@ -181,14 +178,14 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
     d.Click(fw::IDOK);
     return d.Result();
   });
-  h.dlg->Click(ids::kMeterSet);
+  h.dlg->Click(1006);
   Frames writes;
   for (const auto& r : h.Requests())
     if (r[1] == 0x06) writes.push_back(r);
   EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0),
                             W(1, 0x0022, 1), W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
   EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功"), Q("功率反相成功")}));
-  EXPECT_EQ(h.Text(ids::kAccuracy), Q("0.5级"));
+  EXPECT_EQ(h.Text(1009), Q("0.5级"));
   EXPECT_EQ(h.dlg->m_byAccuracy, 0);
 }
 
@@ -211,7 +208,7 @@ TEST_F(FactoryInit, EightWritesToTheOldAddressTheNinthToAddressOne) {
   EXPECT_EQ(h.dlg->m_nPort, 3);
   EXPECT_EQ(h.dlg->m_nParity, 0);
   EXPECT_EQ(h.dlg->m_nBaud, 9600);
-  EXPECT_EQ(h.Text(ids::kStatus), Q("串行口: 3 \r\n\r\n波特率: 9600 \r\n\r\n校验位:无校验"));
+  EXPECT_EQ(h.Text(1057), Q("串行口: 3 \r\n\r\n波特率: 9600 \r\n\r\n校验位:无校验"));
 }
 
 TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
@@ -273,8 +270,9 @@ TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
   }
   EXPECT_TRUE(h.messages.empty());
   h.ClearWire();
-  Select(10);  // outside input mode the selection goes out at once
-  EXPECT_EQ(h.Requests(), Frames{W(1, 0x0030, 10)});
+  Select(10);  // outside input mode the selection goes out at once, "无" too
+  Select(0);
+  EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0030, 10), W(1, 0x0030, 0)}));
 }
 
 TEST_F(Commands, AnalogWriteWithoutAValidValueOrItemSendsNothing) {

@@ -8,11 +8,8 @@
 #include "link/crc16.h"
 #include "sim/sim_commands.h"
 #include "tests/support/harness.h"
-#include "ui/monitor_ids.h"
 
 namespace {
-
-namespace ids = qm::ui::monitor_ids;
 
 using qm::sim::Fault;
 using qmtest::Harness;
@@ -28,8 +25,8 @@ constexpr uint16_t Setting(int k) { return static_cast<uint16_t>(0x0300 + k); }
 
 // Types the meter's address into edit 1061 and presses run, as a user starts polling.
 void StartPolling(Harness& h) {
-  h.dlg->SetDlgItemText(ids::kSlaveAddr, "1");
-  h.dlg->Click(ids::kRunStop);
+  h.dlg->SetDlgItemText(1061, "1");
+  h.dlg->Click(1063);
 }
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -37,7 +34,7 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 TEST(PollCycle, RunStopStartsAndStopsPollingBothWaysAndIdentifiesOnce) {
   Harness h;
   StartPolling(h);
-  EXPECT_EQ(h.Text(ids::kRunStop), Q("停止"));
+  EXPECT_EQ(h.Text(1063), Q("停止"));
   EXPECT_EQ(h.dlg->TimerInterval(kPoll), 700u);
   h.Tick(2);
   // The meter reports analog selection 1, whose pair is at 0x03A0 and 0x0360.
@@ -47,15 +44,15 @@ TEST(PollCycle, RunStopStartsAndStopsPollingBothWaysAndIdentifiesOnce) {
                                        settings, first, second, measurements}));
   EXPECT_EQ(h.dlg->GetWindowText(), kMeterTitle);
 
-  h.dlg->Click(ids::kRunStop);
-  EXPECT_EQ(h.Text(ids::kRunStop), Q("运行"));
+  h.dlg->Click(1063);
+  EXPECT_EQ(h.Text(1063), Q("运行"));
   EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll));
   h.ClearWire();
   h.Tick();
   EXPECT_TRUE(h.Requests().empty()) << "stopped polling sends nothing";
 
-  h.dlg->Click(ids::kRunStop);  // on again: no second identification
-  EXPECT_EQ(h.Text(ids::kRunStop), Q("停止"));
+  h.dlg->Click(1063);  // on again: no second identification
+  EXPECT_EQ(h.Text(1063), Q("停止"));
   h.Tick();
   EXPECT_EQ(h.Requests(), (std::vector{settings, first, second, measurements}));
 }
@@ -83,8 +80,8 @@ TEST(PollCycle, EveryBaudRateHasItsOwnIntervalAndWaits) {
     EXPECT_EQ(sentAt, (std::vector<uint64_t>{0, s, 2 * s, 3 * s, 4 * s})) << baud;
     EXPECT_EQ(h.clock.NowMs() - start, 4 * s + longWait) << baud;
     EXPECT_EQ(h.dlg->GetWindowText(), kMeterTitle) << baud;
-    EXPECT_FALSE(h.Text(ids::kRightValue).isEmpty()) << baud;
-    EXPECT_FALSE(h.Text(ids::kPhaseVoltage[ids::kColumnA]).isEmpty()) << baud;
+    EXPECT_FALSE(h.Text(1023).isEmpty()) << baud;
+    EXPECT_FALSE(h.Text(1001).isEmpty()) << baud;
   }
 }
 
@@ -188,7 +185,7 @@ TEST(PollCycle, SelectionOrUnitOutsideTheListsSelectsNothing) {
     h.Tick();
     EXPECT_EQ(h.dlg->m_cbAnalogSel.GetCurSel(), c.selection) << int(c.code);
     EXPECT_EQ(h.dlg->m_cbUnit.GetCurSel(), c.unit) << int(c.code);
-    EXPECT_EQ(h.Text(ids::kLeftValue).isEmpty(), c.selection < 0) << int(c.code);
+    EXPECT_EQ(h.Text(1022).isEmpty(), c.selection < 0) << int(c.code);
   }
 }
 
@@ -202,8 +199,8 @@ TEST(PollCycle, AnalogRowWithoutItsFirstValue) {
   h.meter.SetWord(0x0364, 50000);
   StartPolling(h);
   h.Tick();
-  EXPECT_EQ(h.Text(ids::kLeftValue), "220");
-  EXPECT_EQ(h.Text(ids::kRightValue), "400");
+  EXPECT_EQ(h.Text(1022), "220");
+  EXPECT_EQ(h.Text(1023), "400");
   const auto tickLosingTheFirstValue = [&h] {
     h.meter.InjectFault(Fault::None, 1);  // the settings reply
     h.meter.InjectFault(Fault::Silence, 1);
@@ -211,12 +208,12 @@ TEST(PollCycle, AnalogRowWithoutItsFirstValue) {
   };
   h.meter.SetWord(0x0360, 41000);
   tickLosingTheFirstValue();
-  EXPECT_EQ(h.Text(ids::kLeftValue), "220");
-  EXPECT_EQ(h.Text(ids::kRightValue), "410");
+  EXPECT_EQ(h.Text(1022), "220");
+  EXPECT_EQ(h.Text(1023), "410");
   h.meter.SetByte(Setting(49), 3);
   tickLosingTheFirstValue();
-  EXPECT_EQ(h.Text(ids::kLeftValue), "0.000");
-  EXPECT_EQ(h.Text(ids::kRightValue), "5.000");
+  EXPECT_EQ(h.Text(1022), "0.000");
+  EXPECT_EQ(h.Text(1023), "5.000");
   EXPECT_EQ(h.dlg->m_cbUnit.GetCurSel(), 2) << "A";
 }
 
@@ -233,21 +230,21 @@ TEST(PollCycle, ShowsNothingFromABadFrameAndRecovers) {
     h.meter.InjectFault(fault, 1);  // the identification reply
     h.Tick();
     EXPECT_EQ(h.dlg->GetWindowText(), survives ? kMeterTitle : kTemplateTitle);
-    EXPECT_EQ(h.Text(ids::kPhaseVoltage[ids::kColumnA]), "220.00 V") << "the rest of the cycle goes on";
+    EXPECT_EQ(h.Text(1001), "220.00 V") << "the rest of the cycle goes on";
 
     h.meter.SetMeasurementWord(0, 23000);
     h.meter.SetWord(Setting(14), 10);  // PT 10
     h.clock.Advance(3000);
     h.meter.InjectFault(fault, 4);  // the whole next cycle
     h.Tick();
-    EXPECT_EQ(h.Text(ids::kPhaseVoltage[ids::kColumnA]), survives ? "2.30 KV" : "220.00 V");
+    EXPECT_EQ(h.Text(1001), survives ? "2.30 KV" : "220.00 V");
     EXPECT_EQ(h.dlg->m_nPT, survives ? 10u : 1u);
-    EXPECT_EQ(h.Text(ids::kLeftValue).isEmpty(), !survives) << "a lost analog reply empties the row";
+    EXPECT_EQ(h.Text(1022).isEmpty(), !survives) << "a lost analog reply empties the row";
     EXPECT_TRUE(h.messages.empty()) << "the poll cycle reports nothing";
 
     h.clock.Advance(3000);  // whatever was late has landed and is dropped by the next exchange
     h.Tick();
-    EXPECT_EQ(h.Text(ids::kPhaseVoltage[ids::kColumnA]), "2.30 KV");
+    EXPECT_EQ(h.Text(1001), "2.30 KV");
     EXPECT_EQ(h.dlg->m_nPT, 10u);
   }
 }
@@ -262,7 +259,7 @@ TEST(PollCycle, TickInsideAValidationMessageStartsNoSecondCycleOrProbe) {
   Harness h;
   StartPolling(h);
   h.Tick();
-  h.dlg->SetDlgItemText(ids::kSlaveAddr, "300");  // refused by the data exchange at the end of the cycle
+  h.dlg->SetDlgItemText(1061, "300");  // refused by the data exchange at the end of the cycle
   h.ClearWire();
   size_t sentBeforeBox = 0, sentAfterTicks = 0;
   fw::SetMessageBoxHook([&](const QString& text) {
@@ -279,7 +276,7 @@ TEST(PollCycle, TickInsideAValidationMessageStartsNoSecondCycleOrProbe) {
   EXPECT_EQ(sentBeforeBox, 4u) << "the box comes after the cycle's four reads";
   EXPECT_EQ(sentAfterTicks, sentBeforeBox) << "no exchange started inside the box";
   // Afterwards polling goes on at the address that stood.
-  h.dlg->SetDlgItemText(ids::kSlaveAddr, "1");
+  h.dlg->SetDlgItemText(1061, "1");
   h.Tick();
   EXPECT_EQ(h.Requests().size(), 8u);
 }
@@ -313,12 +310,12 @@ TEST(PollCycle, LongRunWithFaultsKeepsMemoryFlat) {
   h.meter.SetMeasurementWord(0, 22000);
   h.clock.Advance(3000);
   h.Tick();
-  EXPECT_EQ(h.Text(ids::kPhaseVoltage[ids::kColumnA]), "220.00 V");
+  EXPECT_EQ(h.Text(1001), "220.00 V");
 }
 
 TEST(AddressScan, ProbesOneTo254ThenZeroThenOneAgainNever255) {
   Harness h({}, {.address = 255});  // a meter the scan can never reach
-  h.dlg->Click(ids::kPollAddress);
+  h.dlg->Click(1062);
   h.ScanTick(256);
   std::vector<std::vector<uint8_t>> expected;
   for (int a = 1; a <= 254; ++a) expected.push_back(Request(static_cast<uint8_t>(a), 3, 0x0300, 1));
@@ -326,33 +323,37 @@ TEST(AddressScan, ProbesOneTo254ThenZeroThenOneAgainNever255) {
   expected.push_back(Request(1, 3, 0x0300, 1));
   EXPECT_EQ(h.Requests(), expected);
   EXPECT_TRUE(h.dlg->IsTimerRunning(kScan)) << "no answer: the scan goes on";
+  h.dlg->Click(1062);  // pressed again: from 1 again
+  h.ScanTick();
+  EXPECT_EQ(h.Requests().back(), Request(1, 3, 0x0300, 1));
 }
 
 // Started while polling, the scan stops the poll; its hit stops the scan, and polling stays off.
 TEST(AddressScan, HitAt17FromARunningPollLeavesBothStoppedAndTheRunButtonAsItWas) {
   Harness h({}, {.address = 17});
-  h.dlg->SetDlgItemText(ids::kSlaveAddr, "17");
-  h.dlg->Click(ids::kRunStop);
+  h.dlg->SetDlgItemText(1061, "17");
+  h.dlg->Click(1063);
   h.Tick();
-  h.dlg->Click(ids::kPollAddress);
+  h.dlg->Click(1062);
   h.ClearWire();
   h.Tick();
   EXPECT_TRUE(h.Requests().empty()) << "the poll timer still ticks";
   h.ScanTick(17);
   EXPECT_EQ(h.Requests().back(), Request(17, 3, 0x0300, 1));
-  EXPECT_EQ(h.Text(ids::kSlaveAddr), "17");
+  EXPECT_EQ(h.Text(1061), "17");
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 17);
   EXPECT_FALSE(h.dlg->IsTimerRunning(kScan));
   EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll));
-  EXPECT_EQ(h.Text(ids::kRunStop), Q("停止"));
-  EXPECT_EQ(h.Text(ids::kStatus), Q("串行口:1\r\n\r\n波特率: 9600\r\n\r\n校验位:无校验"));
+  EXPECT_EQ(h.Text(1063), Q("停止"));
+  EXPECT_EQ(h.Text(1057), Q("串行口:1\r\n\r\n波特率: 9600\r\n\r\n校验位:无校验"));
 }
 
 TEST(AddressScan, RunStopEndsTheScanAndPollsTheLastShownAddress) {
   Harness h({}, {.address = 200});
-  h.dlg->Click(ids::kPollAddress);
+  h.dlg->Click(1062);
   h.ScanTick(5);
-  h.dlg->Click(ids::kRunStop);
+  EXPECT_EQ(h.dlg->m_bySlaveAddr, 4) << "each probe takes the address the one before it showed";
+  h.dlg->Click(1063);
   EXPECT_FALSE(h.dlg->IsTimerRunning(kScan));
   EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 5);

@@ -9,12 +9,9 @@
 
 #include "tests/support/harness.h"
 #include "tests/support/layout_check.h"
-#include "ui/monitor_ids.h"
 #include "ui/templates.h"
 
 namespace {
-
-namespace ids = qm::ui::monitor_ids;
 
 // Shows `dlg` on the X server, checks its layout and saves it as `<name>.png`.
 void ShowCheckAndSave(fw::CDialog& dlg, const QString& name) {
@@ -33,8 +30,8 @@ TEST(OnX, DialogsLookRight) {
   ASSERT_EQ(QGuiApplication::platformName(), "xcb");
   {
     qmtest::Harness h;
-    h.dlg->SetDlgItemText(ids::kSlaveAddr, "1");
-    h.dlg->Click(ids::kRunStop);  // polling on, so the boxes hold values
+    h.dlg->SetDlgItemText(1061, "1");
+    h.dlg->Click(1063);  // polling on, so the boxes hold values
     h.Tick(2);
     ShowCheckAndSave(*h.dlg, "main_window");
   }

@@ -13,15 +13,12 @@
 #include "app/monitor_app.h"
 #include "link/event_loop_clock.h"
 #include "tests/support/harness.h"
-#include "ui/monitor_ids.h"
 
 #ifdef QM_HAVE_QPA
 #include <qpa/qwindowsysteminterface.h>
 #endif
 
 namespace {
-
-namespace ids = qm::ui::monitor_ids;
 
 using qm::sim::Fault;
 using qmtest::Harness;
@@ -33,15 +30,15 @@ constexpr int kPoll = CMonitorDlg::kPollTimer;
 
 TEST(MainWindow, AfterStartShowsFiveStatusLinesAndSendsNothing) {
   Harness h;
-  EXPECT_EQ(h.Text(ids::kStatus).split("\r\n"),
+  EXPECT_EQ(h.Text(1057).split("\r\n"),
             (QStringList{Q("串行口: 1 "), "", Q("波特率:9600 "), "", Q("校验位:无校验")}));
   EXPECT_TRUE(h.Requests().empty()) << "nothing may reach the meter before a button is pressed";
-  EXPECT_EQ(h.Text(ids::kSlaveAddr), "0");
+  EXPECT_EQ(h.Text(1061), "0");
 }
 
 TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed) {
   Harness h;
-  h.dlg->Click(ids::kRunStop);
+  h.dlg->Click(1063);
   h.Tick();
   h.device.Unplug();
   h.Tick(20);
@@ -54,8 +51,8 @@ TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed
 TEST(MainWindow, ClosingStopsPollingAndClosesThePort) {
   for (int closeId : {fw::IDCANCEL, fw::IDOK}) {
     Harness h;
-    h.dlg->SetDlgItemText(ids::kSlaveAddr, "1");
-    h.dlg->Click(ids::kRunStop);
+    h.dlg->SetDlgItemText(1061, "1");
+    h.dlg->Click(1063);
     h.dlg->Click(closeId);
     EXPECT_TRUE(h.dlg->IsDestroyed()) << closeId;
     EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll)) << closeId;
@@ -152,14 +149,14 @@ struct CommSet {
       d.Click(button);
       return d.Result();
     });
-    h.dlg->Click(ids::kCommSet);
+    h.dlg->Click(1004);
   }
   void ExpectLine(const char* settings, qm::link::TimingSet t, const char* status) {
     EXPECT_EQ(h.dlg->m_comm.GetSettings(), settings);
     EXPECT_EQ((qm::link::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
     EXPECT_EQ(h.dlg->TimerInterval(kPoll), t.pollInterval);
     EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
-    EXPECT_EQ(h.Text(ids::kStatus), Q(status));
+    EXPECT_EQ(h.Text(1057), Q(status));
   }
 };
 
@@ -180,6 +177,19 @@ TEST(CommSet, BaudChangeTo19200IsTakenOnlyOnAnIntactEcho) {
       c.ExpectLine("9600,E,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:偶校验");
     EXPECT_EQ(h.device.Line().baud, h.dlg->m_nBaud);
     h.messages.clear();
+  }
+}
+
+// The meter's code of each rate, written (and not confirmed here) from 9600.
+TEST(CommSet, BaudCodes) {
+  CommSet c;
+  for (const auto& [radio, code] : {std::pair{1009, 0}, {1010, 1}, {1011, 2}, {1013, 4}}) {
+    c.h.meter.InjectFault(Fault::Silence);
+    c.h.ClearWire();
+    c.Run({radio});
+    EXPECT_EQ(c.h.Requests(),
+              std::vector<std::vector<uint8_t>>{Request(1, 6, 0x0308, static_cast<uint16_t>(code))})
+        << radio;
   }
 }
 
