@@ -59,7 +59,8 @@ struct Commands : ::testing::Test {
     h.dlg->SelectComboItem(kSel, code);
   }
   bool RowOpen() const {
-    return h.dlg->m_byInputMode == 1 && !h.dlg->m_edRight.IsReadOnly() && h.dlg->m_cbUnit.IsWindowEnabled();
+    return h.dlg->m_byInputMode == 1 && !h.dlg->m_edLeft.IsReadOnly() && !h.dlg->m_edRight.IsReadOnly() &&
+           h.dlg->m_cbUnit.IsWindowEnabled();
   }
 };
 
@@ -110,9 +111,18 @@ TEST_F(Commands, MeterSetWritesPtCtAndWiringAndReportsEachUnconfirmedWrite) {
   }
 }
 
+// Each wiring radio button stands for its own code.
+TEST_F(Commands, MeterSetWiringRadios) {
+  for (int code = 0; code < 6; ++code) {
+    Answer({}, 1009 + code);
+    h.dlg->Click(1006);
+    EXPECT_EQ(h.Requests().back(), W(1, 0x0002, static_cast<uint16_t>(code)));
+  }
+}
+
 TEST_F(Commands, DialogsRefuseRatiosAndAddressesOutOfRange) {
   const std::tuple<int, int, const char*> cases[] = {
-      {1006, kPT, "0"}, {1006, kPT, "64001"}, {1007, kAddr, "256"}};
+      {1006, kPT, "0"}, {1006, kCT, "64001"}, {1007, kAddr, "256"}};
   for (const auto& [button, edit, text] : cases) {
     Answer({{edit, text}});  // refused, the dialog stays open and the script ends it with Cancel
     h.dlg->Click(button);

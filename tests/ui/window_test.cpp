@@ -204,6 +204,7 @@ TEST(CommSet, CancelSendsNothingChangesNothingAndRestartsPolling) {
   c.ExpectLine("9600,N,8,1", {700, 200, 400}, "串行口: 1 \r\n\r\n波特率:9600 \r\n\r\n校验位:无校验");
 }
 
+// The dialog opens on the window's settings: its port, and only its rate's and parity's radio buttons.
 TEST(CommSet, ParityAloneChangesOnlyThePcSide) {
   CommSet c;
   auto& h = c.h;
@@ -213,6 +214,16 @@ TEST(CommSet, ParityAloneChangesOnlyThePcSide) {
   EXPECT_EQ(h.device.Line().parity, 'O');
   EXPECT_EQ(h.meter.Parity(), 'N');
   c.ExpectLine("9600,O,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:奇校验");
+  h.OnNextModal([](fw::CDialog& d) {
+    EXPECT_EQ(d.GetDlgItemText(1000), "1");
+    std::vector<int> checked;
+    for (int id = 1009; id <= 1016; ++id)
+      if (d.IsDlgButtonChecked(id)) checked.push_back(id);
+    EXPECT_EQ(checked, (std::vector{1012, 1015}));
+    d.Click(fw::IDCANCEL);
+    return d.Result();
+  });
+  h.dlg->Click(1004);
 }
 
 TEST(CommSet, PortNumbersOutside1To255AreRefusedWithTheFocusOnTheNumber) {
