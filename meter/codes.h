@@ -13,8 +13,8 @@ int BaudCode(int32_t baud);
 int32_t BaudForCode(int code);
 
 // Wiring codes 0..5, captioned in code order.
-inline constexpr std::array<const char*, 6> kWiringCaptions{
-    "3相4线(非平衡)", "单相2线", "3相3线(非平衡)", "3相3线(平衡)", "单相3线", "3相4线(平衡)"};
+inline constexpr std::array<const char*, 6> kWiringCaptions{"3相4线(非平衡)", "单相2线", "3相3线(非平衡)",
+                                                            "3相3线(平衡)",   "单相3线", "3相4线(平衡)"};
 inline constexpr int kWiringCodeCount = static_cast<int>(kWiringCaptions.size());
 // The caption of `code`, or empty for a code past the list.
 std::string WiringCaption(int code);
