@@ -101,8 +101,8 @@ void Loop(MeterLink& port, const std::vector<uint8_t>& addresses, const LogPlan&
 
 }  // namespace
 
-LogSummary RunLog(MeterLink& port, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
-                  std::FILE* out, std::FILE* err, const std::atomic<bool>& stop) {
+LogSummary RunLog(MeterLink& port, const std::vector<uint8_t>& addresses, const LogPlan& plan,
+                  LogClock& clock, std::FILE* out, std::FILE* err, const std::atomic<bool>& stop) {
   LogSummary summary;
   try {
     Loop(port, addresses, plan, clock, out, err, stop, summary);

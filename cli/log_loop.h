@@ -42,7 +42,7 @@ std::FILE* OpenLogFile(const std::string& path, Format format, std::string& erro
 // One row per meter and interval, each flushed as written. A failed read is reported on `err` with
 // its reason, counted, and makes no row. `stop` ends the log after the row being read. The log ends
 // early when its output cannot be written or the port goes away.
-LogSummary RunLog(MeterLink& port, const std::vector<uint8_t>& addresses, const LogPlan& plan, LogClock& clock,
-                  std::FILE* out, std::FILE* err, const std::atomic<bool>& stop);
+LogSummary RunLog(MeterLink& port, const std::vector<uint8_t>& addresses, const LogPlan& plan,
+                  LogClock& clock, std::FILE* out, std::FILE* err, const std::atomic<bool>& stop);
 
 }  // namespace qm::cli

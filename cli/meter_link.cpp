@@ -32,7 +32,8 @@ void MeterLink::SetBaud(int32_t baud) {
   device_.Apply(Line());
 }
 
-link::TransactionResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, ReplyWait wait) {
+link::TransactionResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
+                                       ReplyWait wait) {
   link::TransactionOptions t;
   const link::TimingSet timing = link::TimingForBaud(options_.baud);
   t.timeoutMs = options_.timeoutMs.value_or(wait == ReplyWait::Long ? timing.longWait : timing.shortWait);

@@ -27,7 +27,8 @@ class MeterLink {
   MeterLink(link::SerialDevice& device, link::InputWait& wait, LinkOptions options)
       : device_(device), wait_(wait), options_(options) {}
 
-  link::TransactionResult Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait = ReplyWait::Short);
+  link::TransactionResult Read(uint8_t address, uint16_t reg, uint16_t quantity,
+                               ReplyWait wait = ReplyWait::Short);
   link::TransactionResult Write(uint8_t address, uint16_t reg, uint16_t value);
 
   // Puts the PC's side of the line on another baud rate (after the meters have moved to it).

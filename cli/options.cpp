@@ -24,10 +24,10 @@ struct OptionSpec {
 };
 
 constexpr OptionSpec kOptions[] = {
-    {"help", 'h', false},     {"version", 'V', false}, {"verbose", 'v', false}, {"port", 'p', true},
-    {"baud", 'b', true},      {"parity", 'P', true},   {"address", 'a', true},  {"timeout", 't', true},
-    {"retries", 'r', true},   {"format", 'f', true},   {"interval", 'i', true}, {"count", 'n', true},
-    {"output", 'o', true},    {"from", 0, true},       {"to", 0, true},
+    {"help", 'h', false},   {"version", 'V', false}, {"verbose", 'v', false}, {"port", 'p', true},
+    {"baud", 'b', true},    {"parity", 'P', true},   {"address", 'a', true},  {"timeout", 't', true},
+    {"retries", 'r', true}, {"format", 'f', true},   {"interval", 'i', true}, {"count", 'n', true},
+    {"output", 'o', true},  {"from", 0, true},       {"to", 0, true},
 };
 
 struct CommandSpec {
@@ -36,8 +36,8 @@ struct CommandSpec {
 };
 
 constexpr CommandSpec kCommands[] = {
-    {"read", Command::Read},         {"log", Command::Log}, {"identify", Command::Identify},
-    {"scan", Command::Scan},         {"set", Command::Set}, {"energy-reset", Command::EnergyReset},
+    {"read", Command::Read}, {"log", Command::Log}, {"identify", Command::Identify},
+    {"scan", Command::Scan}, {"set", Command::Set}, {"energy-reset", Command::EnergyReset},
     {"raw", Command::Raw},
 };
 
@@ -58,7 +58,8 @@ bool ParseSeconds(const std::string& text, double& value) {
   errno = 0;
   char* end = nullptr;
   const double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || end == text.c_str() || !std::isfinite(v) || v > 86400.0 * 365) return false;
+  if (errno != 0 || *end != '\0' || end == text.c_str() || !std::isfinite(v) || v > 86400.0 * 365)
+    return false;
   value = v;
   return true;
 }
@@ -92,37 +93,49 @@ class Parser {
       o_.baud = static_cast<int32_t>(n);
     } else if (name == "parity") {
       const std::string p = Lower(value);
-      if (p == "n" || p == "none") o_.parity = 'N';
-      else if (p == "o" || p == "odd") o_.parity = 'O';
-      else if (p == "e" || p == "even") o_.parity = 'E';
-      else return Fail("--parity must be N, O or E, not '" + value + "'");
+      if (p == "n" || p == "none")
+        o_.parity = 'N';
+      else if (p == "o" || p == "odd")
+        o_.parity = 'O';
+      else if (p == "e" || p == "even")
+        o_.parity = 'E';
+      else
+        return Fail("--parity must be N, O or E, not '" + value + "'");
     } else if (name == "address") {
       if (!ParseAddresses(value)) return false;
     } else if (name == "timeout") {
-      if (!ParseInteger(value, 1, 60000, n)) return Fail("--timeout must be 1..60000 ms, not '" + value + "'");
+      if (!ParseInteger(value, 1, 60000, n))
+        return Fail("--timeout must be 1..60000 ms, not '" + value + "'");
       o_.timeoutMs = static_cast<uint32_t>(n);
     } else if (name == "retries") {
       if (!ParseInteger(value, 0, 100, n)) return Fail("--retries must be 0..100, not '" + value + "'");
       o_.retries = static_cast<int>(n);
     } else if (name == "format") {
       const std::string f = Lower(value);
-      if (f == "table") o_.format = Format::Table;
-      else if (f == "json") o_.format = Format::Json;
-      else if (f == "csv") o_.format = Format::Csv;
-      else if (f == "jsonl") o_.format = Format::Jsonl;
-      else return Fail("--format must be table, json, csv or jsonl, not '" + value + "'");
+      if (f == "table")
+        o_.format = Format::Table;
+      else if (f == "json")
+        o_.format = Format::Json;
+      else if (f == "csv")
+        o_.format = Format::Csv;
+      else if (f == "jsonl")
+        o_.format = Format::Jsonl;
+      else
+        return Fail("--format must be table, json, csv or jsonl, not '" + value + "'");
     } else if (name == "interval") {
       double s = 0;
       if (!ParseSeconds(value, s)) return Fail("--interval must be a number of seconds, not '" + value + "'");
       o_.intervalS = s;
     } else if (name == "count") {
-      if (!ParseInteger(value, 1, 1000000000, n)) return Fail("--count must be a whole number from 1, not '" + value + "'");
+      if (!ParseInteger(value, 1, 1000000000, n))
+        return Fail("--count must be a whole number from 1, not '" + value + "'");
       o_.count = n;
     } else if (name == "output") {
       if (value.empty()) return Fail("--output wants a file name");
       o_.output = value;
     } else if (name == "from" || name == "to") {
-      if (!ParseInteger(value, 0, 255, n)) return Fail("--" + name + " must be a slave address 0..255, not '" + value + "'");
+      if (!ParseInteger(value, 0, 255, n))
+        return Fail("--" + name + " must be a slave address 0..255, not '" + value + "'");
       (name == "from" ? o_.scanFrom : o_.scanTo) = static_cast<int>(n);
     }
     seen_.push_back(name);
@@ -159,8 +172,8 @@ class Parser {
       return allowed || !Seen(option) || Fail("--" + std::string(option) + " does not go with " + cmd);
     };
     if (!only("interval", c == Command::Log) || !only("count", c == Command::Log) ||
-        !only("output", c == Command::Log) || !only("from", c == Command::Scan) || !only("to", c == Command::Scan) ||
-        !only("address", c != Command::Scan) ||
+        !only("output", c == Command::Log) || !only("from", c == Command::Scan) ||
+        !only("to", c == Command::Scan) || !only("address", c != Command::Scan) ||
         !only("format", c != Command::Set && c != Command::EnergyReset))
       return false;
 
@@ -192,7 +205,8 @@ class Parser {
       const size_t comma = std::min(value.find(',', start), value.size());
       const std::string one = value.substr(start, comma - start);
       long n = 0;
-      if (!ParseInteger(one, 0, 255, n)) return Fail("--address must be slave addresses 0..255, not '" + value + "'");
+      if (!ParseInteger(one, 0, 255, n))
+        return Fail("--address must be slave addresses 0..255, not '" + value + "'");
       if (std::find(list.begin(), list.end(), n) != list.end())
         return Fail("--address names meter " + one + " twice");
       list.push_back(static_cast<uint8_t>(n));

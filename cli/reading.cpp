@@ -15,20 +15,21 @@ bool ReadIdentification(MeterLink& port, MeterReading& reading, std::string& err
     error = "identification: " + link::DescribeFailure(r);
     return false;
   }
-  reading.identification =
-      poll::ParseIdentification(r.Data());
+  reading.identification = poll::ParseIdentification(r.Data());
   reading.identified = true;
   return true;
 }
 
 bool ReadSettings(MeterLink& port, MeterReading& reading, int32_t previousMultiplier, std::string& error) {
-  const link::TransactionResult r = port.Read(reading.address, meter::kSettingsAddress, meter::kSettingsWords);
+  const link::TransactionResult r =
+      port.Read(reading.address, meter::kSettingsAddress, meter::kSettingsWords);
   if (!r.Ok()) {
     error = "settings block: " + link::DescribeFailure(r);
     return false;
   }
   reading.settings = poll::ParseSettings(
-      std::span<const uint8_t, meter::kSettingsBytes>(r.Data().data(), meter::kSettingsBytes), previousMultiplier);
+      std::span<const uint8_t, meter::kSettingsBytes>(r.Data().data(), meter::kSettingsBytes),
+      previousMultiplier);
   return true;
 }
 
@@ -49,7 +50,10 @@ bool ReadMeasurements(MeterLink& port, MeterReading& reading, std::string& error
 std::string BaudRateList() {
   std::string out;
   for (size_t i = 0; i < meter::kBaudRates.size(); ++i)
-    out += (i == 0 ? "" : i + 1 == meter::kBaudRates.size() ? " or " : ", ") + std::to_string(meter::kBaudRates[i]);
+    out += (i == 0                              ? ""
+            : i + 1 == meter::kBaudRates.size() ? " or "
+                                                : ", ") +
+           std::to_string(meter::kBaudRates[i]);
   return out;
 }
 

@@ -48,8 +48,9 @@ class Runner {
       MeterReading m;
       m.address = address;
       std::string error;
-      const bool ok = ReadIdentification(link_, m, error) &&
-                      (!measurements || (ReadSettings(link_, m, 1, error) && ReadMeasurements(link_, m, error)));
+      const bool ok =
+          ReadIdentification(link_, m, error) &&
+          (!measurements || (ReadSettings(link_, m, 1, error) && ReadMeasurements(link_, m, error)));
       if (!ok) {
         Error(env_.err, "meter %d on %s: %s", address, line_.device.c_str(), error.c_str());
         code = kExitNoReply;
@@ -57,7 +58,8 @@ class Runner {
       }
       readings.push_back(std::move(m));
     }
-    Emit(env_.out, measurements ? FormatRead(o_.format, line_, readings) : FormatIdentify(o_.format, readings));
+    Emit(env_.out,
+         measurements ? FormatRead(o_.format, line_, readings) : FormatIdentify(o_.format, readings));
     return code;
   }
 
@@ -119,13 +121,15 @@ class Runner {
     for (uint8_t address : o_.addresses) {
       const link::TransactionResult r = link_.Read(address, start, count, ReplyWait::Long);
       if (!r.Ok()) {
-        Error(env_.err, "meter %d on %s: %s", address, line_.device.c_str(), link::DescribeFailure(r).c_str());
+        Error(env_.err, "meter %d on %s: %s", address, line_.device.c_str(),
+              link::DescribeFailure(r).c_str());
         code = kExitNoReply;
         continue;
       }
       RawWords words{address, start, {}};
       const auto data = r.Data();
-      for (size_t i = 0; i + 1 < data.size(); i += 2) words.words.push_back(static_cast<uint16_t>(data[i] << 8 | data[i + 1]));
+      for (size_t i = 0; i + 1 < data.size(); i += 2)
+        words.words.push_back(static_cast<uint16_t>(data[i] << 8 | data[i + 1]));
       result.push_back(std::move(words));
     }
     Emit(env_.out, FormatRaw(o_.format, result));
@@ -141,7 +145,8 @@ class Runner {
       code = kExitPort;
     }
     if (!s.writeError.empty()) {
-      Error(env_.err, "cannot write %s: %s", o_.output.empty() ? "the log" : o_.output.c_str(), s.writeError.c_str());
+      Error(env_.err, "cannot write %s: %s", o_.output.empty() ? "the log" : o_.output.c_str(),
+            s.writeError.c_str());
       code = kExitFailure;
     }
     Error(env_.err, "log ended: %ld row%s, %ld failed read%s", s.rows, s.rows == 1 ? "" : "s", s.failures,
@@ -170,20 +175,22 @@ class Runner {
       m.address = current;
       std::string error;
       if (!ReadSettings(link_, m, 1, error)) {
-        Error(env_.err, "meter %d: %s=%s written, but reading it back failed: %s", current, name, w.shown.c_str(),
-              error.c_str());
+        Error(env_.err, "meter %d: %s=%s written, but reading it back failed: %s", current, name,
+              w.shown.c_str(), error.c_str());
         return kExitNoReply;
       }
       const uint16_t got = ReadBack(w.setting, m.settings);
       if (got != w.value) {
-        Error(env_.err, "meter %d: %s reads back as %s, not %s", current, name, ShownValue(w.setting, got).c_str(),
-              w.shown.c_str());
+        Error(env_.err, "meter %d: %s reads back as %s, not %s", current, name,
+              ShownValue(w.setting, got).c_str(), w.shown.c_str());
         return kExitRefused;
       }
       std::string note;
       if (w.setting == Setting::Address) note = " (the meter now answers at address " + w.shown + ")";
-      if (w.setting == Setting::Baud) note = " (the meter now runs at " + w.shown + " baud: use --baud " + w.shown + ")";
-      Emit(env_.out, "meter " + std::to_string(address) + ": " + name + " = " + w.shown + ", read back" + note + "\n");
+      if (w.setting == Setting::Baud)
+        note = " (the meter now runs at " + w.shown + " baud: use --baud " + w.shown + ")";
+      Emit(env_.out,
+           "meter " + std::to_string(address) + ": " + name + " = " + w.shown + ", read back" + note + "\n");
     }
     return kExitOk;
   }
@@ -230,7 +237,8 @@ int Run(const Options& o, Environment& env) {
     const auto number = [](const std::string& t, long min, long max, long& v) {
       const bool hex = t.rfind("0x", 0) == 0 || t.rfind("0X", 0) == 0;
       const std::string digits = hex ? t.substr(2) : t;
-      if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos ||
+      if (digits.empty() ||
+          digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos ||
           digits.size() > 6)
         return false;
       v = std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
@@ -259,17 +267,30 @@ int Run(const Options& o, Environment& env) {
     MeterLink link(env.device, env.wait, lo);
     Runner runner(o, env, link);
     switch (o.command) {
-      case Command::Read: code = runner.Read(true); break;
-      case Command::Identify: code = runner.Read(false); break;
-      case Command::Scan: code = runner.Scan(); break;
-      case Command::Set: code = runner.Set(plan); break;
-      case Command::EnergyReset: code = runner.EnergyReset(); break;
-      case Command::Raw: code = runner.Raw(static_cast<uint16_t>(rawStart), static_cast<uint16_t>(rawCount)); break;
+      case Command::Read:
+        code = runner.Read(true);
+        break;
+      case Command::Identify:
+        code = runner.Read(false);
+        break;
+      case Command::Scan:
+        code = runner.Scan();
+        break;
+      case Command::Set:
+        code = runner.Set(plan);
+        break;
+      case Command::EnergyReset:
+        code = runner.EnergyReset();
+        break;
+      case Command::Raw:
+        code = runner.Raw(static_cast<uint16_t>(rawStart), static_cast<uint16_t>(rawCount));
+        break;
       case Command::Log:
         if (logOut == env.out) Emit(env.out, LogHeader(o.format));
         code = runner.Log(logOut);
         break;
-      case Command::None: break;
+      case Command::None:
+        break;
     }
   } catch (const link::CommError& e) {
     Error(env.err, "port %s: %s", device.c_str(), e.what());

@@ -85,7 +85,8 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
           return {};
         }
       if (!Whole(text, 0, meter::kWiringCodeCount - 1, n))
-        return "the wiring mode must be 0.." + std::to_string(meter::kWiringCodeCount - 1) + " or its caption";
+        return "the wiring mode must be 0.." + std::to_string(meter::kWiringCodeCount - 1) +
+               " or its caption";
       value = static_cast<uint16_t>(n);
       return {};
     case Setting::Accuracy:
@@ -93,10 +94,13 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
       return {};
     case Setting::Direction: {
       const std::string t = Lower(text);
-      if (t == DirectionText(meter::kDirectionNormal)) value = meter::kDirectionNormal;
-      else if (t == DirectionText(meter::kDirectionReversed)) value = meter::kDirectionReversed;
-      else return "the power direction must be " + DirectionText(meter::kDirectionNormal) + " or " +
-                  DirectionText(meter::kDirectionReversed);
+      if (t == DirectionText(meter::kDirectionNormal))
+        value = meter::kDirectionNormal;
+      else if (t == DirectionText(meter::kDirectionReversed))
+        value = meter::kDirectionReversed;
+      else
+        return "the power direction must be " + DirectionText(meter::kDirectionNormal) + " or " +
+               DirectionText(meter::kDirectionReversed);
       return {};
     }
     case Setting::Address:
@@ -129,7 +133,8 @@ SetPlan PlanSettings(const std::vector<std::string>& words, size_t meters) {
     for (const NameEntry& e : kNames)
       if (name == e.name) entry = &e;
     if (eq == std::string::npos || !entry) {
-      plan.error = "'" + word + "' is not NAME=VALUE with NAME one of pt, ct, wiring, accuracy, direction, "
+      plan.error = "'" + word +
+                   "' is not NAME=VALUE with NAME one of pt, ct, wiring, accuracy, direction, "
                    "address, baud; nothing was sent";
       return plan;
     }
@@ -147,7 +152,7 @@ SetPlan PlanSettings(const std::vector<std::string>& words, size_t meters) {
     plan.writes.push_back({entry->setting, entry->reg, value, ShownValue(entry->setting, value)});
   }
   const bool address = std::any_of(plan.writes.begin(), plan.writes.end(),
-                                    [](const SettingWrite& w) { return w.setting == Setting::Address; });
+                                   [](const SettingWrite& w) { return w.setting == Setting::Address; });
   if (address && meters != 1) {
     plan.error = "refused address=: one slave address cannot go to several meters; nothing was sent";
     return plan;
@@ -159,13 +164,20 @@ SetPlan PlanSettings(const std::vector<std::string>& words, size_t meters) {
 
 uint16_t ReadBack(Setting setting, const poll::SettingsValues& v) {
   switch (setting) {
-    case Setting::Pt: return static_cast<uint16_t>(v.pt);
-    case Setting::Ct: return static_cast<uint16_t>(v.ct);
-    case Setting::Wiring: return v.wiring;
-    case Setting::Accuracy: return v.accuracy;
-    case Setting::Direction: return static_cast<uint16_t>(v.powerDirection);
-    case Setting::Address: return v.slaveAddress;
-    case Setting::Baud: return v.baudCode;
+    case Setting::Pt:
+      return static_cast<uint16_t>(v.pt);
+    case Setting::Ct:
+      return static_cast<uint16_t>(v.ct);
+    case Setting::Wiring:
+      return v.wiring;
+    case Setting::Accuracy:
+      return v.accuracy;
+    case Setting::Direction:
+      return static_cast<uint16_t>(v.powerDirection);
+    case Setting::Address:
+      return v.slaveAddress;
+    case Setting::Baud:
+      return v.baudCode;
   }
   return 0;
 }
@@ -180,12 +192,14 @@ std::string ShownValue(Setting setting, uint16_t value) {
       const std::string caption = meter::AccuracyCaption(static_cast<uint8_t>(value));
       return caption.empty() ? "code " + std::to_string(value) : caption;
     }
-    case Setting::Direction: return DirectionText(value);
+    case Setting::Direction:
+      return DirectionText(value);
     case Setting::Baud: {
       const int32_t baud = meter::BaudForCode(value);
       return baud ? std::to_string(baud) : "code " + std::to_string(value);
     }
-    default: return std::to_string(value);
+    default:
+      return std::to_string(value);
   }
 }
 

@@ -54,14 +54,15 @@ std::string ReadTable(const LineInfo& line, const std::vector<MeterReading>& met
     }
     out += "\n  " + Pad("name", 7) + Pad("window", 20) + Pad("value", 22) + "unit\n";
     for (const poll::Measurement& v : m.values)
-      out += "  " + Pad(poll::MeasurementName(v.slot.word), 7) + Pad(v.text, 20) + Pad(PlainNumber(v.value), 22) +
-             meter::SiUnit(v.quantity) + "\n";
+      out += "  " + Pad(poll::MeasurementName(v.slot.word), 7) + Pad(v.text, 20) +
+             Pad(PlainNumber(v.value), 22) + meter::SiUnit(v.quantity) + "\n";
   }
   return out;
 }
 
 std::string ReadJson(const LineInfo& line, const std::vector<MeterReading>& meters) {
-  std::string out = "{\n  \"port\": " + JsonString(line.device) + ",\n  \"baud\": " + std::to_string(line.baud) +
+  std::string out = "{\n  \"port\": " + JsonString(line.device) +
+                    ",\n  \"baud\": " + std::to_string(line.baud) +
                     ",\n  \"parity\": " + JsonString(std::string(1, line.parity)) + ",\n  \"meters\": [";
   for (size_t k = 0; k < meters.size(); ++k) {
     const MeterReading& m = meters[k];
@@ -70,11 +71,12 @@ std::string ReadJson(const LineInfo& line, const std::vector<MeterReading>& mete
     out += "      \"address\": " + std::to_string(m.address) + ",\n";
     if (m.identified)
       out += "      \"identification\": {\"model\": " + std::to_string(m.identification.model) +
-             ", \"version\": " + std::to_string(m.identification.version) + ", \"title\": " + JsonString(Title(m)) +
-             "},\n";
+             ", \"version\": " + std::to_string(m.identification.version) +
+             ", \"title\": " + JsonString(Title(m)) + "},\n";
     out += "      \"settings\": {\"pt\": " + std::to_string(s.pt) + ", \"ct\": " + std::to_string(s.ct) +
-           ", \"wiring\": {\"code\": " + std::to_string(s.wiring) + ", \"text\": " +
-           JsonString(meter::WiringCaption(s.wiring)) + "}, \"accuracy\": {\"code\": " + std::to_string(s.accuracy) +
+           ", \"wiring\": {\"code\": " + std::to_string(s.wiring) +
+           ", \"text\": " + JsonString(meter::WiringCaption(s.wiring)) +
+           "}, \"accuracy\": {\"code\": " + std::to_string(s.accuracy) +
            ", \"text\": " + JsonString(meter::AccuracyCaption(s.accuracy)) +
            "}, \"direction\": {\"code\": " + std::to_string(s.powerDirection) +
            ", \"text\": " + JsonString(DirectionText(s.powerDirection)) + "}},\n";
@@ -82,9 +84,9 @@ std::string ReadJson(const LineInfo& line, const std::vector<MeterReading>& mete
     for (size_t i = 0; i < m.values.size(); ++i) {
       const poll::Measurement& v = m.values[i];
       out += i ? ",\n" : "\n";
-      out += "        {\"name\": " + JsonString(poll::MeasurementName(v.slot.word)) + ", \"text\": " + JsonString(v.text) +
-             ", \"value\": " + PlainNumber(v.value) + ", \"unit\": " + JsonString(meter::SiUnit(v.quantity)) +
-             "}";
+      out += "        {\"name\": " + JsonString(poll::MeasurementName(v.slot.word)) +
+             ", \"text\": " + JsonString(v.text) + ", \"value\": " + PlainNumber(v.value) +
+             ", \"unit\": " + JsonString(meter::SiUnit(v.quantity)) + "}";
     }
     out += "\n      ]\n    }";
   }
@@ -99,8 +101,8 @@ std::string ReadCsv(const std::vector<MeterReading>& meters) {
     for (const Item& item : SettingItems(m))
       out += a + item.name + "," + CsvField(item.text) + "," + std::to_string(item.value) + ",\n";
     for (const poll::Measurement& v : m.values)
-      out += a + CsvField(poll::MeasurementName(v.slot.word)) + "," + CsvField(v.text) + "," + PlainNumber(v.value) + "," +
-             meter::SiUnit(v.quantity) + "\n";
+      out += a + CsvField(poll::MeasurementName(v.slot.word)) + "," + CsvField(v.text) + "," +
+             PlainNumber(v.value) + "," + meter::SiUnit(v.quantity) + "\n";
   }
   return out;
 }
@@ -112,11 +114,21 @@ std::string JsonString(const std::string& text) {
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20)
           out += Printf("\\u%04x", c);
@@ -136,9 +148,12 @@ std::string CsvField(const std::string& text) {
 
 std::string FormatRead(Format format, const LineInfo& line, const std::vector<MeterReading>& meters) {
   switch (format) {
-    case Format::Json: return ReadJson(line, meters);
-    case Format::Csv: return ReadCsv(meters);
-    default: return ReadTable(line, meters);
+    case Format::Json:
+      return ReadJson(line, meters);
+    case Format::Csv:
+      return ReadCsv(meters);
+    default:
+      return ReadTable(line, meters);
   }
 }
 
@@ -148,8 +163,9 @@ std::string FormatIdentify(Format format, const std::vector<MeterReading>& meter
     out = "{\"meters\": [";
     for (size_t k = 0; k < meters.size(); ++k) {
       const MeterReading& m = meters[k];
-      out += (k ? ",\n  " : "\n  ") + Printf("{\"address\": %d, \"model\": %d, \"version\": %d, \"title\": ",
-                                              m.address, m.identification.model, m.identification.version) +
+      out += (k ? ",\n  " : "\n  ") +
+             Printf("{\"address\": %d, \"model\": %d, \"version\": %d, \"title\": ", m.address,
+                    m.identification.model, m.identification.version) +
              JsonString(Title(m)) + "}";
     }
     return out + (meters.empty() ? "]}\n" : "\n]}\n");
@@ -176,7 +192,8 @@ std::string FormatScan(Format format, const LineInfo& line, const std::vector<ui
     return out + "]}\n";
   }
   if (format == Format::Csv) out = "address\n";
-  for (uint8_t a : found) out += (format == Format::Csv ? "" : "meter at address ") + std::to_string(a) + "\n";
+  for (uint8_t a : found)
+    out += (format == Format::Csv ? "" : "meter at address ") + std::to_string(a) + "\n";
   return out;
 }
 
@@ -185,8 +202,8 @@ std::string FormatRaw(Format format, const std::vector<RawWords>& meters) {
   if (format == Format::Json) {
     out = "{\"meters\": [";
     for (size_t k = 0; k < meters.size(); ++k) {
-      out += (k ? ",\n  " : "\n  ") + Printf("{\"address\": %d, \"start\": %d, \"words\": [", meters[k].address,
-                                              meters[k].start);
+      out += (k ? ",\n  " : "\n  ") +
+             Printf("{\"address\": %d, \"start\": %d, \"words\": [", meters[k].address, meters[k].start);
       for (size_t i = 0; i < meters[k].words.size(); ++i)
         out += (i ? ", " : "") + std::to_string(meters[k].words[i]);
       out += "]}";
@@ -195,7 +212,8 @@ std::string FormatRaw(Format format, const std::vector<RawWords>& meters) {
   }
   if (format == Format::Csv) out = "address,index,value\n";
   for (const RawWords& m : meters) {
-    if (format != Format::Csv) out += Printf("meter %d, %zu words from %d:\n", m.address, m.words.size(), m.start);
+    if (format != Format::Csv)
+      out += Printf("meter %d, %zu words from %d:\n", m.address, m.words.size(), m.start);
     for (size_t i = 0; i < m.words.size(); ++i)
       out += format == Format::Csv ? Printf("%d,%zu,%d\n", m.address, i, m.words[i])
                                    : Printf("  %3zu  %5d  0x%04X\n", i, m.words[i], m.words[i]);
@@ -209,8 +227,9 @@ std::string Rfc3339(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
   std::tm tm{};
   gmtime_r(&seconds, &tm);
-  return Printf("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                tm.tm_min, tm.tm_sec, static_cast<int>(ms - static_cast<long long>(seconds) * 1000));
+  return Printf("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec,
+                static_cast<int>(ms - static_cast<long long>(seconds) * 1000));
 }
 
 std::string LogHeader(Format format) {
@@ -222,10 +241,12 @@ std::string LogHeader(Format format) {
 
 std::string LogRow(Format format, std::chrono::system_clock::time_point time, const MeterReading& meter) {
   const bool json = format == Format::Jsonl;
-  std::string out = json ? "{\"time\": " + JsonString(Rfc3339(time)) + ", \"address\": " : Rfc3339(time) + ",";
+  std::string out =
+      json ? "{\"time\": " + JsonString(Rfc3339(time)) + ", \"address\": " : Rfc3339(time) + ",";
   out += std::to_string(meter.address);
   for (const poll::Measurement& v : meter.values)
-    out += json ? ", " + JsonString(ColumnName(v.slot)) + ": " + PlainNumber(v.value) : "," + PlainNumber(v.value);
+    out += json ? ", " + JsonString(ColumnName(v.slot)) + ": " + PlainNumber(v.value)
+                : "," + PlainNumber(v.value);
   return out + (json ? "}\n" : "\n");
 }
 

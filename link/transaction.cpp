@@ -16,13 +16,20 @@ constexpr size_t kPiece = 1024;
 
 const char* ExceptionName(uint8_t code) {
   switch (code) {
-    case 1: return "illegal function";
-    case 2: return "illegal data address";
-    case 3: return "illegal data value";
-    case 4: return "device failure";
-    case 5: return "acknowledge";
-    case 6: return "device busy";
-    default: return "unknown exception";
+    case 1:
+      return "illegal function";
+    case 2:
+      return "illegal data address";
+    case 3:
+      return "illegal data value";
+    case 4:
+      return "device failure";
+    case 5:
+      return "acknowledge";
+    case 6:
+      return "device busy";
+    default:
+      return "unknown exception";
   }
 }
 
@@ -36,7 +43,8 @@ class ReplySearch {
   bool Add(const std::vector<uint8_t>& bytes, TransactionResult& result) {
     for (size_t at = 0; at < bytes.size(); at += kPiece) {
       const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(at);
-      buffer_.insert(buffer_.end(), first, first + static_cast<std::ptrdiff_t>(std::min(kPiece, bytes.size() - at)));
+      buffer_.insert(buffer_.end(), first,
+                     first + static_cast<std::ptrdiff_t>(std::min(kPiece, bytes.size() - at)));
       if (Search(result)) return true;
     }
     return false;
@@ -51,8 +59,8 @@ class ReplySearch {
       result.frame.assign(buffer_.begin() + i, buffer_.begin() + i + length_);
       return true;
     }
-    const int16_t e = FindResponse(buffer_.data(), n, static_cast<uint8_t>(function_ | kExceptionBit), address_,
-                                   kExceptionLength);
+    const int16_t e = FindResponse(buffer_.data(), n, static_cast<uint8_t>(function_ | kExceptionBit),
+                                   address_, kExceptionLength);
     if (e >= 0) {
       result.error = TransactionError::Exception;
       result.exceptionCode = buffer_[static_cast<size_t>(e) + 2];
@@ -61,7 +69,8 @@ class ReplySearch {
     }
     // Every frame that could start before the tail has been tried already.
     const size_t keep = static_cast<size_t>(std::max(length_, kExceptionLength) - 1);
-    if (buffer_.size() > keep) buffer_.erase(buffer_.begin(), buffer_.end() - static_cast<std::ptrdiff_t>(keep));
+    if (buffer_.size() > keep)
+      buffer_.erase(buffer_.begin(), buffer_.end() - static_cast<std::ptrdiff_t>(keep));
     return false;
   }
 
@@ -75,7 +84,8 @@ class ReplySearch {
 
 std::span<const uint8_t> TransactionResult::Data() const {
   if (!Ok() || frame.size() < static_cast<size_t>(dataOffset + dataSize)) return {};
-  return std::span<const uint8_t>(frame).subspan(static_cast<size_t>(dataOffset), static_cast<size_t>(dataSize));
+  return std::span<const uint8_t>(frame).subspan(static_cast<size_t>(dataOffset),
+                                                 static_cast<size_t>(dataSize));
 }
 
 TransactionResult Transact(SerialDevice& device, InputWait& wait, uint8_t address, uint8_t function,
@@ -119,8 +129,11 @@ TransactionResult Transact(SerialDevice& device, InputWait& wait, uint8_t addres
 std::string DescribeFailure(const TransactionResult& r) {
   std::string text;
   switch (r.error) {
-    case TransactionError::None: return "ok";
-    case TransactionError::NoReply: text = "no reply"; break;
+    case TransactionError::None:
+      return "ok";
+    case TransactionError::NoReply:
+      text = "no reply";
+      break;
     case TransactionError::BadReply:
       text = "no valid reply (" + std::to_string(r.received) + " bytes, wrong address, length or CRC)";
       break;

@@ -348,8 +348,8 @@ void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
     Log("   ignored (%s)", refusal == "address" ? std::string("another slave address") : refusal);
 }
 
-void Server::ScheduleReply(SimMeter::Reply reply, size_t requestSize, const LineSettings& line, int32_t baudAfter,
-                           double now) {
+void Server::ScheduleReply(SimMeter::Reply reply, size_t requestSize, const LineSettings& line,
+                           int32_t baudAfter, double now) {
   using qm::sim::SimSerialDevice;
   if (pty_ && options_.pace) {
     // Like a real line: the request's own transmission, the turnaround, then one byte per
@@ -435,8 +435,8 @@ std::string Server::RunCommandLine(const std::string& line) {
   long only = -1;
   if (!line.empty() && line[0] == '@') {
     const size_t space = line.find(' ');
-    if (!qm::sim::ParseNumber(line.substr(1, space == std::string::npos ? std::string::npos : space - 1), 0, 255,
-                              only))
+    if (!qm::sim::ParseNumber(line.substr(1, space == std::string::npos ? std::string::npos : space - 1), 0,
+                              255, only))
       return "error: @ wants a slave address 0..255";
     command = space == std::string::npos ? std::string() : line.substr(space + 1);
   }

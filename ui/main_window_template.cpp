@@ -160,7 +160,7 @@ fw::DialogTemplate Build() {
   AddEnergyRow(t.controls);
   // The list index of the analog selection is the meter's analog selection code.
   t.comboItems.push_back({ids::kAnalogSel, std::vector<std::string>(meter::kAnalogEntryNames.begin(),
-                                                                   meter::kAnalogEntryNames.end())});
+                                                                    meter::kAnalogEntryNames.end())});
   t.comboItems.push_back({ids::kUnit, {"无", "V", "A", "Hz", "W", "Var", "VA", "mA"}});
   return t;
 }

@@ -74,8 +74,8 @@ struct Cli {
     Lines lines;
     for (const auto& s : device.Log()) {
       char text[32];
-      std::snprintf(text, sizeof text, "%02X %02X %02X%02X %02X%02X", s.bytes[0], s.bytes[1], s.bytes[2], s.bytes[3],
-                    s.bytes[4], s.bytes[5]);
+      std::snprintf(text, sizeof text, "%02X %02X %02X%02X %02X%02X", s.bytes[0], s.bytes[1], s.bytes[2],
+                    s.bytes[3], s.bytes[4], s.bytes[5]);
       lines.push_back(text);
     }
     return lines;
@@ -101,9 +101,12 @@ Lines SplitCsv(const std::string& line) {
   std::string field;
   bool quoted = false;
   for (char c : line) {
-    if (c == '"') quoted = !quoted;
-    else if (c == ',' && !quoted) fields.push_back(std::exchange(field, {}));
-    else field += c;
+    if (c == '"')
+      quoted = !quoted;
+    else if (c == ',' && !quoted)
+      fields.push_back(std::exchange(field, {}));
+    else
+      field += c;
   }
   fields.push_back(field);
   return fields;
@@ -119,8 +122,9 @@ bool IsNumber(const std::string& text) {
 // --- Arguments -------------------------------------------------------------------------------
 
 TEST(Arguments, EveryGnuSpellingOfAnOptionMeansTheSame) {
-  for (const Lines& args : {Lines{"--baud", "19200", "read"}, Lines{"--baud=19200", "read"}, Lines{"-b19200", "read"},
-                            Lines{"read", "-b", "19200"}, Lines{"--ba", "19200", "read"}}) {
+  for (const Lines& args :
+       {Lines{"--baud", "19200", "read"}, Lines{"--baud=19200", "read"}, Lines{"-b19200", "read"},
+        Lines{"read", "-b", "19200"}, Lines{"--ba", "19200", "read"}}) {
     const auto r = qm::cli::ParseArguments(args);
     EXPECT_EQ(r.error, "") << args[0];
     EXPECT_EQ(r.options.baud, 19200) << args[0];
@@ -160,7 +164,8 @@ TEST(Arguments, MistakesAreUsageErrorsThatSayWhat) {
   };
   for (const auto& c : cases) {
     const auto r = qm::cli::ParseArguments(c.args);
-    EXPECT_NE(r.error.find(c.says), std::string::npos) << (c.args.empty() ? "" : c.args[0]) << ": " << r.error;
+    EXPECT_NE(r.error.find(c.says), std::string::npos)
+        << (c.args.empty() ? "" : c.args[0]) << ": " << r.error;
   }
   Cli cli;
   EXPECT_EQ(cli.Run({"read", "--bogus"}), qm::cli::kExitUsage);
@@ -217,7 +222,8 @@ TEST(Read, JsonCarriesTheWindowsTextsAndSiNumbers) {
   ASSERT_EQ(error.error, QJsonParseError::NoError) << cli.out;
   const QJsonObject meter = doc["meters"][0].toObject();
   EXPECT_EQ(meter["address"].toInt(), 1);
-  EXPECT_EQ(meter["identification"]["title"].toString().toStdString(), "VM7410智能电力监测仪------Velmora(1.2.03版)");
+  EXPECT_EQ(meter["identification"]["title"].toString().toStdString(),
+            "VM7410智能电力监测仪------Velmora(1.2.03版)");
   EXPECT_EQ(meter["settings"]["pt"].toInt(), 100);
   EXPECT_EQ(meter["settings"]["wiring"]["text"].toString().toStdString(), "3相3线(平衡)");
   EXPECT_EQ(meter["settings"]["accuracy"]["text"].toString().toStdString(), "0.2级");
@@ -233,12 +239,12 @@ TEST(Read, JsonCarriesTheWindowsTextsAndSiNumbers) {
     double value;
     const char* unit;
   } expected[] = {
-      {"Ua", "22.00 KV", 22000, "V"},        // 220 V on the secondary, PT 100
-      {"Ia", "250.000 A", 250, "A"},         // 5 A, CT 50
-      {"Pa", "-30.000 MW", -30000000, "W"},  // -15000 x 0.4 W x 100 x 50
-      {"PFa", "-0.5000", -0.5, ""},          //
-      {"F", "50.000 Hz", 50.00023343, "Hz"},  // 46811 x 0.00106813
-      {"EPimp", "350.980 MWh", 350980000, "Wh"},  // 70196 Wh x 100 x 50
+      {"Ua", "22.00 KV", 22000, "V"},              // 220 V on the secondary, PT 100
+      {"Ia", "250.000 A", 250, "A"},               // 5 A, CT 50
+      {"Pa", "-30.000 MW", -30000000, "W"},        // -15000 x 0.4 W x 100 x 50
+      {"PFa", "-0.5000", -0.5, ""},                //
+      {"F", "50.000 Hz", 50.00023343, "Hz"},       // 46811 x 0.00106813
+      {"EPimp", "350.980 MWh", 350980000, "Wh"},   // 70196 Wh x 100 x 50
       {"EPexp", "-350.980 MWh", 350980000, "Wh"},  // the minus is the window's way to show export
       {"EQexp", "-10.000 KVarh", 10000, "varh"},
   };
@@ -273,7 +279,8 @@ TEST(Read, TableShowsTheTitleAndEachValueOnItsLine) {
   KnownMeter cli;
   ASSERT_EQ(cli.Run({"read"}), qm::cli::kExitOk);
   EXPECT_NE(cli.out.find("VM7410智能电力监测仪------Velmora(1.2.03版)"), std::string::npos);
-  EXPECT_NE(cli.out.find("  EPexp  -350.980 MWh        350980000             Wh\n"), std::string::npos) << cli.out;
+  EXPECT_NE(cli.out.find("  EPexp  -350.980 MWh        350980000             Wh\n"), std::string::npos)
+      << cli.out;
 }
 
 TEST(Read, AMeterThatDoesNotAnswerIsNamedAndTheStatusSaysNoReply) {
@@ -291,14 +298,15 @@ TEST(Set, EachWriteIsReadBackBeforeTheNext) {
             qm::cli::kExitOk)
       << cli.err;
   const std::string settingsRead = "01 03 0300 001A";
-  EXPECT_EQ(cli.Sent(), (Lines{"01 06 030E 0064", settingsRead, "01 06 0312 0032", settingsRead, "01 06 0002 0003",
-                               settingsRead, "01 06 0022 0001", settingsRead, "01 06 0026 0001", settingsRead}));
+  EXPECT_EQ(cli.Sent(),
+            (Lines{"01 06 030E 0064", settingsRead, "01 06 0312 0032", settingsRead, "01 06 0002 0003",
+                   settingsRead, "01 06 0022 0001", settingsRead, "01 06 0026 0001", settingsRead}));
   EXPECT_EQ(cli.meter.Word(0x030E), 100);
   EXPECT_EQ(cli.meter.Byte(0x0303), 3);
-  EXPECT_EQ(SplitLines(cli.out), (Lines{"meter 1: pt = 100, read back", "meter 1: ct = 50, read back",
-                                        "meter 1: wiring = 3 3相3线(平衡), read back",
-                                        "meter 1: accuracy = 0.2级, read back",
-                                        "meter 1: direction = reversed, read back"}));
+  EXPECT_EQ(SplitLines(cli.out),
+            (Lines{"meter 1: pt = 100, read back", "meter 1: ct = 50, read back",
+                   "meter 1: wiring = 3 3相3线(平衡), read back", "meter 1: accuracy = 0.2级, read back",
+                   "meter 1: direction = reversed, read back"}));
 }
 
 TEST(Set, AddressAndBaudAreReadBackWhereTheMeterNowAnswers) {
@@ -449,7 +457,8 @@ TEST(Log, StopEndsAfterTheCurrentRowWithASummary) {
 }
 
 TEST(Log, AppendingKeepsTheHeaderAndRefusesAForeignFile) {
-  const std::string path = (std::filesystem::temp_directory_path() / ("cli-log-" + std::to_string(getpid()))).string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("cli-log-" + std::to_string(getpid()))).string();
   std::filesystem::remove(path);
   for (int run = 0; run < 2; ++run) {
     Cli cli;

@@ -73,7 +73,8 @@ TEST(CliProgram, ReadShowsTheWindowsTextsInEachFormat) {
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out));
   ASSERT_TRUE(doc.isObject()) << r.out;
   std::map<QString, QJsonObject> values;
-  for (const auto& v : doc["meters"][0]["values"].toArray()) values[v.toObject()["name"].toString()] = v.toObject();
+  for (const auto& v : doc["meters"][0]["values"].toArray())
+    values[v.toObject()["name"].toString()] = v.toObject();
   EXPECT_EQ(values["Ua"]["text"].toString().toStdString(), "22.00 KV");  // 220 V x PT 100
   EXPECT_EQ(values["Ua"]["value"].toDouble(), 22000);
   EXPECT_EQ(values["Ia"]["text"].toString().toStdString(), "5.000 A");
@@ -113,8 +114,8 @@ TEST(CliProgram, LogCountsFailedReadsAndWritesNoRowForThem) {
   Must(sim, "fault silence:3");  // the first read, in all three attempts
   QTemporaryDir dir;
   const QString file = dir.filePath("log.csv");
-  const Result r =
-      Cli({"--port", sim.Link(), "log", "--interval", "0.2", "--count", "4", "--retries", "2", "--output", file});
+  const Result r = Cli(
+      {"--port", sim.Link(), "log", "--interval", "0.2", "--count", "4", "--retries", "2", "--output", file});
   EXPECT_EQ(r.code, 4) << r.err;
   const QStringList err = Lines(r.err);
   ASSERT_EQ(err.size(), 2) << r.err;
@@ -139,7 +140,8 @@ TEST(CliProgram, CtrlCEndsTheLogAfterTheCurrentRowWithASummary) {
   const Result r = Finish(p);
   EXPECT_EQ(r.code, 0) << r.err;
   const QStringList rows = FileLines(file);
-  EXPECT_NE(r.err.find("log ended: " + std::to_string(rows.size()) + " rows, 0 failed reads"), std::string::npos)
+  EXPECT_NE(r.err.find("log ended: " + std::to_string(rows.size()) + " rows, 0 failed reads"),
+            std::string::npos)
       << r.err;
   for (const QString& row : rows) {  // every row complete, both meters taking turns
     const QJsonObject o = QJsonDocument::fromJson(row.toUtf8()).object();
@@ -153,7 +155,8 @@ TEST(CliProgram, SetReadsBackEveryValueAndRefusedValuesSendNothing) {
   qmtest::SimProcess sim({});
   ASSERT_TRUE(sim.Ready());
   const QStringList port{"--port", sim.Link()};
-  Result r = Cli(port + QStringList{"set", "pt=250", "ct=40", "wiring=5", "accuracy=0.2", "direction=reversed"});
+  Result r =
+      Cli(port + QStringList{"set", "pt=250", "ct=40", "wiring=5", "accuracy=0.2", "direction=reversed"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 5);
   // The settings block's words: PT at data bytes 14-15, CT at 18-19, wiring, accuracy and power

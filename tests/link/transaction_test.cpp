@@ -18,7 +18,7 @@ struct Rig {
     device.Open("/dev/meter", {9600, 'N', 8, 1});
   }
   qm::link::TransactionResult Read(uint16_t reg, uint16_t quantity, uint32_t timeout = 400, int retries = 0,
-                             uint8_t address = 1) {
+                                   uint8_t address = 1) {
     return qm::link::Transact(device, wait, address, 0x03, reg, quantity, {timeout, retries});
   }
   qm::sim::VirtualClock clock;
@@ -105,7 +105,8 @@ TEST(Transact, AReplyThatCameLateIsNeverTakenForALaterRequest) {
 
 TEST(Transact, AWriteEndsWithItsEcho) {
   Rig rig;
-  const qm::link::TransactionResult r = qm::link::Transact(rig.device, rig.wait, 1, 0x06, 0x030E, 250, {300, 0});
+  const qm::link::TransactionResult r =
+      qm::link::Transact(rig.device, rig.wait, 1, 0x06, 0x030E, 250, {300, 0});
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.frame, rig.device.Log().back().bytes);
   EXPECT_EQ(rig.meter.Word(0x030E), 250);
