@@ -39,7 +39,7 @@ std::FILE* OpenLogFile(const std::string& path, Format format, std::string& erro
   const long size = std::ftell(f);
   std::string prefix;
   if (size <= 0) {
-    prefix = LogHeader(format);
+    prefix += LogHeader(format);
   } else {
     const std::string first = FirstLine(f);
     const std::string header = LogHeader(format);
@@ -51,7 +51,7 @@ std::FILE* OpenLogFile(const std::string& path, Format format, std::string& erro
       return nullptr;
     }
     std::fseek(f, -1, SEEK_END);
-    if (std::fgetc(f) != '\n') prefix = "\n";  // an earlier log was cut off inside a row
+    if (std::fgetc(f) != '\n') prefix += '\n';  // an earlier log was cut off inside a row
   }
   std::fseek(f, 0, SEEK_END);
   if (!prefix.empty() && !Put(f, prefix, error)) {

@@ -240,14 +240,30 @@ std::string LogHeader(Format format) {
 }
 
 std::string LogRow(Format format, std::chrono::system_clock::time_point time, const MeterReading& meter) {
+  // Appended piece by piece: GCC 12 at -O3 takes "literal" + std::string&& for an overlapping copy.
   const bool json = format == Format::Jsonl;
-  std::string out =
-      json ? "{\"time\": " + JsonString(Rfc3339(time)) + ", \"address\": " : Rfc3339(time) + ",";
+  std::string out;
+  if (json) {
+    out += "{\"time\": ";
+    out += JsonString(Rfc3339(time));
+    out += ", \"address\": ";
+  } else {
+    out += Rfc3339(time);
+    out += ',';
+  }
   out += std::to_string(meter.address);
-  for (const poll::Measurement& v : meter.values)
-    out += json ? ", " + JsonString(ColumnName(v.slot)) + ": " + PlainNumber(v.value)
-                : "," + PlainNumber(v.value);
-  return out + (json ? "}\n" : "\n");
+  for (const poll::Measurement& v : meter.values) {
+    if (json) {
+      out += ", ";
+      out += JsonString(ColumnName(v.slot));
+      out += ": ";
+    } else {
+      out += ',';
+    }
+    out += PlainNumber(v.value);
+  }
+  out += json ? "}\n" : "\n";
+  return out;
 }
 
 }  // namespace qm::cli

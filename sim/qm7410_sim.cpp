@@ -309,7 +309,8 @@ void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
   bool parityKnown = false;
   const bool lineKnown = pty_ && LineOf(fd_, seen, parityKnown);
   Log("<- %s", Hex(frame) + "  (" + Describe(seen) + ")");
-  std::string mismatch;
+  std::string mismatch;  // why the first meter that did not hear the frame missed it
+  bool heard = false;     // some meter heard it
   std::string refusal;
   for (SimMeter& meter : meters_) {
     LineSettings line = lineKnown ? seen : LineSettings{meter.Baud(), meter.Parity(), 8, 1};
@@ -324,7 +325,7 @@ void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
                    meter.Parity() + ": no answer";
       continue;
     }
-    mismatch = "-";  // some meter heard the frame
+    heard = true;
     if (!why.empty()) {
       refusal = why;
       continue;
@@ -338,7 +339,7 @@ void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
     }
     break;  // one meter per address
   }
-  if (mismatch != "-" && !mismatch.empty()) {
+  if (!heard && !mismatch.empty()) {
     if (options_.log || mismatch != lastMismatch_) std::fprintf(stderr, "qm7410-sim: %s\n", mismatch.c_str());
     lastMismatch_ = mismatch;
     return;
