@@ -310,7 +310,7 @@ void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
   const bool lineKnown = pty_ && LineOf(fd_, seen, parityKnown);
   Log("<- %s", Hex(frame) + "  (" + Describe(seen) + ")");
   std::string mismatch;  // why the first meter that did not hear the frame missed it
-  bool heard = false;     // some meter heard it
+  bool heard = false;    // some meter heard it
   std::string refusal;
   for (SimMeter& meter : meters_) {
     LineSettings line = lineKnown ? seen : LineSettings{meter.Baud(), meter.Parity(), 8, 1};
