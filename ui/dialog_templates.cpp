@@ -36,7 +36,7 @@ fw::DialogTemplate BuildCommSet() {
       // One unit wider than on Windows: the Latin glyphs of the Chinese font family are wider
       // than SimSun's, and the label still ends before the edit at 145.
       {IDC_STATIC, Kind::Static, "COM:", 126, 27, 18, 8},
-      {1000, Kind::Edit, "", 145, 24, 28, 14, kNumberEdit},
+      {1000, Kind::Edit, "", 145, 24, 28, 14, kNumberEdit, "串口选择 COM"},
   };
   return t;
 }
@@ -55,9 +55,9 @@ fw::DialogTemplate BuildMeterSet() {
       {fw::IDOK, Kind::DefPushButton, "设置", 140, 30, 30, 14, fw::kTabStop},
       {fw::IDCANCEL, Kind::PushButton, "退出", 140, 65, 30, 14, fw::kTabStop},
       {IDC_STATIC, Kind::Static, "ＰＴ", 10, 8, 20, 10},
-      {1000, Kind::Edit, "", 45, 5, 80, 12, kNumberEdit},
+      {1000, Kind::Edit, "", 45, 5, 80, 12, kNumberEdit, "PT"},
       {IDC_STATIC, Kind::Static, "ＣＴ", 10, 22, 20, 10},
-      {1001, Kind::Edit, "", 45, 20, 80, 12, kNumberEdit},
+      {1001, Kind::Edit, "", 45, 20, 80, 12, kNumberEdit, "CT"},
       {1009, Kind::AutoRadio, "3相4线(非平衡)", 5, 44, 65, 10},
       {1010, Kind::AutoRadio, "单相2线", 5, 62, 65, 10},
       {1011, Kind::AutoRadio, "3相3线(非平衡)", 5, 80, 65, 10},
@@ -81,7 +81,7 @@ fw::DialogTemplate BuildSlaveAddr() {
       {fw::IDOK, Kind::DefPushButton, "确认", 27, 57, 50, 14, fw::kTabStop},
       {fw::IDCANCEL, Kind::PushButton, "退出", 107, 57, 50, 14, fw::kTabStop},
       {IDC_STATIC, Kind::Static, "更改子机地址：", 16, 13, 59, 11},
-      {1000, Kind::Edit, "", 73, 29, 43, 14, kNumberEdit},
+      {1000, Kind::Edit, "", 73, 29, 43, 14, kNumberEdit, "子机地址"},
   };
   return t;
 }
