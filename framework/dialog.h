@@ -37,8 +37,9 @@ enum class Notify { Clicked, SelChange, DropDown };
 // button, else gives DefaultId(); Escape and the close box give IDCANCEL.
 //
 // Assistive technology reads a control's text and a dialog's title as their names, as they change;
-// an edit or list without a text of its own takes its name from its template, and every control its
-// id as the accessible description. A radio button's accessibility action is a click.
+// an edit without a text of its own takes its name from its template, a list its label, and every
+// control has its id as the accessible description. A radio button's accessibility action is a
+// click.
 class CDialog : public QDialog {
   Q_OBJECT
 

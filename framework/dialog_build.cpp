@@ -147,6 +147,7 @@ void CDialog::BuildControls() {
   int group = 0;
   std::vector<QWidget*> tabStops;
   std::vector<QGroupBox*> groupBoxes;
+  std::vector<QWidget*> namedCombos;
 
   for (const ControlTemplate& c : tpl_.controls) {
     const QString text = QString::fromStdString(c.text);
@@ -259,7 +260,10 @@ void CDialog::BuildControls() {
       items_[c.id] = w;
     }
     // A control with a text is read by it as it changes; a name set here would hide every change.
-    if (!c.name.empty()) w->setAccessibleName(QString::fromStdString(c.name));
+    if (!c.name.empty()) {
+      w->setAccessibleName(QString::fromStdString(c.name));
+      if (c.kind == Kind::ComboBox) namedCombos.push_back(w);
+    }
 
     // Only tab stops take the focus from the keyboard; edits and buttons still take it on a click.
     if (c.style & kTabStop) {
@@ -275,6 +279,24 @@ void CDialog::BuildControls() {
     }
     if (c.style & kDisabled) w->setEnabled(false);
     if (c.style & kHidden) w->setHidden(true);
+  }
+
+  // On Linux assistive technology reads a list's selected item as its name and what the list is for
+  // from its label: the static text that reads as its name, else a hidden label made for it.
+  for (QWidget* combo : namedCombos) {
+    QLabel* label = nullptr;
+    for (QObject* child : children()) {
+      auto* l = qobject_cast<QLabel*>(child);
+      if (l != nullptr && l->buddy() == nullptr && l->text() == combo->accessibleName()) {
+        label = l;
+        break;
+      }
+    }
+    if (label == nullptr) {
+      label = new QLabel(combo->accessibleName(), this);
+      label->setHidden(true);
+    }
+    label->setBuddy(combo);
   }
 
   for (size_t i = 1; i < tabStops.size(); ++i) QWidget::setTabOrder(tabStops[i - 1], tabStops[i]);

@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the build, the demo and the tests need, when any is missing.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
-  libmodbus-dev xvfb xauth xdotool fonts-noto-cjk fonts-wqy-microhei imagemagick)
+  libmodbus-dev xvfb xauth xdotool fonts-noto-cjk fonts-wqy-microhei imagemagick
+  python3-pyatspi at-spi2-core dbus)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
