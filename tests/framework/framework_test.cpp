@@ -98,6 +98,18 @@ void Wait(int ms) {
   loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+// The same wait, until `done` holds (10 s at most).
+void WaitUntil(const std::function<bool()>& done) {
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (done()) loop.quit();
+  });
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+  poll.start(5);
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 QAccessibleInterface* Accessible(QWidget* w) { return QAccessible::queryAccessibleInterface(w); }
 
 // What assistive technology does with a control: its action, as it arrives over the bus.
@@ -380,19 +392,22 @@ TEST_F(Dialog, CommandsArrivingDuringAWaitRunAfterTheHandlerInOrder) {
   dlg.SetTimer(1, 700);
   dlg.CheckRadioButton(1008, 1009, 1008);
   int actions = 0;
+  bool pressed = false;  // the accessibility press has clicked (its handler is held)
   dlg.action = [&] {
     if (++actions > 1) return;
     dlg.Click(1007);  // sent by the handler itself
     QTimer::singleShot(0, [&] {
       QMetaObject::invokeMethod(dlg.GetDlgItem(1007), "click", Qt::QueuedConnection);
       dlg.DeliverTimer(1);
+      QTimer::singleShot(10, [&] {
+        DoAction(dlg.GetDlgItem(1009), QAccessibleActionInterface::toggleAction());
+        dlg.SelectComboItem(1003, 2);
+        auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(1005));
+        QObject::connect(button, &QAbstractButton::clicked, [&] { pressed = true; });
+        DoAction(button, QAccessibleActionInterface::pressAction());  // clicks 100 ms later
+      });
     });
-    QTimer::singleShot(10, [&] {
-      DoAction(dlg.GetDlgItem(1009), QAccessibleActionInterface::toggleAction());
-      dlg.SelectComboItem(1003, 2);
-      DoAction(dlg.GetDlgItem(1005), QAccessibleActionInterface::pressAction());  // a click 100 ms on
-    });
-    Wait(300);
+    WaitUntil([&] { return pressed; });
     dlg.events.push_back("waited");
   };
   dlg.Click(1005);
