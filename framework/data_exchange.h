@@ -1,8 +1,9 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include "framework/fw.h"
 
-namespace fw {
+namespace qm::framework {
 
 class CDialog;
 class CWnd;
@@ -30,4 +31,4 @@ void DDX_CBString(CDataExchange* pDX, int id, QString& value);  // text of the c
 void DDV_MinMaxByte(CDataExchange* pDX, uint8_t value, uint8_t min, uint8_t max);
 void DDV_MinMaxUInt(CDataExchange* pDX, uint32_t value, uint32_t min, uint32_t max);
 
-}  // namespace fw
+}  // namespace qm::framework

@@ -4,16 +4,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFontMetrics>
-#include <QGroupBox>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -24,7 +19,7 @@
 #include "framework/dialog_units.h"
 #include "framework/widget_text.h"
 
-namespace fw {
+namespace qm::framework {
 
 namespace {
 
@@ -470,4 +465,4 @@ int AfxMessageBox(const QString& text) {
   return IDOK;
 }
 
-}  // namespace fw
+}  // namespace qm::framework

@@ -10,10 +10,11 @@
 #include "framework/controls.h"
 #include "framework/data_exchange.h"
 #include "framework/dialog_template.h"
+#include "framework/fw.h"
 
 class QTimer;
 
-namespace fw {
+namespace qm::framework {
 
 // Notifications a control sends to its dialog.
 enum class Notify { Clicked, SelChange, DropDown };
@@ -110,8 +111,9 @@ class CDialog : public QDialog {
   // come from the event loop: process events to receive them.
   void DeliverTimer(int id);
   // A click on button `id`: ignored when the button is disabled or hidden (the user cannot reach
-  // it); held while a handler of this dialog runs, like every command. Ids without a control (IDOK, IDCANCEL on a window without such buttons) go straight to the
-  // command, as a keyboard command would. Radio buttons check themselves first, like auto radios.
+  // it); held when it comes during a handler's wait, like every command. Ids without a control
+  // (IDOK, IDCANCEL on a window without such buttons) go straight to the command, as a keyboard
+  // command would. Radio buttons check themselves first, like auto radios.
   void Click(int id);
   // The user picks item `index` of combo `id` (SelChange); ignored when the combo is disabled or
   // hidden or the index is outside the list.
@@ -184,4 +186,4 @@ int AfxMessageBox(const QString& text);
 // Tests capture message boxes instead of showing them; the hook returns the button pressed.
 void SetMessageBoxHook(std::function<int(const QString&)> hook);
 
-}  // namespace fw
+}  // namespace qm::framework

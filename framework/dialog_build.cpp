@@ -2,30 +2,22 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 #include <algorithm>
-#include <climits>
-#include <exception>
 
 #include "framework/app.h"
 #include "framework/dialog.h"
 #include "framework/dialog_units.h"
 #include "framework/widget_text.h"
 
-namespace fw {
+namespace qm::framework {
 
 namespace {
 
@@ -34,8 +26,9 @@ constexpr const char* kGroupProperty = "fwGroup";
 
 // An auto radio button the Windows way: a click checks it (never unchecks it) and unchecks the other
 // radio buttons of its template group.
+// Q_OBJECT gives it a class name of its own, so assistive technology gets RadioAccessible for it.
 class FwRadioButton : public QRadioButton {
-  Q_OBJECT  // a class name of its own, so assistive technology gets RadioAccessible for it
+  Q_OBJECT
 
  public:
   using QRadioButton::QRadioButton;
@@ -304,6 +297,6 @@ void CDialog::BuildControls() {
   for (QGroupBox* g : groupBoxes) g->lower();
 }
 
-}  // namespace fw
+}  // namespace qm::framework
 
 #include "dialog_build.moc"

@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-namespace qm {
+namespace qm::link {
 namespace {
 
 // Linux keeps no parity on a pseudo-terminal (a simulated meter's line): it clears the flag, and
@@ -112,4 +112,4 @@ void QtSerialDevice::DiscardInput() {
   port_.readAll();
 }
 
-}  // namespace qm
+}  // namespace qm::link

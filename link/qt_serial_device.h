@@ -3,7 +3,7 @@
 
 #include "link/serial_device.h"
 
-namespace qm {
+namespace qm::link {
 
 // The program's serial port: QSerialPort driven from the UI thread with blocking waits in between.
 class QtSerialDevice : public SerialDevice {
@@ -26,4 +26,4 @@ class QtSerialDevice : public SerialDevice {
   std::string path_;
 };
 
-}  // namespace qm
+}  // namespace qm::link

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "commands/analog_input.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ TEST(AnalogConversion, TypedTextToRegisterValue) {
       {1, "1", 0, 1, {}},  // a PT of 0 read from the meter
   };
   for (const auto& [code, text, pt, ct, value] : cases)
-    EXPECT_EQ(qm::AnalogRegisterValue(code, qm::LeadingNumber(text), pt, ct), value) << code << " " << text;
+    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), pt, ct), value) << code << " " << text;
 }
 
 }  // namespace
