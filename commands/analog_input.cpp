@@ -9,6 +9,27 @@
 
 namespace qm::commands {
 
+namespace {
+
+// The meter holds these unsigned: a negative entry in two's complement would set a huge value.
+bool CannotBeNegative(meter::Quantity q) {
+  using meter::Quantity;
+  return q == Quantity::Voltage || q == Quantity::Current || q == Quantity::Frequency ||
+         q == Quantity::ApparentPower;
+}
+
+}  // namespace
+
+double TruncateToRegisterUnits(double q) {
+  // A decimal entry such as 0.6 has no exact binary form, so its quotient can land a hair below the
+  // integer the user meant (5999.9999999999991 for 6000); within this relative distance it counts as
+  // that integer. Anything farther is truncated toward zero.
+  constexpr double kRelativeTolerance = 1e-9;
+  const double nearest = std::round(q);
+  if (std::fabs(q - nearest) <= kRelativeTolerance * std::fabs(nearest)) return nearest;
+  return std::trunc(q);
+}
+
 std::optional<uint16_t> AnalogRegisterValue(int code, double x, uint32_t pt, uint32_t ct) {
   using meter::Quantity;
   const double PT = pt;
@@ -20,6 +41,7 @@ std::optional<uint16_t> AnalogRegisterValue(int code, double x, uint32_t pt, uin
       q = x;
       break;
     case meter::AnalogClass::Measured:
+      if (x < 0 && CannotBeNegative(*meter::AnalogQuantity(code))) return std::nullopt;
       switch (*meter::AnalogQuantity(code)) {
         case Quantity::Voltage:
           q = x * meter::kVoltageDivisor / PT;
@@ -49,7 +71,7 @@ std::optional<uint16_t> AnalogRegisterValue(int code, double x, uint32_t pt, uin
   }
   // A ratio of 0 read from the meter gives an infinity or NaN here: refused like any value too big.
   if (!std::isfinite(q)) return std::nullopt;
-  const double t = std::trunc(q);
+  const double t = TruncateToRegisterUnits(q);
   if (t < -32768.0 || t > 65535.0) return std::nullopt;
   return static_cast<uint16_t>(static_cast<int32_t>(t));
 }
@@ -59,7 +81,8 @@ std::optional<RegisterWrite> AnalogSelectionWrite(int code) {
   return RegisterWrite{meter::setting::kAnalogSelection, static_cast<uint16_t>(code), link::ReplyMode::None};
 }
 
-AnalogWrite PlanAnalogWrite(int code, std::string_view left, std::string_view right, uint32_t pt, uint32_t ct) {
+AnalogWrite PlanAnalogWrite(int code, std::string_view left, std::string_view right, uint32_t pt,
+                            uint32_t ct) {
   AnalogWrite plan;
   const std::optional<RegisterWrite> selection = AnalogSelectionWrite(code);
   if (!selection) return plan;  // NoSelection

@@ -39,6 +39,9 @@ void CCommSetDlg::SetLinkSettings(const qm::link::LinkSettings& link) {
 void CCommSetDlg::DoDataExchange(fw::CDataExchange* pDX) {
   fw::CDialog::DoDataExchange(pDX);
   fw::DDX_Text(pDX, ids::kPort, m_nPort);
+  // Outside this range the number would be cut when handed to the port control, opening another
+  // port than the status text names, or naming no device at all.
+  fw::DDV_MinMaxInt(pDX, m_nPort, qm::link::kPortMin, qm::link::kPortMax);
 }
 
 bool CCommSetDlg::OnInitDialog() {

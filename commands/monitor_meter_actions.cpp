@@ -42,7 +42,8 @@ void CMonitorDlg::OnFactoryInit() {
   KillTimer(kPollTimer);
   // One wait for the whole sequence: the timing set in force when the command starts.
   const uint32_t wait = m_nShortWait;
-  for (const commands::RegisterWrite& w : commands::kFactoryInitWrites) WriteRegister(w.reg, w.value, wait, w.mode);
+  for (const commands::RegisterWrite& w : commands::kFactoryInitWrites)
+    WriteRegister(w.reg, w.value, wait, w.mode);
 
   // The last write above moved the meter to address 1; so does the window, whatever comes back.
   m_bySlaveAddr = commands::kFactorySlaveAddress;
@@ -51,13 +52,16 @@ void CMonitorDlg::OnFactoryInit() {
 
   if (result.received > 0) {
     fw::AfxMessageBox(QStringLiteral("仪表初始设置成功!"));
-    SetDlgItemText(ids::kSlaveAddr, QString::number(m_bySlaveAddr));
     // The records follow the port as it now runs: the same port, 9600 baud, no parity.
     SetLinkSettings({0, commands::kFactoryBaud, m_comm.GetCommPort()});
     SetStatusText(QString::fromStdString(qm::ui::FactoryStatusText(GetLinkSettings())));
   } else {
     fw::AfxMessageBox(QStringLiteral("仪表初始设置不成功!"));
   }
+  // The address box shows the new address in both outcomes: every later data exchange reads the
+  // address back from it, and an old one left there would send polling to a slave that no longer
+  // exists.
+  SetDlgItemText(ids::kSlaveAddr, QString::number(m_bySlaveAddr));
   m_comm.SetSettings(commands::kFactoryPortSettings);
   SetTimer(kPollTimer, m_nPollInterval);
 }

@@ -21,7 +21,7 @@ const QString kIntMessage = QStringLiteral("请输入一个整数。");
 const QString kUIntMessage = QStringLiteral("请输入一个正整数。");
 const QString kRealMessage = QStringLiteral("请输入一个数字。");
 
-QString RangeMessage(quint64 min, quint64 max) {
+QString RangeMessage(qint64 min, qint64 max) {
   return QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。").arg(min).arg(max);
 }
 
@@ -191,6 +191,10 @@ void DDV_MinMaxByte(CDataExchange* pDX, uint8_t value, uint8_t min, uint8_t max)
 }
 
 void DDV_MinMaxUInt(CDataExchange* pDX, uint32_t value, uint32_t min, uint32_t max) {
+  if (pDX->m_bSaveAndValidate && (value < min || value > max)) pDX->Fail(RangeMessage(min, max));
+}
+
+void DDV_MinMaxInt(CDataExchange* pDX, int32_t value, int32_t min, int32_t max) {
   if (pDX->m_bSaveAndValidate && (value < min || value > max)) pDX->Fail(RangeMessage(min, max));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+
 #include "framework/fw.h"
 
 namespace qm::framework {
@@ -30,5 +31,6 @@ void DDX_Text(CDataExchange* pDX, int id, QString& value);
 void DDX_CBString(CDataExchange* pDX, int id, QString& value);  // text of the combo's edit field
 void DDV_MinMaxByte(CDataExchange* pDX, uint8_t value, uint8_t min, uint8_t max);
 void DDV_MinMaxUInt(CDataExchange* pDX, uint32_t value, uint32_t min, uint32_t max);
+void DDV_MinMaxInt(CDataExchange* pDX, int32_t value, int32_t min, int32_t max);
 
 }  // namespace qm::framework

@@ -12,6 +12,10 @@ struct LinkSettings {
   bool operator==(const LinkSettings&) const = default;
 };
 
+// Serial port numbers the port dialogs accept (COM1 to COM255).
+constexpr int32_t kPortMin = 1;
+constexpr int32_t kPortMax = 255;
+
 // Poll interval and the two reply waits, in milliseconds, chosen by baud rate.
 struct TimingSet {
   uint32_t pollInterval = 700;

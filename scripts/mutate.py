@@ -107,8 +107,8 @@ def candidates(path):
         if not stripped or stripped.startswith("//") or stripped.startswith("#") or stripped.startswith("*"):
             prev_row = None
             continue
-        if ("static_assert" in line or "Q_OBJECT" in line or stripped.startswith("extern ")
-                or PURE_RE.search(line)):
+        if ("static_assert" in line or "Q_OBJECT" in line or "__attribute__" in line
+                or stripped.startswith("extern ") or PURE_RE.search(line)):
             prev_row = None
             continue
         m = mask_literals(line)
@@ -234,7 +234,7 @@ def touch(path):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("paths", nargs="+", help="source files or folders (their .cpp and .h files)")
+    ap.add_argument("paths", nargs="*", help="source files or folders (their .cpp and .h files)")
     ap.add_argument("--build", default="build", help="an existing, configured build folder (default build)")
     ap.add_argument("--per-file", type=int, default=4, help="mutants picked per file (default 4)")
     ap.add_argument("--seed", type=int, default=1, help="seed of the random pick (default 1)")
@@ -244,10 +244,28 @@ def main():
     ap.add_argument("--jobs", type=int, default=2, help="build and test parallelism (default 2)")
     ap.add_argument("--list", action="store_true", help="only list the picked mutants")
     ap.add_argument("--report", default="", help="also write the results as JSON to this file")
+    ap.add_argument("--rerun", default="",
+                    help="instead of picking, test again the surviving mutants of an earlier --report "
+                         "(after new tests); a mutant whose line has changed since is reported as gone")
     args = ap.parse_args()
+    if not args.paths and not args.rerun:
+        ap.error("name source files or folders, or --rerun a report")
 
     rng = random.Random(args.seed)
     picked = []
+    gone = []
+    if args.rerun:
+        with open(args.rerun, encoding="utf-8") as f:
+            earlier = [r for r in json.load(f) if r["status"] == "survived"]
+        for r in earlier:
+            path = os.path.join(ROOT, r["file"])
+            span = r["before"].count("\n") + 1
+            m = Mutant(path, r["line"] - 1, r["kind"], r["before"], r["after"], span)
+            lines = open(path, encoding="utf-8").read().split("\n") if os.path.exists(path) else []
+            if "\n".join(lines[m.line: m.line + span]) == m.before:
+                picked.append(m)
+            else:
+                gone.append(m)
     for f in source_files(args.paths):
         cands = candidates(f)
         rng.shuffle(cands)
@@ -263,6 +281,8 @@ def main():
         picked += sorted(chosen, key=lambda c: c.line)
 
     rel = lambda p: os.path.relpath(p, ROOT)
+    for m in gone:
+        print(f"gone      {rel(m.path)}:{m.line + 1} {m.kind}: {m.before.strip()}  (the line has changed)")
     if args.list:
         for m in picked:
             print(f"{rel(m.path)}:{m.line + 1} {m.kind}: {m.before.strip()}  ->  {m.after.strip()}")

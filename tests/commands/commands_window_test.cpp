@@ -2,10 +2,8 @@
 // waits, the messages shown, the window's state and the meter's memory afterwards.
 #include <gtest/gtest.h>
 
-#include "commands/meter_set_dlg.h"
-#include "commands/slave_addr_dlg.h"
-#include "ui/meter_set_ids.h"
-#include "ui/slave_addr_ids.h"
+#include <algorithm>
+
 #include "tests/support/harness.h"
 
 namespace {
@@ -16,8 +14,7 @@ using qm::sim::Fault;
 
 constexpr int kPoll = CMonitorDlg::kPollTimer;
 constexpr int kSel = 1088, kLeft = 1022, kRight = 1023, kWrite = 1059, kInput = 1060;
-constexpr int kPT = qm::ui::meter_set_ids::kPtRatio, kCT = qm::ui::meter_set_ids::kCtRatio,
-              kAddr = qm::ui::slave_addr_ids::kAddress;
+constexpr int kPT = 1000, kCT = 1001, kAddr = 1000;  // the edits of the two dialogs
 
 std::vector<uint8_t> W(uint8_t at, uint16_t reg, uint16_t v) { return qmtest::Request(at, 6, reg, v); }
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -62,7 +59,8 @@ struct Commands : ::testing::Test {
     h.dlg->SelectComboItem(kSel, code);
   }
   bool RowOpen() const {
-    return h.dlg->m_byInputMode == 1 && !h.dlg->m_edRight.IsReadOnly() && h.dlg->m_cbUnit.IsWindowEnabled();
+    return h.dlg->m_byInputMode == 1 && !h.dlg->m_edLeft.IsReadOnly() && !h.dlg->m_edRight.IsReadOnly() &&
+           h.dlg->m_cbUnit.IsWindowEnabled();
   }
 };
 
@@ -113,9 +111,18 @@ TEST_F(Commands, MeterSetWritesPtCtAndWiringAndReportsEachUnconfirmedWrite) {
   }
 }
 
+// Each wiring radio button stands for its own code.
+TEST_F(Commands, MeterSetWiringRadios) {
+  for (int code = 0; code < 6; ++code) {
+    Answer({}, 1009 + code);
+    h.dlg->Click(1006);
+    EXPECT_EQ(h.Requests().back(), W(1, 0x0002, static_cast<uint16_t>(code)));
+  }
+}
+
 TEST_F(Commands, DialogsRefuseRatiosAndAddressesOutOfRange) {
   const std::tuple<int, int, const char*> cases[] = {
-      {1006, kPT, "0"}, {1006, kPT, "64001"}, {1007, kAddr, "256"}};
+      {1006, kPT, "0"}, {1006, kCT, "64001"}, {1007, kAddr, "256"}};
   for (const auto& [button, edit, text] : cases) {
     Answer({{edit, text}});  // refused, the dialog stays open and the script ends it with Cancel
     h.dlg->Click(button);
@@ -124,13 +131,19 @@ TEST_F(Commands, DialogsRefuseRatiosAndAddressesOutOfRange) {
   EXPECT_TRUE(h.Requests().empty());
 }
 
+// The dialog opens on the current address; 0 is an address like any other.
 TEST_F(Commands, SlaveAddressGoesOutThroughTheOldOneAndTheWindowFollows) {
   const std::tuple<Fault, const char*, uint8_t, uint8_t> cases[] = {{Fault::None, "5", 1, 5},
-                                                                    {Fault::Silence, "9", 5, 9}};
+                                                                    {Fault::Silence, "0", 5, 0}};
   for (const auto& [fault, text, from, to] : cases) {
     h.meter.InjectFault(fault, 1);
     h.ClearWire();
-    Answer({{kAddr, text}});
+    h.OnNextModal([&, from = from](fw::CDialog& d) {
+      EXPECT_EQ(d.GetDlgItemText(kAddr), QString::number(from));
+      d.SetDlgItemText(kAddr, text);
+      d.Click(fw::IDOK);
+      return d.Result();
+    });
     h.dlg->Click(1007);
     EXPECT_EQ(h.Requests(), Frames{W(from, 0x0000, to)});
     EXPECT_EQ(h.dlg->m_bySlaveAddr, to);
@@ -179,8 +192,8 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   Frames writes;
   for (const auto& r : h.Requests())
     if (r[1] == 0x06) writes.push_back(r);
-  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0), W(1, 0x0022, 1),
-                            W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
+  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0),
+                            W(1, 0x0022, 1), W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
   EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功"), Q("功率反相成功")}));
   EXPECT_EQ(h.Text(1009), Q("0.5级"));
   EXPECT_EQ(h.dlg->m_byAccuracy, 0);
@@ -217,6 +230,36 @@ TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
   EXPECT_EQ(h.dlg->m_nParity, 2) << "the records stay as they were";
 }
 
+// A meter at address 7 on the presets' line, which still answers once the port runs 9600,N,8,2.
+struct FactoryInitThenPoll : Commands {
+  FactoryInitThenPoll() : Commands({}, {.address = 7}) {}
+};
+
+TEST_F(FactoryInitThenPoll, PollingStaysAtAddressOneWhetherOrNotTheLastWriteWasAnswered) {
+  for (Fault last : {Fault::Silence, Fault::None}) {
+    h.meter.SetByte(0x0301, 7);  // back at address 7, the window with it
+    h.dlg->m_bySlaveAddr = 7;
+    h.dlg->SetDlgItemText(1061, "7");
+    h.meter.ClearFaults();
+    h.meter.InjectFault(Fault::None, 8);
+    h.meter.InjectFault(last, 1);
+    h.dlg->RunHandler([this] { h.dlg->OnFactoryInit(); });
+    EXPECT_EQ(h.Text(1061), "1");
+
+    // Each cycle ends by reading box 1061 back into the address: both must ask address 1.
+    const uint32_t goodSettings = h.dlg->m_nGoodSettings;
+    h.ClearWire();
+    h.Tick(2);
+    const Frames sent = h.Requests();
+    ASSERT_FALSE(sent.empty());
+    for (const auto& f : sent) EXPECT_EQ(f[0], 1) << qmtest::Hex(f);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), qmtest::Request(1, 3, 0x0000, 41)), 2);
+    EXPECT_EQ(h.dlg->m_nGoodSettings, goodSettings + 2) << "the meter answered both cycles";
+    EXPECT_EQ(h.dlg->m_bySlaveAddr, 1);
+  }
+  EXPECT_EQ(h.messages, (Texts{Q("仪表初始设置不成功!"), Q("仪表初始设置成功!")}));
+}
+
 TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
   const std::tuple<int, const char*, const char*, Frames> cases[] = {
       {1, "0", "220", {W(1, 0x0030, 1), W(1, 0x0060, 22000), W(1, 0x03A0, 0)}},
@@ -237,14 +280,16 @@ TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
   }
   EXPECT_TRUE(h.messages.empty());
   h.ClearWire();
-  Select(10);  // outside input mode the selection goes out at once
-  EXPECT_EQ(h.Requests(), Frames{W(1, 0x0030, 10)});
+  Select(10);  // outside input mode the selection goes out at once, "无" too
+  Select(0);
+  EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0030, 10), W(1, 0x0030, 0)}));
 }
 
 TEST_F(Commands, AnalogWriteWithoutAValidValueOrItemSendsNothing) {
-  // A value that 16 bits cannot hold keeps the row open for correction; without a list item the row
-  // closes.
+  // A value that 16 bits cannot hold, or a negative voltage, keeps the row open for correction;
+  // without a list item the row closes.
   const std::tuple<int, const char*, Texts, bool> cases[] = {{1, "656", {Q("输入数值超出范围")}, true},
+                                                             {1, "-1", {Q("输入数值超出范围")}, true},
                                                              {-1, "220", {}, false}};
   for (const auto& [code, right, messages, open] : cases) {
     h.messages.clear();
