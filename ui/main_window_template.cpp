@@ -36,8 +36,8 @@ void AddControls(std::vector<ControlTemplate>& c) {
   c.push_back({IDC_STATIC, Kind::Static, "零序电流", 7, 116, 35, 10, fw::kHidden});
   c.push_back({ids::kChangeSlaveAddr, Kind::PushButton, "更改子机地址", 310, 111, 55, 15, kButton});
   c.push_back({ids::kAccuracy, Kind::PushButton, "修改精度", 254, 159, 55, 14, kHiddenButton});
-  c.push_back(
-      {ids::kSlaveAddr, Kind::Edit, "", 56, 9, 37, 14, fw::kTabStop | fw::kBorder | fw::kAutoHScroll, "子机地址"});
+  c.push_back({ids::kSlaveAddr, Kind::Edit, "", 56, 9, 37, 14, fw::kTabStop | fw::kBorder | fw::kAutoHScroll,
+               "子机地址"});
   c.push_back({ids::kPollAddress, Kind::PushButton, "轮询地址", 310, 76, 55, 15, kButton});
   c.push_back({ids::kRunStop, Kind::PushButton, "运行", 310, 94, 55, 15, kButton});
 
@@ -72,7 +72,8 @@ void AddControls(std::vector<ControlTemplate>& c) {
   c.push_back({IDC_STATIC, Kind::Static, "V  下限", 72, 140, 27, 8, fw::kHidden});
   c.push_back({IDC_STATIC, Kind::Static, "A 下限", 220, 142, 24, 8, fw::kHidden});
   c.push_back({ids::kRefreshUrg, Kind::PushButton, "刷新Urg值", 71, 182, 55, 14, kHiddenButton});
-  c.push_back({ids::kDiagnostic, Kind::Edit, "", 182, 9, 62, 12, kHiddenEdit, "诊断 PT,接线,模拟量,精度,字节11"});
+  c.push_back(
+      {ids::kDiagnostic, Kind::Edit, "", 182, 9, 62, 12, kHiddenEdit, "诊断 PT,接线,模拟量,精度,字节11"});
   c.push_back({IDC_STATIC, Kind::Static, "模拟量选择", 92, 173, 39, 8});
   c.push_back({ids::kAnalogSel, Kind::ComboBox, "", 132, 170, 30, 93, kCombo, "模拟量选择"});
   c.push_back({ids::kLeftValue, Kind::Edit, "", 171, 170, 34, 12,
@@ -86,7 +87,8 @@ void AddControls(std::vector<ControlTemplate>& c) {
   c.push_back({ids::kFactoryInit, Kind::PushButton, "出厂初始设置", 255, 142, 55, 14, kHiddenButton});
   c.push_back({ids::kPowerReverse, Kind::PushButton, "功率反相", 311, 164, 55, 14, kButton});
   c.push_back({ids::kUnused1078, Kind::Edit, "", 147, 10, 20, 12, kHiddenEdit});
-  c.push_back({ids::kSettingsCount, Kind::Edit, "", 114, 10, 23, 12, kHiddenEdit, "诊断 设置读取次数,功率方向"});
+  c.push_back(
+      {ids::kSettingsCount, Kind::Edit, "", 114, 10, 23, 12, kHiddenEdit, "诊断 设置读取次数,功率方向"});
   c.push_back({ids::kInputMode, Kind::PushButton, "输入", 281, 162, 18, 11, fw::kTabStop});
   c.push_back({ids::kUnit, Kind::ComboBox, "", 252, 169, 27, 76, kCombo, "模拟量 单位"});
   c.push_back({ids::kUnused1080, Kind::Edit, "", 251, 9, 41, 12, kHiddenEdit});
