@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 #include <vector>
+
 #include "framework/fw.h"
 
 namespace qm::framework {

@@ -13,9 +13,12 @@ bool IsPseudoTerminal(const std::string& path) {
 
 QSerialPort::Parity ToQt(char parity) {
   switch (parity) {
-    case 'O': return QSerialPort::OddParity;
-    case 'E': return QSerialPort::EvenParity;
-    default: return QSerialPort::NoParity;
+    case 'O':
+      return QSerialPort::OddParity;
+    case 'E':
+      return QSerialPort::EvenParity;
+    default:
+      return QSerialPort::NoParity;
   }
 }
 

@@ -30,11 +30,13 @@ void AddControls(std::vector<ControlTemplate>& c) {
   c.push_back({ids::kMeterSet, Kind::PushButton, "仪表设置", 310, 147, 55, 14, kButton});
   // ids::kComm, the serial port control, has no window here: CMonitorDlg::m_comm carries it.
   c.push_back({ids::kStatus, Kind::Edit, "", 309, 28, 55, 46, fw::kMultiline | fw::kReadOnly});
-  c.push_back({ids::kUnused1050, Kind::Edit, "", 253, 62, 53, 12, fw::kHidden | fw::kReadOnly | fw::kStaticEdge});
+  c.push_back(
+      {ids::kUnused1050, Kind::Edit, "", 253, 62, 53, 12, fw::kHidden | fw::kReadOnly | fw::kStaticEdge});
   c.push_back({IDC_STATIC, Kind::Static, "零序电流", 7, 116, 35, 10, fw::kHidden});
   c.push_back({ids::kChangeSlaveAddr, Kind::PushButton, "更改子机地址", 310, 111, 55, 15, kButton});
   c.push_back({ids::kAccuracy, Kind::PushButton, "修改精度", 254, 159, 55, 14, kHiddenButton});
-  c.push_back({ids::kSlaveAddr, Kind::Edit, "", 56, 9, 37, 14, fw::kTabStop | fw::kBorder | fw::kAutoHScroll});
+  c.push_back(
+      {ids::kSlaveAddr, Kind::Edit, "", 56, 9, 37, 14, fw::kTabStop | fw::kBorder | fw::kAutoHScroll});
   c.push_back({ids::kPollAddress, Kind::PushButton, "轮询地址", 310, 76, 55, 15, kButton});
   c.push_back({ids::kRunStop, Kind::PushButton, "运行", 310, 94, 55, 15, kButton});
 
@@ -97,8 +99,8 @@ const Heading kColumns[] = {{"  合相", 56}, {"A相/CA线", 109}, {"B相/AB线"
 const int kColumnX[] = {52, 110, 168, 226};
 const char* const kRows[] = {"相 电 压", "线 电 压", "相 电 流", "有功功率",
                              "无功功率", "视在功率", "功率因数"};
-const int (*const kRowIds[])[4] = {&ids::kPhaseVoltage,  &ids::kLineVoltage,    &ids::kCurrent,
-                                   &ids::kActivePower,   &ids::kReactivePower, &ids::kApparentPower,
+const int (*const kRowIds[])[4] = {&ids::kPhaseVoltage, &ids::kLineVoltage,   &ids::kCurrent,
+                                   &ids::kActivePower,  &ids::kReactivePower, &ids::kApparentPower,
                                    &ids::kPowerFactor};
 
 std::string Trimmed(const char* text) {
@@ -158,8 +160,8 @@ fw::DialogTemplate Build() {
   // The list index of the analog selection is the meter's analog selection code.
   t.comboItems.push_back(
       {ids::kAnalogSel, {"无", "Ua", "Uca", "Ia", "F",  "Pa", "PFa", "Qa", "Sa", "Ub",   "Uab",  "Ib",
-              "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
-              "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"}});
+                         "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
+                         "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"}});
   t.comboItems.push_back({ids::kUnit, {"无", "V", "A", "Hz", "W", "Var", "VA", "mA"}});
   return t;
 }

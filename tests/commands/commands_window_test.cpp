@@ -192,8 +192,8 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   Frames writes;
   for (const auto& r : h.Requests())
     if (r[1] == 0x06) writes.push_back(r);
-  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0), W(1, 0x0022, 1),
-                            W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
+  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0),
+                            W(1, 0x0022, 1), W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
   EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功"), Q("功率反相成功")}));
   EXPECT_EQ(h.Text(1009), Q("0.5级"));
   EXPECT_EQ(h.dlg->m_byAccuracy, 0);

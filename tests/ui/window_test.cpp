@@ -122,7 +122,8 @@ TEST(MainWindow, ClickOrKeyDuringACycleRunsAfterIt) {
   device.ClearLog();
   clock.input = [&] {  // Escape
     Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape,
+                                                   Qt::NoModifier);
   };
   dlg.DeliverTimer(kPoll);
   EXPECT_EQ(atWaits, (std::vector<std::pair<int, bool>>(4, {1, false}))) << "Escape ran inside the cycle";
@@ -186,7 +187,8 @@ TEST(CommSet, BaudCodes) {
     c.h.meter.InjectFault(Fault::Silence);
     c.h.ClearWire();
     c.Run({radio});
-    EXPECT_EQ(c.h.Requests(), std::vector<std::vector<uint8_t>>{Request(1, 6, 0x0308, static_cast<uint16_t>(code))})
+    EXPECT_EQ(c.h.Requests(),
+              std::vector<std::vector<uint8_t>>{Request(1, 6, 0x0308, static_cast<uint16_t>(code))})
         << radio;
   }
 }
@@ -268,8 +270,8 @@ TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindowAndItsPort) {
   ::setenv("QM7410_COM3", name, 1);
   CMonitorApp app;
   qmtest::QueueModal([](fw::CDialog& d) {
-    d.Click(1013);  // 19200
-    d.Click(1016);  // even
+    d.Click(1013);                    // 19200
+    d.Click(1016);                    // even
     d.SetDlgItemText(1000, "65537");  // refused, not cut to port 1
     d.Click(fw::IDOK);
     EXPECT_FALSE(d.IsEnded());
