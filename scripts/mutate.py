@@ -232,6 +232,28 @@ def touch(path):
     os.utime(path, (now, now))
 
 
+def summarise(results, report, rel):
+    """Prints the score per folder and the survivors; writes the JSON report when asked."""
+    print("\nScore per folder (killed / scored; stillborn mutants do not count):")
+    folders = collections.OrderedDict()
+    for m, status in results:
+        folders.setdefault(os.path.dirname(rel(m.path)), collections.Counter())[status] += 1
+    for folder, c in folders.items():
+        scored = c["killed"] + c["survived"]
+        pct = 100.0 * c["killed"] / scored if scored else 0.0
+        print(f"  {folder:12} {c['killed']:3} / {scored:3}  ({pct:5.1f}%)   stillborn {c['stillborn']}")
+    survivors = [m for m, s in results if s == "survived"]
+    if survivors:
+        print("\nSurviving mutants:")
+        for m in survivors:
+            print(f"  {rel(m.path)}:{m.line + 1} {m.kind}: {m.before.strip()}  ->  {m.after.strip()}")
+    if report:
+        with open(report, "w", encoding="utf-8") as f:
+            json.dump([{"file": rel(m.path), "line": m.line + 1, "kind": m.kind, "before": m.before,
+                        "after": m.after, "status": s} for m, s in results], f, ensure_ascii=False, indent=1)
+    sys.stdout.flush()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("paths", nargs="*", help="source files or folders (their .cpp and .h files)")
@@ -317,9 +339,11 @@ def main():
             current["path"] = None
 
     def on_signal(signum, _frame):
+        # Stopped early: the mutants tested so far still count, and the tree is left as it was.
         for p in list(RUNNING):
             kill_group(p)
         restore()
+        summarise(results, args.report, rel)
         sys.exit(128 + signum)
 
     signal.signal(signal.SIGINT, on_signal)
@@ -348,23 +372,7 @@ def main():
         restore()
         run(build_cmd, 3600)
 
-    print("\nScore per folder (killed / scored; stillborn mutants do not count):")
-    folders = collections.OrderedDict()
-    for m, status in results:
-        folders.setdefault(os.path.dirname(rel(m.path)), collections.Counter())[status] += 1
-    for folder, c in folders.items():
-        scored = c["killed"] + c["survived"]
-        pct = 100.0 * c["killed"] / scored if scored else 0.0
-        print(f"  {folder:12} {c['killed']:3} / {scored:3}  ({pct:5.1f}%)   stillborn {c['stillborn']}")
-    survivors = [m for m, s in results if s == "survived"]
-    if survivors:
-        print("\nSurviving mutants:")
-        for m in survivors:
-            print(f"  {rel(m.path)}:{m.line + 1} {m.kind}: {m.before.strip()}  ->  {m.after.strip()}")
-    if args.report:
-        with open(args.report, "w", encoding="utf-8") as f:
-            json.dump([{"file": rel(m.path), "line": m.line + 1, "kind": m.kind, "before": m.before,
-                        "after": m.after, "status": s} for m, s in results], f, ensure_ascii=False, indent=1)
+    summarise(results, args.report, rel)
     return 0
 
 
