@@ -90,6 +90,15 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
+  // Ends it at once, the way a crash or a pulled cable ends a meter: no clean-up, its side of the
+  // line simply goes away.
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
   // Waits (5 s at most per byte) for the "ready" line the simulator prints once it listens.
   bool Ready() {
     std::string line;
