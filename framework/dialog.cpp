@@ -230,16 +230,16 @@ void CDialog::RunHandler(const std::function<void()>& fn) {
   }
   if (handlerDepth_ > 0) return;
   if (ended_ && !destroyed_ && !inModalRun_) DestroyWindow();
-  if (closeHeld_ && !ended_ && !destroyed_) {
-    closeHeld_ = false;
-    QTimer::singleShot(0, this, [this] {
-      if (InHandler()) {
-        closeHeld_ = true;
-      } else {
-        Dispatch(IDCANCEL, Notify::Clicked);
-      }
-    });
-  }
+  if (closeHeld_ && !ended_ && !destroyed_) QTimer::singleShot(0, this, [this] { RunHeldClose(); });
+}
+
+// The close box used during a handler. It stays held while another handler runs (the end of that
+// one schedules it again) and goes before any held tick, else back-to-back poll cycles would keep
+// it waiting for good.
+void CDialog::RunHeldClose() {
+  if (!closeHeld_ || InHandler() || ended_ || destroyed_) return;
+  closeHeld_ = false;
+  Dispatch(IDCANCEL, Notify::Clicked);
 }
 
 bool CDialog::TicksHeld() const { return g_busyDepth > baseDepth_; }
@@ -272,6 +272,10 @@ void CDialog::FlushHeldTicks() {
     if (!self) return;
     flushing_ = false;
     if (heldTicks_.empty() || destroyed_ || TicksHeld()) return;
+  }
+  if (closeHeld_) {
+    RunHeldClose();
+    return;
   }
   const int id = *heldTicks_.begin();
   heldTicks_.erase(heldTicks_.begin());

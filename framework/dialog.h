@@ -135,6 +135,7 @@ class CDialog : public QDialog {
   void Dispatch(int id, Notify code);
   void TimerFired(int id);
   void FlushHeldTicks();
+  void RunHeldClose();
   void ScheduleFlush();
   void SetInitialFocus();
   bool TicksHeld() const;

@@ -287,6 +287,25 @@ TEST_F(Dialog, RealTimerNeverReentersAWaitingHandler) {
   EXPECT_LE(ticks, 8);
 }
 
+// The close box used during a tick ends the dialog once that tick is over, even while ticks follow
+// each other back to back.
+TEST_F(Dialog, CloseBoxDuringBackToBackTicksEndsTheDialogAfterTheRunningTick) {
+  fw::CDialog::SetManualTimers(false);
+  int ticks = 0, ticksAtClose = 0;
+  dlg.onTimer = [&](int) {
+    if (++ticks == 2) {
+      dlg.close();
+      ticksAtClose = ticks;
+    }
+    QTest::qWait(60);  // longer than the period, in a nested loop like the program's exchanges
+  };
+  dlg.SetTimer(1, 20);
+  const bool ended = QTest::qWaitFor([&] { return dlg.IsEnded(); }, 10000);
+  fw::CDialog::SetManualTimers(true);
+  EXPECT_TRUE(ended) << "the close waited for good";
+  EXPECT_EQ(ticks, ticksAtClose) << "a tick ran after the close";
+}
+
 TEST_F(Dialog, ExceptionEndsOnlyItsHandler) {
   dlg.SetTimer(1, 700);
   int runs = 0;
