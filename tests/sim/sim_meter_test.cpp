@@ -62,6 +62,26 @@ TEST(SimMeterMap, WritesLandWhereThePollReadsThem) {
   }
 }
 
+// Faults apply in the order asked, one reply each; a huge count (the command channel takes up to a
+// million) is a count, not a million entries.
+TEST(SimMeterFaults, ApplyInOrderOnePerReply) {
+  SimMeter m;
+  m.InjectFault(qm::sim::Fault::BadCrc, 2);
+  m.InjectFault(qm::sim::Fault::Silence);
+  m.InjectFault(qm::sim::Fault::Noise, 1000000);
+  m.InjectFault(qm::sim::Fault::Noise, 1000000);
+  EXPECT_EQ(m.PendingFaults(), 2000003u);
+  for (auto fault :
+       {qm::sim::Fault::BadCrc, qm::sim::Fault::BadCrc, qm::sim::Fault::Silence, qm::sim::Fault::Noise}) {
+    Read(m, 0x0300, 1);
+    EXPECT_EQ(m.LastFault(), fault);
+  }
+  EXPECT_EQ(m.PendingFaults(), 1999999u);
+  m.ClearFaults();
+  EXPECT_EQ(Read(m, 0x0300, 1).size(), 7u);
+  EXPECT_EQ(m.LastFault(), qm::sim::Fault::None);
+}
+
 // A new address or baud code takes effect only once its echo has gone out.
 TEST(SimMeterLine, ChangesAfterTheReply) {
   qm::sim::VirtualClock clock;
