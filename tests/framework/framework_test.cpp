@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 #include "framework/app.h"
 #include "framework/dialog.h"
@@ -319,6 +320,33 @@ TEST_F(Dialog, ExceptionEndsOnlyItsHandler) {
   dlg.Click(1005);
   EXPECT_EQ(dlg.events, (Events{"action", "tick 1", "action"}));
   EXPECT_FALSE(dlg.IsEnded());
+}
+
+// A real number takes blanks around it and one sign at most.
+class RealDlg : public fw::CDialog {
+ public:
+  RealDlg() : fw::CDialog(kTemplate) {}
+  double value = 7;
+  void DoDataExchange(fw::CDataExchange* pDX) override { fw::DDX_Text(pDX, 1001, value); }
+};
+
+TEST_F(Dialog, RealNumbersTakeOneSignAtMost) {
+  RealDlg real;
+  real.Create();
+  for (const auto& [text, ok, value] : {std::tuple{" +1.5e3 ", true, 1500.0},
+                                        {"-0.25", true, -0.25},
+                                        {"+-5", false, 0.0},
+                                        {"-+5", false, 0.0},
+                                        {"++5", false, 0.0}}) {
+    real.SetDlgItemText(1001, text);
+    messages.clear();
+    EXPECT_EQ(real.UpdateData(true), ok) << text;
+    EXPECT_EQ(messages.size(), ok ? 0 : 1) << text;
+    if (ok) {
+      EXPECT_EQ(real.value, value) << text;
+    }
+  }
+  real.DestroyWindow();
 }
 
 }  // namespace
