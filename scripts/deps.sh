@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the demo and the tests need, when any is missing.
+# Installs the Debian 12 packages the build, the demo, the tests and the fuzz harnesses need, when any
+# is missing.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
-  libmodbus-dev xvfb xauth xdotool fonts-noto-cjk fonts-wqy-microhei imagemagick)
+  libmodbus-dev xvfb xauth xdotool fonts-noto-cjk fonts-wqy-microhei imagemagick
+  clang libfuzzer-14-dev libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
