@@ -4,40 +4,17 @@
 # window promptly although poll cycles follow each other back to back.
 set -euo pipefail
 sim=$1 monitor=$2
-for tool in xvfb-run xdotool; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
-done
-if [ -z "${QM_IN_XVFB:-}" ]; then
-  QM_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
+here=$(dirname "$0")
+. "$here/session.sh"
+in_xvfb "$0" "$@"
 
 dir=$(mktemp -d)
-pids=()
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$dir"; }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; cat "$dir"/*.log 2>/dev/null | tail -20; exit 1; }
 
-"$sim" --link "$dir/COM1" --address 0 </dev/null >"$dir/sim.out" 2>"$dir/sim.log" &
-pids+=($!)
-for _ in $(seq 50); do grep -q '^ready' "$dir/sim.out" && break; sleep 0.1; done
-QM7410_COM1="$dir/COM1" "$monitor" >"$dir/monitor.log" 2>&1 &
-monitor_pid=$!
-pids+=("$monitor_pid")
-
-wait_title() {  # wait_title TEXT SECONDS
-  for _ in $(seq $(($2 * 10))); do
-    xdotool search --name "$1" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-wait_title "通讯设置" 20 || fail "port settings dialog did not appear"
-sleep 0.5
-xdotool key Return
-wait_title "QM7410智能电力监测仪" 10 || fail "main window did not appear"
-sleep 0.5
-# Focus starts on 退出; six tabs reach 运行 (通讯设置, 仪表设置, 更改子机地址, 子机地址, 轮询地址, 运行).
-xdotool key Tab Tab Tab Tab Tab Tab space
+start_sim "$sim" "$dir/COM1" --address 0
+start_polling "$monitor" "$dir/COM1" || fail "could not start polling"
 wait_title "VM7410智能电力监测仪------Velmora\(1\.2\.03版\)" 10 || fail "identification title not shown"
 sleep 2.5
 start=$(date +%s%N)
