@@ -14,6 +14,7 @@ in_xvfb "$root/scripts/soak.sh" "$@"
 duration=${1:-1800}
 interval=${QM_SOAK_INTERVAL:-5}
 ./scripts/build.sh build >/dev/null
+echo "soak: ${duration} s, a sample every ${interval} s"
 
 dir=$root/build/soak
 rm -rf "$dir"
