@@ -1,7 +1,9 @@
 #include "app/monitor_app.h"
 
+#include <QApplication>
 #include <QColor>
 
+#include "app/app_icon.h"
 #include "commands/comm_set_dlg.h"
 #include "link/event_loop_clock.h"
 #include "link/qt_serial_device.h"
@@ -15,23 +17,22 @@ const QColor kDialogText(0, 0, 0);
 }  // namespace
 
 bool CMonitorApp::InitInstance() {
+  // Every window shows the program's icon; a desktop session matches the window to its menu entry.
+  QApplication::setWindowIcon(qm::app::AppIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("qm7410-monitor"));
   // ActiveX container support and 3D controls need nothing under Qt: the serial port control is a
   // plain object of the main window and every control is drawn in the platform's style.
   CCommSetDlg commSetDlg;
   SetDialogBkColor(kDialogBackground, kDialogText);
-  commSetDlg.m_nBaud = 9600;
-  commSetDlg.m_nParity = 0;
-  commSetDlg.m_nPort = 1;
+  commSetDlg.SetLinkSettings(qm::link::LinkSettings{});  // the presets: port 1, 9600 baud, no parity
   if (commSetDlg.DoModal() != fw::IDOK) return false;
 
-  qm::QtSerialDevice device;
-  qm::EventLoopClock clock;
+  qm::link::QtSerialDevice device;
+  qm::link::EventLoopClock clock;
   CMonitorDlg dlg(device, clock);
   m_pMainWnd = &dlg;
   SetDialogBkColor(kDialogBackground, kDialogText);
-  dlg.m_nBaud = commSetDlg.m_nBaud;
-  dlg.m_nPort = commSetDlg.m_nPort;
-  dlg.m_nParity = commSetDlg.m_nParity;
+  dlg.SetLinkSettings(commSetDlg.GetLinkSettings());
   dlg.DoModal();
   m_pMainWnd = nullptr;
   return false;

@@ -31,7 +31,7 @@ namespace {
 // The window with a stopwatch around every poll tick.
 class TimedMonitorDlg : public CMonitorDlg {
  public:
-  TimedMonitorDlg(qm::SerialDevice& device, qm::Clock& clock) : CMonitorDlg(device, clock) { watch_.start(); }
+  TimedMonitorDlg(qm::link::SerialDevice& device, qm::link::Clock& clock) : CMonitorDlg(device, clock) { watch_.start(); }
 
   struct Cycle {
     qint64 startNs;
@@ -102,8 +102,8 @@ Result RunAt(int baud, int seconds, const QString& simExe) {
   qputenv("QM7410_COM1", link.toLocal8Bit());
 
   {
-    qm::QtSerialDevice device;
-    qm::EventLoopClock clock;
+    qm::link::QtSerialDevice device;
+    qm::link::EventLoopClock clock;
     TimedMonitorDlg dlg(device, clock);
     dlg.m_nBaud = baud;
     dlg.m_nPort = 1;
@@ -113,7 +113,7 @@ Result RunAt(int baud, int seconds, const QString& simExe) {
     if (!dlg.m_comm.GetPortOpen()) {
       res.error = "the window could not open " + link.toStdString();
     } else {
-      const qm::TimingSet t = qm::TimingForBaud(baud);
+      const qm::link::TimingSet t = qm::link::TimingForBaud(baud);
       res.waitsMs = 3.0 * t.shortWait + t.longWait;
 
       dlg.SetDlgItemText(1061, QStringLiteral("1"));
@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
       qgetenv("QT_QPA_PLATFORM").constData(), seconds);
   // How late the wait alone wakes up: the floor under every exchange's overhead.
   {
-    qm::EventLoopClock clock;
+    qm::link::EventLoopClock clock;
     QElapsedTimer w;
     double lateMs = 0;
     constexpr int kSleeps = 10;

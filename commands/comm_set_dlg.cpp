@@ -1,41 +1,53 @@
 #include "commands/comm_set_dlg.h"
 
-#include "link/link_settings.h"
+#include "meter/codes.h"
 #include "ui/templates.h"
 
 namespace {
 
-constexpr int kFirstBaud = 1009;
-constexpr int kLastBaud = 1013;
-constexpr int kFirstParity = 1014;
-constexpr int kLastParity = 1016;
-constexpr int32_t kBauds[] = {1200, 2400, 4800, 9600, 19200};
+namespace ids = qm::ui::comm_set_ids;
+
+// The baud buttons follow the meter's baud codes, the parity buttons the parity choices.
+constexpr int kFirstBaud = ids::kBaud1200;
+constexpr int kLastBaud = ids::kBaud19200;
+constexpr int kFirstParity = ids::kParityNone;
+constexpr int kLastParity = ids::kParityEven;
+static_assert(kLastBaud - kFirstBaud + 1 == static_cast<int>(qm::meter::kBaudRates.size()));
 
 }  // namespace
 
-CCommSetDlg::CCommSetDlg(QWidget* parent) : fw::CDialog(CommSetTemplate(), parent) {
+CCommSetDlg::CCommSetDlg(QWidget* parent) : fw::CDialog(qm::ui::CommSetTemplate(), parent) {
   using fw::Notify;
-  OnCommand(1009, Notify::Clicked, &CCommSetDlg::On1200);
-  OnCommand(1010, Notify::Clicked, &CCommSetDlg::On2400);
-  OnCommand(1011, Notify::Clicked, &CCommSetDlg::On4800);
-  OnCommand(1012, Notify::Clicked, &CCommSetDlg::On9600);
-  OnCommand(1013, Notify::Clicked, &CCommSetDlg::On19200);
-  OnCommand(1014, Notify::Clicked, &CCommSetDlg::OnParityNone);
-  OnCommand(1015, Notify::Clicked, &CCommSetDlg::OnParityOdd);
-  OnCommand(1016, Notify::Clicked, &CCommSetDlg::OnParityEven);
+  OnCommand(ids::kBaud1200, Notify::Clicked, &CCommSetDlg::On1200);
+  OnCommand(ids::kBaud2400, Notify::Clicked, &CCommSetDlg::On2400);
+  OnCommand(ids::kBaud4800, Notify::Clicked, &CCommSetDlg::On4800);
+  OnCommand(ids::kBaud9600, Notify::Clicked, &CCommSetDlg::On9600);
+  OnCommand(ids::kBaud19200, Notify::Clicked, &CCommSetDlg::On19200);
+  OnCommand(ids::kParityNone, Notify::Clicked, &CCommSetDlg::OnParityNone);
+  OnCommand(ids::kParityOdd, Notify::Clicked, &CCommSetDlg::OnParityOdd);
+  OnCommand(ids::kParityEven, Notify::Clicked, &CCommSetDlg::OnParityEven);
 }
 
 CCommSetDlg::~CCommSetDlg() = default;
 
+void CCommSetDlg::SetLinkSettings(const qm::link::LinkSettings& link) {
+  m_nParity = link.parity;
+  m_nBaud = link.baud;
+  m_nPort = link.port;
+}
+
 void CCommSetDlg::DoDataExchange(fw::CDataExchange* pDX) {
   fw::CDialog::DoDataExchange(pDX);
-  fw::DDX_Text(pDX, 1000, m_nPort);
+  fw::DDX_Text(pDX, ids::kPort, m_nPort);
+  // Outside this range the number would be cut when handed to the port control, opening another
+  // port than the status text names, or naming no device at all.
+  fw::DDV_MinMaxInt(pDX, m_nPort, qm::link::kPortMin, qm::link::kPortMax);
 }
 
 bool CCommSetDlg::OnInitDialog() {
   fw::CDialog::OnInitDialog();
   // A rate or parity outside the lists leaves its group with nothing checked.
-  const int baudCode = qm::BaudCode(m_nBaud);
+  const int baudCode = qm::meter::BaudCode(m_nBaud);
   CheckRadioButton(kFirstBaud, kLastBaud, baudCode >= 0 ? kFirstBaud + baudCode : 0);
   const bool parityKnown = m_nParity >= 0 && m_nParity <= 2;
   CheckRadioButton(kFirstParity, kLastParity, parityKnown ? kFirstParity + m_nParity : 0);
@@ -49,7 +61,7 @@ void CCommSetDlg::OnOK() {
 
 void CCommSetDlg::SelectBaud(int id) {
   CheckRadioButton(kFirstBaud, kLastBaud, id);
-  m_nBaud = kBauds[id - kFirstBaud];
+  m_nBaud = qm::meter::kBaudRates[static_cast<size_t>(id - kFirstBaud)];
 }
 
 void CCommSetDlg::SelectParity(int id) {

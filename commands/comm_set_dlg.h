@@ -2,6 +2,8 @@
 #include <cstdint>
 
 #include "framework/dialog.h"
+#include "link/link_settings.h"
+#include "ui/comm_set_ids.h"
 
 // The port settings dialog, template 130: the PC's serial port number, baud rate and parity.
 class CCommSetDlg : public fw::CDialog {
@@ -15,6 +17,10 @@ class CCommSetDlg : public fw::CDialog {
   int32_t m_nBaud = 9600;
   int32_t m_nPort = 0;
 
+  // The three members as one value: set before DoModal, read after OK.
+  qm::link::LinkSettings GetLinkSettings() const { return {m_nParity, m_nBaud, m_nPort}; }
+  void SetLinkSettings(const qm::link::LinkSettings& link);
+
   void DoDataExchange(fw::CDataExchange* pDX) override;
   bool OnInitDialog() override;
   void OnOK() override;
@@ -23,12 +29,12 @@ class CCommSetDlg : public fw::CDialog {
   // Every radio button is a group of its own, so these keep each range exclusive.
   void SelectBaud(int id);
   void SelectParity(int id);
-  void On1200() { SelectBaud(1009); }
-  void On2400() { SelectBaud(1010); }
-  void On4800() { SelectBaud(1011); }
-  void On9600() { SelectBaud(1012); }
-  void On19200() { SelectBaud(1013); }
-  void OnParityNone() { SelectParity(1014); }
-  void OnParityOdd() { SelectParity(1015); }
-  void OnParityEven() { SelectParity(1016); }
+  void On1200() { SelectBaud(qm::ui::comm_set_ids::kBaud1200); }
+  void On2400() { SelectBaud(qm::ui::comm_set_ids::kBaud2400); }
+  void On4800() { SelectBaud(qm::ui::comm_set_ids::kBaud4800); }
+  void On9600() { SelectBaud(qm::ui::comm_set_ids::kBaud9600); }
+  void On19200() { SelectBaud(qm::ui::comm_set_ids::kBaud19200); }
+  void OnParityNone() { SelectParity(qm::ui::comm_set_ids::kParityNone); }
+  void OnParityOdd() { SelectParity(qm::ui::comm_set_ids::kParityOdd); }
+  void OnParityEven() { SelectParity(qm::ui::comm_set_ids::kParityEven); }
 };

@@ -7,11 +7,6 @@
 // three members before running it and reads them after OK.
 class CMeterSetDlg : public fw::CDialog {
  public:
-  static constexpr int kEditPT = 1000;
-  static constexpr int kEditCT = 1001;
-  static constexpr int kFirstWiringRadio = 1009;  // wiring code 0; code n is 1009 + n
-  static constexpr int kLastWiringRadio = 1014;
-
   explicit CMeterSetDlg(QWidget* parent = nullptr);
   ~CMeterSetDlg() override;
 

@@ -1,7 +1,10 @@
 // The analog output row: selection list 1088, left and right values 1022/1023, unit list 1113.
 // "输入" stops the poll and opens the row for editing; "写入" converts and writes it back.
 #include "commands/analog_input.h"
+#include "meter/analog.h"
 #include "ui/monitor_dlg.h"
+
+namespace commands = qm::commands;
 
 void CMonitorDlg::OnInputMode() {
   KillTimer(kPollTimer);
@@ -17,11 +20,10 @@ void CMonitorDlg::OnDropdownAnalogSel() { KillTimer(kPollTimer); }
 
 void CMonitorDlg::OnSelchangeAnalogSel() {
   const int code = m_cbAnalogSel.GetCurSel();
-  if (code == qm::kAnalogFixedValue) m_edLeft.SetReadOnly(true);  // the fixed value has no left value
+  if (code == qm::meter::kAnalogFixedValue) m_edLeft.SetReadOnly(true);  // the fixed value has no left value
   if (m_byInputMode) return;  // the later "写入" sends the selection first
-  if (code >= 0 && code < qm::kAnalogCodeCount)
-    WriteSingleRegister(qm::kAnalogSelectionRegister, static_cast<uint16_t>(code), qm::kAnalogWriteWaitMs,
-                        qm::ReplyMode::None);
+  if (const auto w = commands::AnalogSelectionWrite(code))
+    WriteSingleRegister(w->reg, w->value, commands::kAnalogWriteWaitMs, w->mode);
   SetTimer(kPollTimer, m_nPollInterval);
 }
 
@@ -32,9 +34,9 @@ void CMonitorDlg::OnWriteAnalog() {
   if (!UpdateData(true)) return;
 
   const int code = m_cbAnalogSel.GetCurSel();
-  const qm::AnalogWrite plan =
-      qm::PlanAnalogWrite(code, m_strLeft.toStdString(), m_strRight.toStdString(), m_nPT, m_nCT);
-  if (plan.outcome == qm::AnalogWriteOutcome::OutOfRange) {
+  const commands::AnalogWrite plan =
+      commands::PlanAnalogWrite(code, m_strLeft.toStdString(), m_strRight.toStdString(), m_nPT, m_nCT);
+  if (plan.outcome == commands::AnalogWriteOutcome::OutOfRange) {
     // Cut to 16 bits the value would set the meter to something else entirely: nothing is sent and
     // the row stays open for correction.
     fw::AfxMessageBox(QStringLiteral("输入数值超出范围"));
@@ -42,8 +44,8 @@ void CMonitorDlg::OnWriteAnalog() {
   }
   // With no list item selected (text typed into 1088) there is no code to write: nothing is sent,
   // but the row closes and polling resumes as after any "写入".
-  for (const qm::RegisterWrite& w : plan.writes)
-    WriteSingleRegister(w.reg, w.value, qm::kAnalogWriteWaitMs, w.mode);
+  for (const commands::RegisterWrite& w : plan.writes)
+    WriteSingleRegister(w.reg, w.value, commands::kAnalogWriteWaitMs, w.mode);
 
   m_byInputMode = 0;
   m_cbUnit.EnableWindow(false);

@@ -1,45 +1,40 @@
-// Button 1004: port settings, and the meter's baud rate when the user picks another one.
+// The port settings command: port settings, and the meter's baud rate when the user picks another
+// one.
 #include "commands/comm_set_dlg.h"
-#include "link/link_settings.h"
+#include "commands/meter_writes.h"
+#include "meter/codes.h"
 #include "ui/monitor_dlg.h"
-
-namespace {
-
-constexpr uint16_t kBaudRegister = 0x0308;
-constexpr uint32_t kBaudWriteWaitMs = 300;
-
-}  // namespace
+#include "ui/status_text.h"
 
 void CMonitorDlg::OnCommSet() {
   KillTimer(kPollTimer);
 
   CCommSetDlg dlg(this);
-  dlg.m_nParity = m_nParity;
-  dlg.m_nBaud = m_nBaud;
-  dlg.m_nPort = m_nPort;
+  dlg.SetLinkSettings(GetLinkSettings());
 
   if (dlg.DoModal() == fw::IDOK) {
-    if (dlg.m_nBaud != m_nBaud) {
+    qm::link::LinkSettings chosen = dlg.GetLinkSettings();
+    if (chosen.baud != m_nBaud) {
       // Sent, and answered, at the present line speed; the meter switches after its echo.
-      const auto code = static_cast<uint16_t>(qm::BaudCode(dlg.m_nBaud));
-      if (WriteSingleRegister(kBaudRegister, code, kBaudWriteWaitMs, qm::ReplyMode::Check)) {
-        m_nBaud = dlg.m_nBaud;
+      const auto code = static_cast<uint16_t>(qm::meter::BaudCode(chosen.baud));
+      if (WriteSingleRegister(qm::commands::kRegBaud, code, qm::commands::kBaudWriteWaitMs,
+                              qm::link::ReplyMode::Check)) {
+        m_nBaud = chosen.baud;
         fw::AfxMessageBox("改变波特率成功");
       } else {
+        chosen.baud = m_nBaud;  // the meter keeps its rate, and so does the port
         fw::AfxMessageBox("改变波特率不成功");
       }
     }
-    m_nPort = dlg.m_nPort;
-    m_nParity = dlg.m_nParity;
+    SetLinkSettings(chosen);
 
     // A refusal here ends the command: the framework reports it and polling stays stopped.
     m_comm.SetPortOpen(false);
     m_comm.SetCommPort(static_cast<int16_t>(m_nPort));
-    m_comm.SetSettings(qm::SettingsString(m_nBaud, m_nParity));
+    m_comm.SetSettings(qm::link::SettingsString(m_nBaud, m_nParity));
     m_comm.SetPortOpen(true);
 
-    SetStatusText(QString::fromStdString(
-        qm::StatusText("串行口:%d \r\n\r\n波特率: %d \r\n\r\n", m_nPort, m_nBaud, m_nParity)));
+    SetStatusText(QString::fromStdString(qm::ui::CommSetStatusText(GetLinkSettings())));
   }
 
   m_comm.GetInput();

@@ -3,6 +3,7 @@
 #include "commands/meter_writes.h"
 #include "commands/slave_addr_dlg.h"
 #include "ui/monitor_dlg.h"
+#include "ui/monitor_ids.h"
 
 void CMonitorDlg::OnChangeSlaveAddr() {
   KillTimer(kPollTimer);
@@ -10,9 +11,9 @@ void CMonitorDlg::OnChangeSlaveAddr() {
   CSlaveAddrDlg dlg(this);
   dlg.m_byAddress = m_bySlaveAddr;
   if (dlg.DoModal() == fw::IDOK) {
-    WriteSingleRegister(qm::kRegSlaveAddress, dlg.m_byAddress, m_nShortWait, qm::ReplyMode::Drain);
+    WriteSingleRegister(qm::commands::kRegSlaveAddress, dlg.m_byAddress, m_nShortWait, qm::link::ReplyMode::Drain);
     m_bySlaveAddr = dlg.m_byAddress;
-    SetDlgItemText(1061, QString::number(m_bySlaveAddr));
+    SetDlgItemText(qm::ui::monitor_ids::kSlaveAddr, QString::number(m_bySlaveAddr));
   }
   SetTimer(kPollTimer, m_nPollInterval);
 }

@@ -7,8 +7,6 @@
 // one after OK; the framework's OK refuses anything but 0..255.
 class CSlaveAddrDlg : public fw::CDialog {
  public:
-  static constexpr int kEditAddress = 1000;
-
   explicit CSlaveAddrDlg(QWidget* parent = nullptr);
   ~CSlaveAddrDlg() override;
 

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 
-namespace fw {
+namespace qm::framework {
 
 namespace {
 
@@ -50,4 +50,4 @@ QColor DialogBackground() { return g_background; }
 
 QColor DialogText() { return g_text; }
 
-}  // namespace fw
+}  // namespace qm::framework

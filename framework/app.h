@@ -1,10 +1,11 @@
 #pragma once
 #include <QColor>
 #include <QString>
+#include "framework/fw.h"
 
 class QWidget;
 
-namespace fw {
+namespace qm::framework {
 
 // The application object: runs InitInstance and ends when it returns.
 class CWinApp {
@@ -29,4 +30,4 @@ void SetAfxAppName(const QString& name);
 QColor DialogBackground();
 QColor DialogText();
 
-}  // namespace fw
+}  // namespace qm::framework

@@ -1,9 +1,10 @@
 #pragma once
 #include <QString>
+#include "framework/fw.h"
 
 class QWidget;
 
-namespace fw {
+namespace qm::framework {
 
 // Thin control objects attached to a dialog's controls by DDX_Control.
 class CWnd {
@@ -37,4 +38,4 @@ class CComboBox : public CWnd {
 
 class CButton : public CWnd {};
 
-}  // namespace fw
+}  // namespace qm::framework

@@ -12,7 +12,7 @@
 #include "framework/controls.h"
 #include "framework/dialog.h"
 
-namespace fw {
+namespace qm::framework {
 
 namespace {
 
@@ -21,7 +21,7 @@ const QString kIntMessage = QStringLiteral("请输入一个整数。");
 const QString kUIntMessage = QStringLiteral("请输入一个正整数。");
 const QString kRealMessage = QStringLiteral("请输入一个数字。");
 
-QString RangeMessage(quint64 min, quint64 max) {
+QString RangeMessage(qint64 min, qint64 max) {
   return QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。").arg(min).arg(max);
 }
 
@@ -41,27 +41,29 @@ QWidget* PrepareCtrl(CDataExchange* pDX, int id) {
 // Blanks around a number are allowed, as Windows allows them.
 QString Stripped(const QString& text) { return text.trimmed(); }
 
-// Decimal integer with an optional sign; saturates far outside any range we check.
+// The whole text (blanks around it allowed) is a decimal integer with an optional sign; a minus only
+// where `allowMinus`. A value too large for any range we check reads as one that fails the check.
 bool ParseInteger(const QString& raw, bool allowMinus, long long& out) {
-  const QString text = Stripped(raw);
-  int i = 0;
+  const std::string text = Stripped(raw).toStdString();
+  size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';
     if (negative && !allowMinus) return false;
     ++i;
   }
-  if (i >= text.size()) return false;
+  // from_chars would take a second sign itself.
+  if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
   long long value = 0;
-  for (; i < text.size(); ++i) {
-    const QChar ch = text[i];
-    if (ch < '0' || ch > '9') return false;
-    if (value < (1LL << 40)) value = value * 10 + (ch.unicode() - '0');
-  }
+  const char* last = text.data() + text.size();
+  const auto [end, ec] = std::from_chars(text.data() + i, last, value);
+  if (end != last) return false;
+  if (ec == std::errc::result_out_of_range) value = 1LL << 40;
   out = negative ? -value : value;
   return true;
 }
 
+// The whole text (blanks around it allowed) is a finite decimal number with an optional sign.
 bool ParseReal(const QString& raw, double& out) {
   std::string text = Stripped(raw).toStdString();
   if (!text.empty() && text[0] == '+') {
@@ -195,4 +197,8 @@ void DDV_MinMaxUInt(CDataExchange* pDX, uint32_t value, uint32_t min, uint32_t m
   if (pDX->m_bSaveAndValidate && (value < min || value > max)) pDX->Fail(RangeMessage(min, max));
 }
 
-}  // namespace fw
+void DDV_MinMaxInt(CDataExchange* pDX, int32_t value, int32_t min, int32_t max) {
+  if (pDX->m_bSaveAndValidate && (value < min || value > max)) pDX->Fail(RangeMessage(min, max));
+}
+
+}  // namespace qm::framework

@@ -1,8 +1,9 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include "framework/fw.h"
 
-namespace fw {
+namespace qm::framework {
 
 class CDialog;
 class CWnd;
@@ -29,5 +30,6 @@ void DDX_Text(CDataExchange* pDX, int id, QString& value);
 void DDX_CBString(CDataExchange* pDX, int id, QString& value);  // text of the combo's edit field
 void DDV_MinMaxByte(CDataExchange* pDX, uint8_t value, uint8_t min, uint8_t max);
 void DDV_MinMaxUInt(CDataExchange* pDX, uint32_t value, uint32_t min, uint32_t max);
+void DDV_MinMaxInt(CDataExchange* pDX, int32_t value, int32_t min, int32_t max);
 
-}  // namespace fw
+}  // namespace qm::framework

@@ -4,16 +4,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFontMetrics>
-#include <QGroupBox>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
@@ -23,7 +18,7 @@
 #include "framework/dialog_units.h"
 #include "framework/widget_text.h"
 
-namespace fw {
+namespace qm::framework {
 
 namespace {
 
@@ -450,4 +445,4 @@ int AfxMessageBox(const QString& text) {
   return IDOK;
 }
 
-}  // namespace fw
+}  // namespace qm::framework

@@ -9,10 +9,11 @@
 #include "framework/controls.h"
 #include "framework/data_exchange.h"
 #include "framework/dialog_template.h"
+#include "framework/fw.h"
 
 class QTimer;
 
-namespace fw {
+namespace qm::framework {
 
 // Notifications a control sends to its dialog.
 enum class Notify { Clicked, SelChange, DropDown };
@@ -168,4 +169,4 @@ int AfxMessageBox(const QString& text);
 // Tests capture message boxes instead of showing them; the hook returns the button pressed.
 void SetMessageBoxHook(std::function<int(const QString&)> hook);
 
-}  // namespace fw
+}  // namespace qm::framework

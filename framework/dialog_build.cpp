@@ -1,29 +1,20 @@
 // Building a dialog's controls from its template.
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 #include <algorithm>
-#include <climits>
-#include <exception>
 
 #include "framework/app.h"
 #include "framework/dialog.h"
 #include "framework/dialog_units.h"
 #include "framework/widget_text.h"
 
-namespace fw {
+namespace qm::framework {
 
 namespace {
 
@@ -233,4 +224,4 @@ void CDialog::BuildControls() {
   for (QGroupBox* g : groupBoxes) g->lower();
 }
 
-}  // namespace fw
+}  // namespace qm::framework

@@ -1,8 +1,9 @@
 #pragma once
 #include <string>
 #include <vector>
+#include "framework/fw.h"
 
-namespace fw {
+namespace qm::framework {
 
 constexpr int IDC_STATIC = -1;
 constexpr int IDOK = 1;
@@ -54,4 +55,4 @@ struct DialogTemplate {
   std::vector<ComboItems> comboItems;     // initialisation data of the combo boxes
 };
 
-}  // namespace fw
+}  // namespace qm::framework

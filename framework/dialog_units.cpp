@@ -3,7 +3,7 @@
 #include <QFontMetrics>
 #include <cstdlib>
 
-namespace fw {
+namespace qm::framework {
 
 namespace {
 
@@ -56,4 +56,4 @@ QRect DluToPixels(const BaseUnits& units, int x, int y, int w, int h) {
   return QRect(left, top, right - left, bottom - top);
 }
 
-}  // namespace fw
+}  // namespace qm::framework

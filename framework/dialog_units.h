@@ -2,8 +2,9 @@
 #include <QFont>
 #include <QRect>
 #include <QStringList>
+#include "framework/fw.h"
 
-namespace fw {
+namespace qm::framework {
 
 // The font a template names, resolved to a concrete family list so "宋体" means a Chinese font
 // whatever the locale.
@@ -19,4 +20,4 @@ BaseUnits BaseUnitsFor(const QFont& font);
 // Dialog units to pixels: x * cx / 4, y * cy / 8.
 QRect DluToPixels(const BaseUnits& units, int x, int y, int w, int h);
 
-}  // namespace fw
+}  // namespace qm::framework

@@ -14,6 +14,7 @@
 
 #include "commands/analog_input.h"
 #include "fuzz/fuzz_check.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ bool StrtodReading(const std::string& text, double& value, bool& outOfRange) {
 }
 
 void CheckLeadingNumber(const std::string& text) {
-  const double x = qm::LeadingNumber(text);
+  const double x = qm::text::LeadingNumber(text);
   double expected = 0;
   bool outOfRange = false;
   if (text.find('\0') != std::string::npos || !StrtodReading(text, expected, outOfRange)) return;
@@ -85,7 +86,7 @@ long double Ideal(int code, double x, uint32_t pt, uint32_t ct) {
 // A converted value is refused, or it is a register value whose meaning (as unsigned or as two's
 // complement) lies within -32768..65535 and within one count of what was typed.
 void CheckConversion(int code, double x, uint32_t pt, uint32_t ct) {
-  const std::optional<uint16_t> value = qm::AnalogRegisterValue(code, x, pt, ct);
+  const std::optional<uint16_t> value = qm::commands::AnalogRegisterValue(code, x, pt, ct);
   const long double q = Ideal(code, x, pt, ct);
   if (!value) return;
   FUZZ_CHECK(std::isfinite(q), "code %d, x %g, PT %u, CT %u accepted as %u", code, x, pt, ct, *value);
@@ -110,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CheckLeadingNumber(left);
   CheckLeadingNumber(right);
-  const double xl = qm::LeadingNumber(left), xr = qm::LeadingNumber(right);
+  const double xl = qm::text::LeadingNumber(left), xr = qm::text::LeadingNumber(right);
   for (int c = -1; c <= 36; ++c) {
     CheckConversion(c, xl, pt, ct);
     CheckConversion(c, xr, pt, ct);
@@ -123,15 +124,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The plan: the selection first, then the right value, then (except for the fixed value) the left
   // one, each converted as above; nothing at all when a value is refused or no item is selected.
-  const qm::AnalogWrite plan = qm::PlanAnalogWrite(code, left, right, pt, ct);
+  const qm::commands::AnalogWrite plan = qm::commands::PlanAnalogWrite(code, left, right, pt, ct);
   if (code < 0 || code > 35) {
-    FUZZ_CHECK(plan.outcome == qm::AnalogWriteOutcome::NoSelection && plan.writes.empty());
+    FUZZ_CHECK(plan.outcome == qm::commands::AnalogWriteOutcome::NoSelection && plan.writes.empty());
     return 0;
   }
-  if (plan.outcome != qm::AnalogWriteOutcome::Write) {
-    FUZZ_CHECK(plan.outcome == qm::AnalogWriteOutcome::OutOfRange && plan.writes.empty() && code != 0);
-    const bool refused = !qm::AnalogRegisterValue(code, xr, pt, ct) ||
-                         (code != 35 && !qm::AnalogRegisterValue(code, xl, pt, ct));
+  if (plan.outcome != qm::commands::AnalogWriteOutcome::Write) {
+    FUZZ_CHECK(plan.outcome == qm::commands::AnalogWriteOutcome::OutOfRange && plan.writes.empty() &&
+               code != 0);
+    const bool refused = !qm::commands::AnalogRegisterValue(code, xr, pt, ct) ||
+                         (code != 35 && !qm::commands::AnalogRegisterValue(code, xl, pt, ct));
     FUZZ_CHECK(refused, "code %d refused values that convert", code);
     return 0;
   }
@@ -142,11 +144,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          : static_cast<uint16_t>(0x005E + 2 * code);
   FUZZ_CHECK(plan.writes.size() == (code == 35 ? 2u : 3u), "code %d: %zu writes", code, plan.writes.size());
   FUZZ_CHECK(plan.writes[1].reg == rightReg &&
-             plan.writes[1].value == qm::AnalogRegisterValue(code, xr, pt, ct));
+             plan.writes[1].value == qm::commands::AnalogRegisterValue(code, xr, pt, ct));
   if (code != 35) {
     const uint16_t leftReg = code >= 33 ? 0x0336 : static_cast<uint16_t>(0x039E + 2 * code);
     FUZZ_CHECK(plan.writes[2].reg == leftReg &&
-               plan.writes[2].value == qm::AnalogRegisterValue(code, xl, pt, ct));
+               plan.writes[2].value == qm::commands::AnalogRegisterValue(code, xl, pt, ct));
   }
   return 0;
 }

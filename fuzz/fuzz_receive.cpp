@@ -23,12 +23,13 @@
 
 #include "fuzz/fuzz_check.h"
 #include "link/exchange.h"
-#include "link/find_response.h"
+#include "meter/analog.h"
+#include "meter/codes.h"
+#include "meter/registers.h"
 #include "poll/analog_readout.h"
 #include "poll/identification.h"
 #include "poll/measurements.h"
 #include "poll/settings_block.h"
-#include "poll/text_format.h"
 
 namespace {
 
@@ -36,14 +37,14 @@ constexpr size_t kHeader = 14;
 constexpr uint8_t kUntouched = 0xA5;  // what the receive buffer holds beyond the copied bytes
 
 // The port: delivers the fuzzed bytes on the read after the wait and claims the fuzzed count.
-class FuzzDevice : public qm::SerialDevice {
+class FuzzDevice : public qm::link::SerialDevice {
  public:
   FuzzDevice(std::vector<uint8_t> delivered, int claimed)
       : delivered_(std::move(delivered)), claimed_(claimed) {}
-  void Open(const std::string&, const qm::LineSettings&) override { open_ = true; }
+  void Open(const std::string&, const qm::link::LineSettings&) override { open_ = true; }
   void Close() override { open_ = false; }
   bool IsOpen() const override { return open_; }
-  void Apply(const qm::LineSettings&) override {}
+  void Apply(const qm::link::LineSettings&) override {}
   void Write(const std::vector<uint8_t>& bytes) override { written_.push_back(bytes); }
   int BytesWaiting() override { return sent() ? claimed_ : 0; }
   std::vector<uint8_t> ReadAll() override {
@@ -60,7 +61,7 @@ class FuzzDevice : public qm::SerialDevice {
   std::vector<std::vector<uint8_t>> written_;
 };
 
-class NoWait : public qm::Clock {
+class NoWait : public qm::link::Clock {
  public:
   void Sleep(uint32_t ms) override { now_ += ms; }
   uint64_t NowMs() const override { return now_; }
@@ -164,7 +165,7 @@ void CheckIdentification(const uint8_t* d) {
 }
 
 void CheckSettings(const uint8_t* d, uint32_t goodCount) {
-  const auto block = std::span<const uint8_t, qm::poll::kSettingsBytes>(d, qm::poll::kSettingsBytes);
+  const auto block = std::span<const uint8_t, qm::meter::kSettingsBytes>(d, qm::meter::kSettingsBytes);
   const int32_t previous = 100;
   const qm::poll::SettingsValues v = qm::poll::ParseSettings(block, previous);
   FUZZ_CHECK(v.slaveAddress == d[1] && v.wiring == d[3] && v.accuracy == d[35] && v.analogSelection == d[49]);
@@ -183,10 +184,10 @@ void CheckSettings(const uint8_t* d, uint32_t goodCount) {
                                std::to_string(d[49]) + "," + std::to_string(d[35]) + "," +
                                std::to_string(d[11]);
   FUZZ_CHECK(diag == wantDiag, "'%s'", diag.c_str());
-  const std::string caption = qm::poll::AccuracyCaption(v.accuracy);
+  const std::string caption = qm::meter::AccuracyCaption(v.accuracy);
   FUZZ_CHECK(caption == (d[35] == 0 ? "0.5级" : d[35] == 1 ? "0.2级" : ""), "'%s'", caption.c_str());
 
-  const qm::poll::AnalogPairAddresses pair = qm::poll::AnalogPairFor(v.analogSelection);
+  const qm::meter::AnalogReadPair pair = qm::meter::AnalogReadAddresses(v.analogSelection);
   FUZZ_CHECK((pair.first >> 8) == 0x03 && (pair.second >> 8) == 0x03, "code %d reads outside the 0x03xx page",
              v.analogSelection);
 }
@@ -269,14 +270,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The exchange, as every step of the poll cycle and every checked write makes it.
   FuzzDevice device(delivered, claimed);
-  qm::CMSComm comm(&device);
+  qm::link::CMSComm comm(&device);
   comm.SetPortOpen(true);
   NoWait clock;
-  qm::RequestFrame request{};
-  qm::ReceiveBuffer rx;
+  qm::link::RequestFrame request{};
+  qm::link::ReceiveBuffer rx;
   rx.fill(kUntouched);
-  const qm::ExchangeResult r = qm::Exchange({comm, clock, request, rx}, address, function, kReplies[kind].reg,
-                                            word, 200, qm::ReplyMode::Check);
+  const qm::link::ExchangeResult r =
+      qm::link::Exchange({comm, clock, request, rx}, address, function, kReplies[kind].reg, word, 200,
+                         qm::link::ReplyMode::Check);
 
   // Exactly the request went out, with its CRC.
   FUZZ_CHECK(device.Written().size() == 1 && device.Written()[0].size() == 8);
@@ -295,10 +297,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          [](uint8_t b) { return b == kUntouched; }),
              "bytes beyond the copy were touched");
   // The same copy asked directly with the raw count, negative counts included.
-  qm::ReceiveBuffer direct{};
+  qm::link::ReceiveBuffer direct{};
   const size_t directWant =
       std::min({static_cast<size_t>(std::max<int>(claimed, 0)), delivered.size(), direct.size()});
-  FUZZ_CHECK(static_cast<size_t>(qm::CopyReceived(delivered, claimed, direct)) == directWant);
+  FUZZ_CHECK(static_cast<size_t>(qm::link::CopyReceived(delivered, claimed, direct)) == directWant);
 
   // The search: the first position inside the copied bytes where a whole frame starts with the
   // address and the function and ends with its CRC.
@@ -308,8 +310,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       want = static_cast<int>(i);
   FUZZ_CHECK(r.index == want, "found at %d, the first valid frame is at %d", r.index, want);
   if (plant && offset + length <= copied) FUZZ_CHECK(r.index >= 0 && static_cast<size_t>(r.index) <= offset);
-  if (r.index < 0) return 0;
+  if (r.index < 0) {
+    FUZZ_CHECK(!r.data.has_value());
+    return 0;
+  }
   FUZZ_CHECK(static_cast<size_t>(r.index) + length <= copied, "reply beyond the copied bytes");
+  // The reply's data: after address, function and (for a read) the byte count, up to the CRC.
+  const size_t dataAt = static_cast<size_t>(r.index) + (function == 0x03 ? 3 : 2);
+  FUZZ_CHECK(r.data.has_value() && r.data->data() == rx.data() + dataAt &&
+                 r.data->size() == length - (dataAt - r.index) - 2,
+             "data span at %td of %zu bytes", r.data ? r.data->data() - rx.data() : -1,
+             r.data ? r.data->size() : 0);
 
   const uint8_t* reply = rx.data() + r.index + 3;
   switch (kind) {
@@ -327,9 +338,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       scaling.pt = pt;
       scaling.ct = ct;
       scaling.powerScale = data[12] == 1 ? 4 : 1;
-      scaling.energyMultiplier = qm::poll::EnergyMultiplier(data[13], 1);
+      scaling.energyMultiplier = qm::meter::EnergyMultiplier(data[13], 1);
       const auto texts = qm::poll::FormatMeasurements(
-          std::span<const uint8_t, qm::poll::kMeasurementBytes>(reply, qm::poll::kMeasurementBytes), scaling);
+          std::span<const uint8_t, qm::meter::kMeasurementBytes>(reply, qm::meter::kMeasurementBytes),
+          scaling);
       FUZZ_CHECK(texts.size() == kBoxOrder.size());
       for (size_t i = 0; i < texts.size(); ++i) {
         FUZZ_CHECK(texts[i].boxId == kBoxOrder[i], "box %d in place %zu", texts[i].boxId, i);

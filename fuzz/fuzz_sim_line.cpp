@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(frame.size() <= 256 && fuzz::CrcOk(frame.data(), frame.size()));
 
       meter.AdvanceTo(static_cast<uint64_t>(now));
-      const qm::LineSettings line{meter.Baud(), meter.Parity(), 8, 1};
+      const qm::link::LineSettings line{meter.Baud(), meter.Parity(), 8, 1};
       const uint8_t addressBefore = meter.Address();
       const auto reply = meter.Handle(frame, line).bytes;
       if (reply.empty()) {

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-namespace qm {
+namespace qm::link {
 
 // Time seam of the exchanges: a real wait in the program, a virtual clock in tests.
 class Clock {
@@ -11,4 +11,4 @@ class Clock {
   virtual uint64_t NowMs() const = 0;
 };
 
-}  // namespace qm
+}  // namespace qm::link

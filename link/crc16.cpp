@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace qm {
+namespace qm::link {
 namespace {
 
 // The published Modbus tables follow from the reflected polynomial 0xA001: the byte sent first takes
@@ -39,4 +39,4 @@ uint16_t CalcCrc16(const uint8_t* data, int16_t length) {
   return static_cast<uint16_t>(hi << 8 | lo);
 }
 
-}  // namespace qm
+}  // namespace qm::link

@@ -3,7 +3,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-namespace qm {
+namespace qm::link {
 
 void EventLoopClock::Sleep(uint32_t ms) {
   QEventLoop loop;
@@ -15,4 +15,4 @@ void EventLoopClock::Sleep(uint32_t ms) {
   loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-}  // namespace qm
+}  // namespace qm::link

@@ -3,7 +3,7 @@
 
 #include "link/clock.h"
 
-namespace qm {
+namespace qm::link {
 
 // The program's wait: a nested event loop that keeps painting and reading the port but holds back
 // user input, without spinning. Timer ticks that fall due meanwhile are held back by the dialog
@@ -18,4 +18,4 @@ class EventLoopClock : public Clock {
   QElapsedTimer started_;
 };
 
-}  // namespace qm
+}  // namespace qm::link

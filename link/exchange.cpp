@@ -5,7 +5,7 @@
 
 #include "link/find_response.h"
 
-namespace qm {
+namespace qm::link {
 
 void SendFrame(CMSComm& comm, const uint8_t* data, int16_t length) {
   if (!comm.GetPortOpen() || length <= 0) return;
@@ -29,10 +29,15 @@ ExchangeResult Exchange(LinkContext link, uint8_t address, uint8_t function, uin
   if (mode == ReplyMode::None) return result;
   const int16_t count = link.comm.GetInBufferCount();
   result.received = CopyReceived(link.comm.GetInput(), count, link.receive);
-  if (mode == ReplyMode::Check)
-    result.index = FindResponse(link.receive.data(), result.received, function, address,
-                                ExpectedReplyLength(function, word));
+  if (mode != ReplyMode::Check) return result;
+  result.index = FindResponse(link.receive.data(), result.received, function, address,
+                              ExpectedReplyLength(function, word));
+  if (result.index < 0) return result;
+  const int begin = result.index + ReplyDataOffset(function);
+  const int size = ReplyDataSize(function, word);
+  if (begin + size <= result.received)
+    result.data = std::span<const uint8_t>(link.receive.data() + begin, static_cast<size_t>(size));
   return result;
 }
 
-}  // namespace qm
+}  // namespace qm::link

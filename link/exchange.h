@@ -1,18 +1,23 @@
 #pragma once
 #include <cstdint>
+#include <optional>
+#include <span>
 
 #include "link/clock.h"
 #include "link/frame.h"
 #include "link/mscomm.h"
 
-namespace qm {
+namespace qm::link {
 
 // How much of the exchange runs after the wait: None stops after it, Drain also copies the waiting
 // bytes into the receive buffer, Check also searches them for the reply.
 enum class ReplyMode { None, Drain, Check };
 
 struct ExchangeResult {
-  int16_t index = -1;    // position of the reply in the receive buffer, -1 when not found
+  // The reply's data bytes inside the receive buffer (frame.h names the geometry); none when the
+  // reply was not found or not looked for. Valid until the next exchange on the same buffer.
+  std::optional<std::span<const uint8_t>> data;
+  int16_t index = -1;    // where the reply frame starts in the receive buffer, -1 when not found
   int16_t received = 0;  // bytes copied into the receive buffer (0 for None)
 };
 
@@ -36,4 +41,4 @@ struct LinkContext {
 ExchangeResult Exchange(LinkContext link, uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
                         uint32_t waitMs, ReplyMode mode);
 
-}  // namespace qm
+}  // namespace qm::link

@@ -2,7 +2,7 @@
 
 #include "link/crc16.h"
 
-namespace qm {
+namespace qm::link {
 
 int16_t FindResponse(const uint8_t* buffer, int16_t length, uint8_t function, uint8_t address,
                      int16_t frameLength) {
@@ -16,4 +16,4 @@ int16_t FindResponse(const uint8_t* buffer, int16_t length, uint8_t function, ui
   return -1;
 }
 
-}  // namespace qm
+}  // namespace qm::link

@@ -2,7 +2,7 @@
 
 #include "link/crc16.h"
 
-namespace qm {
+namespace qm::link {
 
 void BuildRequest(RequestFrame& frame, uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
   frame[0] = address;
@@ -16,8 +16,14 @@ void BuildRequest(RequestFrame& frame, uint8_t address, uint8_t function, uint16
   frame[7] = static_cast<uint8_t>(crc & 0xFF);
 }
 
-int16_t ExpectedReplyLength(uint8_t function, uint16_t quantity) {
-  return function == kFnReadHolding ? static_cast<int16_t>(5 + 2 * quantity) : int16_t{8};
+int ReplyDataOffset(uint8_t function) { return function == kFnReadHolding ? kReadDataAt : kWriteDataAt; }
+
+int ReplyDataSize(uint8_t function, uint16_t quantity) {
+  return function == kFnReadHolding ? 2 * quantity : kWriteDataSize;
 }
 
-}  // namespace qm
+int16_t ExpectedReplyLength(uint8_t function, uint16_t quantity) {
+  return static_cast<int16_t>(ReplyDataOffset(function) + ReplyDataSize(function, quantity) + kCrcSize);
+}
+
+}  // namespace qm::link

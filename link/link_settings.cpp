@@ -1,8 +1,6 @@
 #include "link/link_settings.h"
 
-#include <cstdio>
-
-namespace qm {
+namespace qm::link {
 
 TimingSet TimingForBaud(int32_t baud) {
   switch (baud) {
@@ -24,40 +22,4 @@ std::string SettingsString(int32_t baud, int32_t parity) {
   return std::to_string(baud) + "," + kSuffix[(parity >= 0 && parity <= 2) ? parity : 0];
 }
 
-std::string ParityStatusLine(int32_t parity) {
-  switch (parity) {
-    case 0:
-      return "校验位:无校验";
-    case 1:
-      return "校验位:奇校验";
-    case 2:
-      return "校验位:偶校验";
-    default:
-      return {};
-  }
-}
-
-std::string StatusText(const char* format, int32_t port, int32_t baud, int32_t parity) {
-  char head[96];
-  std::snprintf(head, sizeof head, format, static_cast<int>(port), static_cast<int>(baud));
-  return head + ParityStatusLine(parity);
-}
-
-int BaudCode(int32_t baud) {
-  switch (baud) {
-    case 1200:
-      return 0;
-    case 2400:
-      return 1;
-    case 4800:
-      return 2;
-    case 9600:
-      return 3;
-    case 19200:
-      return 4;
-    default:
-      return -1;
-  }
-}
-
-}  // namespace qm
+}  // namespace qm::link

@@ -2,14 +2,19 @@
 #include <cstdint>
 #include <string>
 
-namespace qm {
+namespace qm::link {
 
-// Serial link settings in the order both dialogs hold them.
+// Serial link settings in the order both dialogs hold them; the presets of every start.
 struct LinkSettings {
   int32_t parity = 0;  // 0 none, 1 odd, 2 even
   int32_t baud = 9600;
   int32_t port = 1;  // 1 is the PC's first serial port
+  bool operator==(const LinkSettings&) const = default;
 };
+
+// Serial port numbers the port dialogs accept (COM1 to COM255).
+constexpr int32_t kPortMin = 1;
+constexpr int32_t kPortMax = 255;
 
 // Poll interval and the two reply waits, in milliseconds, chosen by baud rate.
 struct TimingSet {
@@ -25,14 +30,4 @@ TimingSet TimingForBaud(int32_t baud);
 // "9600,N,8,1" and its siblings; parity outside 0..2 falls back to N.
 std::string SettingsString(int32_t baud, int32_t parity);
 
-// "校验位:无校验", "校验位:奇校验", "校验位:偶校验"; empty for any other value.
-std::string ParityStatusLine(int32_t parity);
-
-// The status edit's text: `format` (one of the program's own, with %d for the port number and then
-// the baud rate; each command has its own blanks) followed by the parity line.
-std::string StatusText(const char* format, int32_t port, int32_t baud, int32_t parity);
-
-// The meter's baud code 0..4 for 1200..19200, or -1.
-int BaudCode(int32_t baud);
-
-}  // namespace qm
+}  // namespace qm::link

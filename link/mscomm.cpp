@@ -2,24 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <sstream>
 
-namespace qm {
-
-bool ParseLineSettings(const std::string& text, LineSettings& out) {
-  std::istringstream in(text);
-  LineSettings s;
-  char c1 = 0, c2 = 0, c3 = 0;
-  if (!(in >> s.baud >> c1 >> s.parity >> c2 >> s.dataBits >> c3 >> s.stopBits)) return false;
-  std::string rest;
-  if (in >> rest) return false;
-  s.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(s.parity)));
-  const bool ok = c1 == ',' && c2 == ',' && c3 == ',' && s.baud > 0 &&
-                  (s.parity == 'N' || s.parity == 'O' || s.parity == 'E') && s.dataBits >= 5 &&
-                  s.dataBits <= 8 && (s.stopBits == 1 || s.stopBits == 2);
-  if (ok) out = s;
-  return ok;
-}
+namespace qm::link {
 
 std::string DevicePathForPort(int32_t port) {
 #ifdef _WIN32
@@ -93,4 +77,4 @@ std::vector<uint8_t> CMSComm::GetInput() {
   return bytes;
 }
 
-}  // namespace qm
+}  // namespace qm::link

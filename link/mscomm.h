@@ -5,7 +5,7 @@
 
 #include "link/serial_device.h"
 
-namespace qm {
+namespace qm::link {
 
 // Device path of serial port number n: COMn on Windows; elsewhere $QM7410_COM<n> when set, else
 // /dev/ttyS<n-1>.
@@ -44,4 +44,4 @@ class CMSComm {
   std::vector<uint8_t> pending_;  // read from the device but beyond InputLen
 };
 
-}  // namespace qm
+}  // namespace qm::link

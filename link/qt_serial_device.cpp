@@ -13,7 +13,7 @@
 #include <cerrno>
 #endif
 
-namespace qm {
+namespace qm::link {
 namespace {
 
 const char* const kHangUp = "线路另一端已关闭或设备已拔出";
@@ -231,4 +231,4 @@ void QtSerialDevice::DiscardInput() {
   port_.readAll();
 }
 
-}  // namespace qm
+}  // namespace qm::link

@@ -3,7 +3,7 @@
 
 #include "link/serial_device.h"
 
-namespace qm {
+namespace qm::link {
 
 // Why a port could not be opened, as far as the device path itself tells.
 enum class OpenFault {
@@ -60,4 +60,4 @@ class QtSerialDevice : public SerialDevice {
   std::string lost_;
 };
 
-}  // namespace qm
+}  // namespace qm::link

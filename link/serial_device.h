@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace qm {
+namespace qm::link {
 
 // Line parameters as the settings string carries them ("9600,N,8,1").
 struct LineSettings {
@@ -45,4 +45,4 @@ class SerialDevice {
   virtual void DiscardInput() = 0;
 };
 
-}  // namespace qm
+}  // namespace qm::link

@@ -1,15 +1,15 @@
 #include "poll/identification.h"
 
-#include "poll/text_format.h"
+#include "text/text_format.h"
 
 namespace qm::poll {
 
 std::string IdentificationTitle(uint16_t model, uint16_t version) {
-  const std::string digits = Printf("%d", static_cast<int>(version));
+  const std::string digits = text::Printf("%d", static_cast<int>(version));
   const auto piece = [&digits](size_t pos, size_t count) {
     return pos < digits.size() ? digits.substr(pos, count) : std::string();
   };
-  return Printf("VM%d", static_cast<int>(model)) + "智能电力监测仪------Velmora(" + piece(0, 1) + "." +
+  return text::Printf("VM%d", static_cast<int>(model)) + "智能电力监测仪------Velmora(" + piece(0, 1) + "." +
          piece(1, 1) + "." + piece(2, 2) + "版)";
 }
 

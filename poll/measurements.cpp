@@ -3,63 +3,43 @@
 #include <array>
 #include <cmath>
 
-#include "poll/text_format.h"
+#include "text/text_format.h"
+#include "ui/monitor_ids.h"
 
 namespace qm::poll {
 
 namespace {
 
+namespace box = ui::monitor_ids;
+using meter::IsEnergy;
+using meter::IsSignedMeasurement;
+
+// The box each shown word of the block goes to, in write order (phase A, B, C, then the combined
+// group and the energies). The per-phase frequencies (words 3, 11, 19) and word 32 are not shown.
 struct Slot {
   int word;  // first word; the energies take two
-  Quantity quantity;
   int boxId;
 };
 
-// Word order of the block. Words 3, 11 and 19 (the per-phase frequencies) and 32 are not shown.
 constexpr std::array<Slot, 33> kSlots{{
-    {0, Quantity::Voltage, 1001},
-    {1, Quantity::Voltage, 1026},
-    {2, Quantity::Current, 1030},
-    {4, Quantity::ActivePower, 1034},
-    {5, Quantity::PowerFactor, 1046},
-    {6, Quantity::ReactivePower, 1038},
-    {7, Quantity::ApparentPower, 1042},
-    {8, Quantity::Voltage, 1002},
-    {9, Quantity::Voltage, 1027},
-    {10, Quantity::Current, 1031},
-    {12, Quantity::ActivePower, 1035},
-    {13, Quantity::PowerFactor, 1047},
-    {14, Quantity::ReactivePower, 1039},
-    {15, Quantity::ApparentPower, 1043},
-    {16, Quantity::Voltage, 1003},
-    {17, Quantity::Voltage, 1028},
-    {18, Quantity::Current, 1032},
-    {20, Quantity::ActivePower, 1036},
-    {21, Quantity::PowerFactor, 1048},
-    {22, Quantity::ReactivePower, 1040},
-    {23, Quantity::ApparentPower, 1044},
-    {24, Quantity::Voltage, 1000},
-    {25, Quantity::Voltage, 1025},
-    {26, Quantity::Current, 1029},
-    {27, Quantity::Frequency, 1049},
-    {28, Quantity::ActivePower, 1033},
-    {29, Quantity::PowerFactor, 1045},
-    {30, Quantity::ReactivePower, 1037},
-    {31, Quantity::ApparentPower, 1041},
-    {33, Quantity::ImportActiveEnergy, 1053},
-    {35, Quantity::ExportActiveEnergy, 1054},
-    {37, Quantity::ImportReactiveEnergy, 1055},
-    {39, Quantity::ExportReactiveEnergy, 1056},
+    {0, box::kPhaseVoltage[box::kColumnA]},   {1, box::kLineVoltage[box::kColumnA]},
+    {2, box::kCurrent[box::kColumnA]},        {4, box::kActivePower[box::kColumnA]},
+    {5, box::kPowerFactor[box::kColumnA]},    {6, box::kReactivePower[box::kColumnA]},
+    {7, box::kApparentPower[box::kColumnA]},  {8, box::kPhaseVoltage[box::kColumnB]},
+    {9, box::kLineVoltage[box::kColumnB]},    {10, box::kCurrent[box::kColumnB]},
+    {12, box::kActivePower[box::kColumnB]},   {13, box::kPowerFactor[box::kColumnB]},
+    {14, box::kReactivePower[box::kColumnB]}, {15, box::kApparentPower[box::kColumnB]},
+    {16, box::kPhaseVoltage[box::kColumnC]},  {17, box::kLineVoltage[box::kColumnC]},
+    {18, box::kCurrent[box::kColumnC]},       {20, box::kActivePower[box::kColumnC]},
+    {21, box::kPowerFactor[box::kColumnC]},   {22, box::kReactivePower[box::kColumnC]},
+    {23, box::kApparentPower[box::kColumnC]}, {24, box::kPhaseVoltage[box::kSum]},
+    {25, box::kLineVoltage[box::kSum]},       {26, box::kCurrent[box::kSum]},
+    {27, box::kFrequency},                    {28, box::kActivePower[box::kSum]},
+    {29, box::kPowerFactor[box::kSum]},       {30, box::kReactivePower[box::kSum]},
+    {31, box::kApparentPower[box::kSum]},     {33, box::kImportActiveEnergy},
+    {35, box::kExportActiveEnergy},           {37, box::kImportReactiveEnergy},
+    {39, box::kExportReactiveEnergy},
 }};
-
-bool IsSigned(Quantity q) {
-  return q == Quantity::ActivePower || q == Quantity::PowerFactor || q == Quantity::ReactivePower;
-}
-
-bool IsEnergy(Quantity q) {
-  return q == Quantity::ImportActiveEnergy || q == Quantity::ExportActiveEnergy ||
-         q == Quantity::ImportReactiveEnergy || q == Quantity::ExportReactiveEnergy;
-}
 
 // Formats by unit step; nullptr where the quantity has no such step.
 struct Formats {
@@ -103,18 +83,18 @@ double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& s) {
   const double pt = s.pt, ct = s.ct;
   switch (quantity) {
     case Quantity::Voltage:
-      return r * pt / 100.0;
+      return r * pt / meter::kVoltageDivisor;
     case Quantity::Current:
-      return r * ct / 10000.0;
+      return r * ct / meter::kCurrentDivisor;
     case Quantity::Frequency:
-      return r * 0.00106813;
+      return r * meter::kFrequencyFactor;
     case Quantity::ActivePower:
     case Quantity::ReactivePower:
-      return r * pt * ct * s.powerScale / 10.0;
+      return r * pt * ct * s.powerScale / meter::kPowerDivisor;
     case Quantity::ApparentPower:
-      return r * pt * ct / 5.0;
+      return r * pt * ct / meter::kApparentDivisor;
     case Quantity::PowerFactor:
-      return r / 10000.0;
+      return r / meter::kPowerFactorDivisor;
     case Quantity::ImportActiveEnergy:
     case Quantity::ExportActiveEnergy:
     case Quantity::ImportReactiveEnergy:
@@ -128,13 +108,13 @@ std::string FormatQuantity(Quantity quantity, double value) {
   const Formats f = FormatsOf(quantity);
   // Powers choose their unit on the magnitude but print the signed value.
   const double compared =
-      IsSigned(quantity) || quantity == Quantity::ApparentPower ? std::fabs(value) : value;
-  if (f.mega && compared > 1000000.0) return Printf(f.mega, value / 1000000.0);
-  if (f.kilo && compared > 1000.0) return Printf(f.kilo, value / 1000.0);
-  return Printf(f.base, value);
+      IsSignedMeasurement(quantity) || quantity == Quantity::ApparentPower ? std::fabs(value) : value;
+  if (f.mega && compared > 1000000.0) return text::Printf(f.mega, value / 1000000.0);
+  if (f.kilo && compared > 1000.0) return text::Printf(f.kilo, value / 1000.0);
+  return text::Printf(f.base, value);
 }
 
-std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, kMeasurementBytes> data,
+std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
                                                 const Scaling& scaling) {
   const auto word = [&data](int n) {
     return static_cast<uint16_t>(data[static_cast<size_t>(2 * n)] << 8 |
@@ -143,14 +123,15 @@ std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, kMeasur
   std::vector<MeasurementText> out;
   out.reserve(kSlots.size());
   for (const Slot& slot : kSlots) {
+    const Quantity quantity = *meter::WordQuantity(slot.word);
     int64_t raw;
-    if (IsEnergy(slot.quantity))  // low word first, each word high byte first
+    if (IsEnergy(quantity))  // low word first, each word high byte first
       raw = static_cast<int64_t>(static_cast<uint32_t>(word(slot.word + 1)) << 16 | word(slot.word));
-    else if (IsSigned(slot.quantity))
+    else if (IsSignedMeasurement(quantity))
       raw = static_cast<int16_t>(word(slot.word));
     else
       raw = word(slot.word);
-    out.push_back({slot.boxId, FormatQuantity(slot.quantity, EngineeringValue(slot.quantity, raw, scaling))});
+    out.push_back({slot.boxId, FormatQuantity(quantity, EngineeringValue(quantity, raw, scaling))});
   }
   return out;
 }

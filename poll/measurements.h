@@ -4,25 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "meter/quantities.h"
+#include "meter/registers.h"
+
 namespace qm::poll {
 
-// Size of the measurement block: 41 words read at 0x0000.
-constexpr int kMeasurementBytes = 82;
-
-// What a shown quantity is; it fixes the raw type, the formula and the formats.
-enum class Quantity {
-  Voltage,
-  Current,
-  Frequency,
-  ActivePower,
-  PowerFactor,
-  ReactivePower,
-  ApparentPower,
-  ImportActiveEnergy,
-  ExportActiveEnergy,
-  ImportReactiveEnergy,
-  ExportReactiveEnergy,
-};
+using meter::Quantity;
 
 // The scaling the poll cycle last took from the settings block.
 struct Scaling {
@@ -46,7 +33,7 @@ double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& scaling);
 std::string FormatQuantity(Quantity quantity, double value);
 
 // The 33 box texts of one measurement block, in the order the boxes are written.
-std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, kMeasurementBytes> data,
+std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
                                                 const Scaling& scaling);
 
 // Box ids in write order.

@@ -1,6 +1,9 @@
 // The slave address scan: one probe per tick of timer 2 until a meter answers.
+#include "meter/registers.h"
 #include "poll/address_scan.h"
 #include "ui/monitor_dlg.h"
+#include "ui/monitor_ids.h"
+#include "ui/status_text.h"
 
 void CMonitorDlg::OnPollAddress() {
   KillTimer(kPollTimer);
@@ -15,16 +18,16 @@ void CMonitorDlg::ScanStep() {
 }
 
 void CMonitorDlg::ProbeAddress(int32_t address) {
-  constexpr int kEditSlaveAddr = 1061;
-  constexpr uint16_t kProbeRegister = 0x0300;
-  UpdateData(true);  // the address shown in 1061 (the previous probe's) becomes the slave address
+  namespace ids = qm::ui::monitor_ids;
+  UpdateData(true);  // the address shown in the slave address edit (the previous probe's) becomes the slave address
   const uint8_t a = static_cast<uint8_t>(address & 0xFF);
-  // The exchange drops whatever waits on the line before it sends the probe.
-  const qm::ExchangeResult r =
-      Exchange(a, qm::kFnReadHolding, kProbeRegister, 1, m_nShortWait, qm::ReplyMode::Check);
-  SetDlgItemText(kEditSlaveAddr, QString::number(address));
-  if (r.index < 0) return;
+  // The exchange drops whatever waits on the line before it sends the probe: one word, the slave
+  // address setting.
+  const qm::link::ExchangeResult r = Exchange(a, qm::link::kFnReadHolding, qm::meter::kSettingsAddress, 1,
+                                              m_nShortWait, qm::link::ReplyMode::Check);
+  SetDlgItemText(ids::kSlaveAddr, QString::number(address));
+  if (!r.data) return;
   m_bySlaveAddr = a;
   KillTimer(kScanTimer);
-  SetStatusText(QString::fromStdString(qm::poll::ScanHitStatusText(m_nPort, m_nBaud, m_nParity)));
+  SetStatusText(QString::fromStdString(qm::ui::ScanHitStatusText(GetLinkSettings())));
 }

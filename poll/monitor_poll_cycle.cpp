@@ -1,24 +1,20 @@
 // The poll timer and the run/stop button: one poll cycle per tick of timer 1.
+#include <algorithm>
 #include <span>
 
+#include "meter/analog.h"
+#include "meter/codes.h"
+#include "meter/registers.h"
 #include "poll/analog_readout.h"
 #include "poll/settings_block.h"
-#include "poll/text_format.h"
+#include "text/text_format.h"
 #include "ui/monitor_dlg.h"
+#include "ui/monitor_ids.h"
 
 namespace {
 
-constexpr uint16_t kSettingsAddress = 0x0300;
-constexpr uint16_t kSettingsQuantity = 26;
-constexpr uint16_t kMeasurementAddress = 0x0000;
-constexpr uint16_t kMeasurementQuantity = 41;
-
-constexpr int kEditLeft = 1022;
-constexpr int kEditRight = 1023;
-constexpr int kEditCount = 1079;
-constexpr int kEditDiagnostic = 1021;
-constexpr int kButtonAccuracy = 1009;
-constexpr int kButtonRun = 1063;
+namespace ids = qm::ui::monitor_ids;
+namespace meter = qm::meter;
 
 // Marks a tick as running for as long as it lasts, also when an error ends it early.
 class TickScope {
@@ -32,13 +28,10 @@ class TickScope {
   bool& running_;
 };
 
-// True when `count` bytes starting at `index` lie inside the receive buffer.
-bool InReceiveBuffer(int index, int count) { return index >= 0 && index + count <= qm::kReceiveSize; }
-
 // Selects `index` in `combo` when the list has that item, else leaves the list without a selection.
 void SelectOrNone(fw::CComboBox& combo, long long index) {
   if (!combo.Widget()) return;
-  combo.SetCurSel(qm::poll::ListIndexOrNone(index, combo.GetCount()));
+  combo.SetCurSel(qm::text::ListIndexOrNone(index, combo.GetCount()));
 }
 
 }  // namespace
@@ -62,15 +55,16 @@ void CMonitorDlg::OnRunStop() {
   m_bRun = !m_bRun;
   if (m_bRun) {
     SetTimer(kPollTimer, m_nPollInterval);
-    SetDlgItemText(kButtonRun, QStringLiteral("停止"));
+    SetDlgItemText(ids::kRunStop, QStringLiteral("停止"));
   } else {
     KillTimer(kPollTimer);
-    SetDlgItemText(kButtonRun, QStringLiteral("运行"));
+    SetDlgItemText(ids::kRunStop, QStringLiteral("运行"));
   }
 }
 
 void CMonitorDlg::RunPollCycle() {
-  using qm::ReplyMode;
+  using qm::link::kFnReadHolding;
+  using qm::link::ReplyMode;
   namespace poll = qm::poll;
 
   if (!m_bIdentified) {
@@ -79,12 +73,12 @@ void CMonitorDlg::RunPollCycle() {
   }
 
   // Settings block.
-  qm::ExchangeResult r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, kSettingsAddress, kSettingsQuantity,
-                                  m_nShortWait, ReplyMode::Check);
-  if (r.index >= 0 && InReceiveBuffer(r.index + 3, poll::kSettingsBytes)) {
-    std::copy_n(m_rx.begin() + r.index + 3, poll::kSettingsBytes, m_settings.begin());
+  qm::link::ExchangeResult r = Exchange(m_bySlaveAddr, kFnReadHolding, meter::kSettingsAddress,
+                                        meter::kSettingsWords, m_nShortWait, ReplyMode::Check);
+  if (r.data) {
+    std::copy_n(r.data->begin(), meter::kSettingsBytes, m_settings.begin());
     const poll::SettingsValues v =
-        poll::ParseSettings(std::span<const uint8_t, poll::kSettingsBytes>(m_settings), m_nEnergyMul);
+        poll::ParseSettings(std::span<const uint8_t, meter::kSettingsBytes>(m_settings), m_nEnergyMul);
     m_bySlaveAddr = v.slaveAddress;  // the rest of this cycle already asks the new address
     m_nPT = v.pt;
     m_nCT = v.ct;
@@ -96,17 +90,18 @@ void CMonitorDlg::RunPollCycle() {
     SelectOrNone(m_cbAnalogSel, m_byAnalogSel);
     m_nPowerScale = v.powerScale;
     ++m_nGoodSettings;
-    SetDlgItemText(kEditCount, QString::fromStdString(poll::SettingsCountText(m_nGoodSettings, m_nPowerDir)));
-    SetDlgItemText(kEditDiagnostic, QString::fromStdString(poll::SettingsDiagnosticText(v)));
-    SetDlgItemText(kButtonAccuracy, QString::fromStdString(poll::AccuracyCaption(m_byAccuracy)));
+    SetDlgItemText(ids::kSettingsCount,
+                   QString::fromStdString(poll::SettingsCountText(m_nGoodSettings, m_nPowerDir)));
+    SetDlgItemText(ids::kDiagnostic, QString::fromStdString(poll::SettingsDiagnosticText(v)));
+    SetDlgItemText(ids::kAccuracy, QString::fromStdString(meter::AccuracyCaption(m_byAccuracy)));
   }
 
-  // The analog pair of the selected entry.
+  // The analog pair of the selected entry, one word each.
   const uint8_t code = m_byAnalogSel;
-  const poll::AnalogPairAddresses pair = poll::AnalogPairFor(code);
-  r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, pair.first, 1, m_nShortWait, ReplyMode::Check);
-  if (r.index >= 0 && InReceiveBuffer(r.index + 3, 2)) {
-    m_analogFirst = {m_rx[static_cast<size_t>(r.index + 3)], m_rx[static_cast<size_t>(r.index + 4)]};
+  const meter::AnalogReadPair pair = meter::AnalogReadAddresses(code);
+  r = Exchange(m_bySlaveAddr, kFnReadHolding, pair.first, 1, m_nShortWait, ReplyMode::Check);
+  if (r.data) {
+    m_analogFirst = {(*r.data)[0], (*r.data)[1]};
     m_analogFirstCode = code;
   } else if (m_analogFirstCode != code) {
     // A value kept from another entry would be shown under this one's unit.
@@ -114,19 +109,16 @@ void CMonitorDlg::RunPollCycle() {
     m_analogFirstCode = code;
   }
   QString readout;
-  r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, pair.second, 1, m_nShortWait, ReplyMode::Check);
-  if (r.index >= 0 && InReceiveBuffer(r.index + 3, 2))
-    readout =
-        FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], m_rx[static_cast<size_t>(r.index + 3)],
-                            m_rx[static_cast<size_t>(r.index + 4)]);
+  r = Exchange(m_bySlaveAddr, kFnReadHolding, pair.second, 1, m_nShortWait, ReplyMode::Check);
+  if (r.data) readout = FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], (*r.data)[0], (*r.data)[1]);
 
   const poll::ReadoutRow row = poll::MakeReadoutRow(code, readout.toStdString());
   SelectOrNone(m_cbUnit, row.unit);
-  SetDlgItemText(kEditLeft, QString::fromStdString(row.left));
-  SetDlgItemText(kEditRight, QString::fromStdString(row.right));
+  SetDlgItemText(ids::kLeftValue, QString::fromStdString(row.left));
+  SetDlgItemText(ids::kRightValue, QString::fromStdString(row.right));
 
-  // Measurement block.
-  r = Exchange(m_bySlaveAddr, qm::kFnReadHolding, kMeasurementAddress, kMeasurementQuantity, m_nLongWait,
+  // Measurement block; the display takes the data's position in the receive buffer.
+  r = Exchange(m_bySlaveAddr, kFnReadHolding, meter::kMeasurementAddress, meter::kMeasurementWords, m_nLongWait,
                ReplyMode::Check);
-  if (r.index >= 0) ShowMeasurements(static_cast<int16_t>(r.index + 3));
+  if (r.data) ShowMeasurements(static_cast<int16_t>(r.data->data() - m_rx.data()));
 }

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the demo, the tests and the fuzz harnesses need, when any
 # is missing.
+# Packages named as arguments are installed too (scripts/package.sh and the packaging checks name
+# their own tools).
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgtest-dev
-  libmodbus-dev xvfb xauth xdotool fonts-noto-cjk fonts-wqy-microhei imagemagick
-  clang libfuzzer-14-dev libclang-rt-14-dev)
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
+  qt6-serialport-dev qt6-svg-dev libgtest-dev libmodbus-dev xvfb xauth xdotool fonts-noto-cjk
+  fonts-wqy-microhei imagemagick clang libfuzzer-14-dev libclang-rt-14-dev)
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -24,14 +24,14 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; tail -5 "$dir/monitor.log" "$dir/samples.txt" 2>/dev/null; exit 1; }
 
 # The window starts at slave address 0, so the meter answers there and 运行 is all it takes.
-start_sim build/qm7410-sim "$dir/COM1" --address 0 --log
+start_sim build/qm7410-sim "$dir/COM1" --address 0 --log || fail "simulator not ready"
 start_polling build/qm7410-monitor "$dir/COM1" || fail "could not start polling"
 
 # One poll cycle asks for the settings block (26 registers at 0x0300) once.
 cycles() { grep -c '<- 00 03 03 00 00 1A' "$dir/sim.log" || true; }
 committed() { grep -c 'fault: ' "$dir/sim.log" || true; }
-for _ in $(seq 100); do [ "$(cycles)" -gt 0 ] && break; sleep 0.1; done
-[ "$(cycles)" -gt 0 ] || fail "no poll cycle reached the meter"
+polling() { [ "$(cycles)" -gt 0 ]; }
+until_within 60 polling || fail "no poll cycle reached the meter"
 
 faults=(silence late noise badcrc wrongaddress exception truncated flood)
 asked=0

@@ -25,7 +25,7 @@
 
 namespace {
 
-using qm::LineSettings;
+using qm::link::LineSettings;
 using qm::sim::Fault;
 using qm::sim::MeterConfig;
 using qm::sim::SimMeter;

@@ -11,7 +11,7 @@ constexpr size_t kFixedFrame = 8;  // functions 1 to 6: address, function, four 
 constexpr size_t kMaxFrame = 256;  // the longest RTU frame
 
 bool CrcAt(const std::vector<uint8_t>& b, size_t length) {
-  const uint16_t crc = CalcCrc16(b.data(), static_cast<int16_t>(length - 2));
+  const uint16_t crc = link::CalcCrc16(b.data(), static_cast<int16_t>(length - 2));
   return b[length - 2] == (crc >> 8) && b[length - 1] == (crc & 0xFF);
 }
 

@@ -112,7 +112,11 @@ std::string RunCommand(SimMeter& meter, const std::string& line, bool& quit) {
   }
   if (cmd == "energy" && args == 0) {
     std::string out = "ok";
-    for (int c = 0; c < 4; ++c) out += " " + std::to_string(meter.Energy(c));
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on " " + std::to_string(...).
+    for (int c = 0; c < 4; ++c) {
+      out += ' ';
+      out += std::to_string(meter.Energy(c));
+    }
     return out;
   }
   return "error: unknown command '" + line +

@@ -40,14 +40,14 @@ constexpr uint16_t kEnergyWord = 33;  // first of the four u32 counters, low wor
 constexpr int32_t kBauds[] = {1200, 2400, 4800, 9600, 19200};
 
 void AppendCrc(std::vector<uint8_t>& frame) {
-  const uint16_t crc = CalcCrc16(frame.data(), static_cast<int16_t>(frame.size()));
+  const uint16_t crc = link::CalcCrc16(frame.data(), static_cast<int16_t>(frame.size()));
   frame.push_back(static_cast<uint8_t>(crc >> 8));
   frame.push_back(static_cast<uint8_t>(crc & 0xFF));
 }
 
 bool CrcOk(const std::vector<uint8_t>& frame) {
   const auto n = static_cast<int16_t>(frame.size() - 2);
-  const uint16_t crc = CalcCrc16(frame.data(), n);
+  const uint16_t crc = link::CalcCrc16(frame.data(), n);
   return frame[frame.size() - 2] == (crc >> 8) && frame[frame.size() - 1] == (crc & 0xFF);
 }
 
@@ -144,7 +144,7 @@ void SimMeter::InjectFault(Fault fault, int count) {
     faults_.emplace_back(fault, count);
 }
 
-SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const LineSettings& line) {
+SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const link::LineSettings& line) {
   ++framesHandled_;
   lastRefusal_ = "";
   lastFault_ = Fault::None;
@@ -197,15 +197,15 @@ std::vector<uint8_t> SimMeter::ExceptionReply(uint8_t function, uint8_t code) co
 
 std::vector<uint8_t> SimMeter::Apply(const std::vector<uint8_t>& frame) {
   const uint8_t function = frame[1];
-  if ((function != kFnReadHolding && function != kFnWriteSingle) || frame.size() != 8)
+  if ((function != link::kFnReadHolding && function != link::kFnWriteSingle) || frame.size() != 8)
     return ExceptionReply(function, kIllegalFunction);
   const uint16_t reg = static_cast<uint16_t>(frame[2] << 8 | frame[3]);
   const uint16_t word = static_cast<uint16_t>(frame[4] << 8 | frame[5]);
 
-  if (function == kFnReadHolding) {
+  if (function == link::kFnReadHolding) {
     if (word == 0 || word > kMaxReadQuantity || reg + 2 * word > kMemorySize)
       return ExceptionReply(function, kIllegalAddress);
-    std::vector<uint8_t> out{Address(), kFnReadHolding, static_cast<uint8_t>(2 * word)};
+    std::vector<uint8_t> out{Address(), link::kFnReadHolding, static_cast<uint8_t>(2 * word)};
     out.insert(out.end(), memory_.begin() + reg, memory_.begin() + reg + 2 * word);
     AppendCrc(out);
     return out;

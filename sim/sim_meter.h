@@ -72,7 +72,7 @@ class SimMeter {
   // One request frame as it arrived on a line with `line` settings. A frame on a line whose speed or
   // parity differs from the meter's, a frame for another address or a frame with a bad CRC gets no
   // reply. Side effects that change the line (baud code) apply after the reply.
-  Reply Handle(const std::vector<uint8_t>& frame, const LineSettings& line);
+  Reply Handle(const std::vector<uint8_t>& frame, const link::LineSettings& line);
 
   // Moves the simulated load to time `nowMs` (milliseconds since the meter started).
   void AdvanceTo(uint64_t nowMs);

@@ -5,7 +5,7 @@
 
 namespace qm::sim {
 
-double SimSerialDevice::TransmitMs(size_t bytes, const LineSettings& line) {
+double SimSerialDevice::TransmitMs(size_t bytes, const link::LineSettings& line) {
   const int bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
   return static_cast<double>(bytes) * bits * 1000.0 / std::max(line.baud, 1);
 }
@@ -15,17 +15,17 @@ void SimSerialDevice::ThrowIfUnplugged() {
   unplugged_ = false;
   open_ = false;
   received_.clear();
-  throw CommError("串口 " + path_ + " 已断开: 设备已拔出");
+  throw link::CommError("串口 " + path_ + " 已断开: 设备已拔出");
 }
 
-void SimSerialDevice::Open(const std::string& path, const LineSettings& settings) {
+void SimSerialDevice::Open(const std::string& path, const link::LineSettings& settings) {
   if (unplugged_) {
     unplugged_ = false;
     open_ = false;
-    throw CommError("无法打开串口 " + path + ": 设备已拔出");
+    throw link::CommError("无法打开串口 " + path + ": 设备已拔出");
   }
   if (auto it = openFailures_.find(path); it != openFailures_.end())
-    throw CommError("无法打开串口 " + path + ": " + it->second);
+    throw link::CommError("无法打开串口 " + path + ": " + it->second);
   Deliver();
   path_ = path;
   line_ = settings;
@@ -40,7 +40,7 @@ void SimSerialDevice::Close() {
   received_.clear();
 }
 
-void SimSerialDevice::Apply(const LineSettings& settings) {
+void SimSerialDevice::Apply(const link::LineSettings& settings) {
   ThrowIfUnplugged();
   Deliver();
   line_ = settings;

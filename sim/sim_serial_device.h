@@ -11,14 +11,14 @@ namespace qm::sim {
 
 // A serial port wired to an in-process SimMeter on virtual time. Bytes take their transmission time
 // at the line's speed: a reply is waiting only once the clock has passed its arrival.
-class SimSerialDevice : public SerialDevice {
+class SimSerialDevice : public link::SerialDevice {
  public:
   SimSerialDevice(SimMeter& meter, VirtualClock& clock) : meter_(meter), clock_(clock) {}
 
-  void Open(const std::string& path, const LineSettings& settings) override;
+  void Open(const std::string& path, const link::LineSettings& settings) override;
   void Close() override;
   bool IsOpen() const override { return open_; }
-  void Apply(const LineSettings& settings) override;
+  void Apply(const link::LineSettings& settings) override;
   void Write(const std::vector<uint8_t>& bytes) override;
   int BytesWaiting() override;
   std::vector<uint8_t> ReadAll() override;
@@ -28,7 +28,7 @@ class SimSerialDevice : public SerialDevice {
   struct Sent {
     uint64_t atMs;
     std::vector<uint8_t> bytes;
-    LineSettings line;
+    link::LineSettings line;
   };
   const std::vector<Sent>& Log() const { return log_; }
   void ClearLog() { log_.clear(); }
@@ -41,10 +41,10 @@ class SimSerialDevice : public SerialDevice {
   void Inject(const std::vector<uint8_t>& bytes);
 
   const std::string& Path() const { return path_; }
-  const LineSettings& Line() const { return line_; }
+  const link::LineSettings& Line() const { return line_; }
   int OpenCount() const { return openCount_; }
   // Transmission time of `bytes` characters on `line` (start bit, data bits, parity, stop bits).
-  static double TransmitMs(size_t bytes, const LineSettings& line);
+  static double TransmitMs(size_t bytes, const link::LineSettings& line);
 
  private:
   void Deliver();
@@ -55,12 +55,12 @@ class SimSerialDevice : public SerialDevice {
   bool open_ = false;
   bool unplugged_ = false;
   std::string path_;
-  LineSettings line_{};
+  link::LineSettings line_{};
   std::map<std::string, std::string> openFailures_;
   struct InFlight {
     double arrivesAt;  // when the last byte has arrived
     std::vector<uint8_t> bytes;
-    LineSettings line;  // the settings the bytes were sent with
+    link::LineSettings line;  // the settings the bytes were sent with
     bool toMeter;
   };
   std::vector<InFlight> inFlight_;

@@ -4,7 +4,7 @@
 namespace qm::sim {
 
 // Test time: Sleep advances it at once, so a poll cycle with a second of waits costs microseconds.
-class VirtualClock : public Clock {
+class VirtualClock : public link::Clock {
  public:
   void Sleep(uint32_t ms) override { now_ += ms; }
   uint64_t NowMs() const override { return now_; }

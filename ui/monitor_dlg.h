@@ -10,10 +10,11 @@
 #include "link/frame.h"
 #include "link/link_settings.h"
 #include "link/mscomm.h"
+#include "meter/registers.h"
 
 // The main window, template 102. It holds all state of a run; its operations are defined beside the
-// subsystem they belong to: framing in link/, the poll cycle and display in poll/, the configuration
-// commands in commands/, layout, data exchange, initialisation and closing in ui/.
+// subsystem they belong to: the poll cycle and display in poll/, the configuration commands in
+// commands/; its framing members over link/, layout, data exchange, initialisation and closing in ui/.
 class CMonitorDlg : public fw::CDialog {
   Q_OBJECT
 
@@ -23,7 +24,7 @@ class CMonitorDlg : public fw::CDialog {
 
   // The serial device and the clock are the seams: QSerialPort and a real wait in the program, the
   // simulated meter and a virtual clock in tests.
-  CMonitorDlg(qm::SerialDevice& device, qm::Clock& clock, QWidget* parent = nullptr);
+  CMonitorDlg(qm::link::SerialDevice& device, qm::link::Clock& clock, QWidget* parent = nullptr);
   ~CMonitorDlg() override;
 
   // ---- State of a run, in declaration order of the record ----
@@ -41,7 +42,7 @@ class CMonitorDlg : public fw::CDialog {
   fw::CEdit m_edRight;          // 1023
   fw::CComboBox m_cbAnalogSel;  // 1088
   fw::CButton m_btnRun;         // 1063
-  qm::CMSComm m_comm;           // 1008
+  qm::link::CMSComm m_comm;     // 1008
   uint8_t m_bySlaveAddr = 0;
   double m_dVoltLow = 0.0;
   double m_dCurrHigh = 0.0;
@@ -61,9 +62,9 @@ class CMonitorDlg : public fw::CDialog {
   int32_t m_nPowerScale = 1;
   uint32_t m_nCT = 1;
   uint32_t m_nPT = 1;
-  qm::ReceiveBuffer m_rx{};
-  qm::RequestFrame m_frame{};
-  std::array<uint8_t, 52> m_settings{};
+  qm::link::ReceiveBuffer m_rx{};
+  qm::link::RequestFrame m_frame{};
+  std::array<uint8_t, qm::meter::kSettingsBytes> m_settings{};
   // Poll cycle bookkeeping beyond the record: the first analog value with the selection it was read
   // for (reused when only the second read succeeds), and the guard that keeps a tick out of a cycle
   // or probe that is still running.
@@ -71,16 +72,20 @@ class CMonitorDlg : public fw::CDialog {
   int m_analogFirstCode = -1;
   bool m_bTickRunning = false;
 
-  qm::Clock& m_clock;
+  qm::link::Clock& m_clock;
 
-  // ---- Framing (link/) ----
+  // The link settings as one value, as the port settings dialog gives and takes them.
+  qm::link::LinkSettings GetLinkSettings() const { return {m_nParity, m_nBaud, m_nPort}; }
+  void SetLinkSettings(const qm::link::LinkSettings& link);
+
+  // ---- Framing, over link/ (ui/monitor_link.cpp) ----
   uint16_t CalcCrc16(const uint8_t* data, int16_t length);
   int16_t FindResponse(const uint8_t* buffer, int16_t length, uint8_t function, uint8_t address,
                        int16_t frameLength);
   void SendFrame(const uint8_t* data, int16_t length);
   // One exchange on this window's port, clock and buffers.
-  qm::ExchangeResult Exchange(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, uint32_t waitMs,
-                              qm::ReplyMode mode);
+  qm::link::ExchangeResult Exchange(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, uint32_t waitMs,
+                              qm::link::ReplyMode mode);
   void SetTimingFromBaud();
 
   // ---- Poll cycle and display (poll/) ----
@@ -97,9 +102,9 @@ class CMonitorDlg : public fw::CDialog {
 
   // ---- Configuration commands (commands/) ----
   // The single-register write; true when the check found the echo (always false for none and drain).
-  bool WriteSingleRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::ReplyMode mode);
+  bool WriteSingleRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::link::ReplyMode mode);
   // The same write, reporting how many reply bytes the drain or check read.
-  qm::ExchangeResult WriteRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::ReplyMode mode);
+  qm::link::ExchangeResult WriteRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::link::ReplyMode mode);
   void OnCommSet();
   void OnMeterSet();
   void OnChangeSlaveAddr();
@@ -112,7 +117,7 @@ class CMonitorDlg : public fw::CDialog {
   void OnSelchangeAnalogSel();
   void OnWriteAnalog();
 
-  // ---- Window (ui/) ----
+  // ---- Window (ui/monitor_dlg.cpp) ----
   bool OnInitDialog() override;
   void DoDataExchange(fw::CDataExchange* pDX) override;
   void OnDestroy() override;  // stops the poll timer, then closes the port

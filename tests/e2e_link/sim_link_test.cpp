@@ -1,20 +1,18 @@
 // The monitor's serial port control over QSerialPort against the qm7410-sim tool on a pseudo-terminal,
 // on real time.
 #include "e2e.h"
+#include "tests/support/sim_process.h"
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const kQt =
-    ::testing::AddGlobalTestEnvironment(new e2e::QtEnvironment);
-
 TEST(SimLink, ReadAndWriteThroughTheRealPort) {
-  e2e::TempDir dir;
-  e2e::SimProcess sim({"--link", dir.File("meter"), "--address", "3", "--pt", "100", "--fault", "late"});
+  qmtest::SimProcess sim({"--address", "3", "--pt", "100", "--fault", "late"});
   ASSERT_TRUE(sim.Ready());
-  e2e::Link link(dir.File("meter"));
+  e2e::Link link(sim.Link().toStdString());
   // The late reply misses the wait; once it has come, the next exchange drops it before sending.
   EXPECT_EQ(link.Run(3, 0x03, 0x0300, 26).received, 0);
-  link.clock.Sleep(2500);
+  for (int waited = 0; link.comm.GetInBufferCount() < 57 && waited < 20000; waited += 50) link.clock.Sleep(50);
+  ASSERT_EQ(link.comm.GetInBufferCount(), 57) << "the late reply never came";
   auto r = link.Run(3, 0x03, 0x0300, 26);
   ASSERT_EQ(r.index, 0);
   EXPECT_EQ(r.received, 57);

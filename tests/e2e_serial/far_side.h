@@ -95,7 +95,7 @@ class FarSide {
 
   void Answer(const std::vector<uint8_t>& frame) {
     meter_.AdvanceTo(static_cast<uint64_t>(NowMs()));
-    const qm::LineSettings line{meter_.Baud(), meter_.Parity(), 8, 1};
+    const qm::link::LineSettings line{meter_.Baud(), meter_.Parity(), 8, 1};
     const auto reply = meter_.Handle(frame, line).bytes;
     if (reply.empty()) return;
     if (stallArmed_.exchange(false)) {

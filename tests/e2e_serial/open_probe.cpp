@@ -11,11 +11,11 @@ int main(int argc, char** argv) {
     std::fputs("usage: serial_open_probe PATH\n", stderr);
     return 2;
   }
-  qm::QtSerialDevice device;
+  qm::link::QtSerialDevice device;
   try {
     device.Open(argv[1], {});
     std::puts("opened");
-  } catch (const qm::CommError& e) {
+  } catch (const qm::link::CommError& e) {
     std::puts(e.what());
   }
   return 0;

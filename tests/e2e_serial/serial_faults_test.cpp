@@ -6,38 +6,27 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <fstream>
 
-#include "framework/app.h"
 #include "framework/dialog.h"
 #include "link/event_loop_clock.h"
 #include "link/qt_serial_device.h"
-#include "tests/e2e_link/e2e.h"
 #include "tests/e2e_serial/far_side.h"
+#include "tests/support/qt_env.h"
+#include "tests/support/sim_process.h"
 #include "ui/monitor_dlg.h"
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "e2e_serial_tests";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-    fw::SetAfxAppName("qm7410-monitor");
-  }
-  void TearDown() override { app_.reset(); }
-  std::unique_ptr<QApplication> app_;
-};
-[[maybe_unused]] const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 // The program's wait, counted and timed; a test may act in the middle of a chosen wait.
-class ProbeClock : public qm::Clock {
+class ProbeClock : public qm::link::Clock {
  public:
   void Sleep(uint32_t ms) override {
     const int n = ++started_;
@@ -66,7 +55,7 @@ class ProbeClock : public qm::Clock {
   std::function<void(int, uint32_t)> onWait;  // wait number (from 1) and its length, as it begins
 
  private:
-  qm::EventLoopClock real_;
+  qm::link::EventLoopClock real_;
   int started_ = 0;
   bool inWait_ = false;
   std::vector<uint32_t> waits_;
@@ -76,7 +65,7 @@ class ProbeClock : public qm::Clock {
 };
 
 // The program's serial port, telling when it is closed.
-class ProbeDevice : public qm::QtSerialDevice {
+class ProbeDevice : public qm::link::QtSerialDevice {
  public:
   void Close() override {
     QtSerialDevice::Close();
@@ -102,11 +91,16 @@ struct Window {
   uint32_t Cycles() const { return dlg.m_nGoodSettings; }  // settings replies found
 };
 
-std::vector<std::string> g_messages;
+// The message boxes shown so far in this test.
+std::vector<std::string> Shown() {
+  std::vector<std::string> texts;
+  for (const QString& m : qmtest::Messages()) texts.push_back(m.toStdString());
+  return texts;
+}
 
 std::string Messages() {
   std::string all;
-  for (const auto& m : g_messages) all += "[" + m + "] ";
+  for (const auto& m : Shown()) all += "[" + m + "] ";
   return all;
 }
 
@@ -127,19 +121,12 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Real timers and waits; serial ports point at paths in a directory of the test's own.
 class SerialFaults : public ::testing::Test {
  protected:
-  void SetUp() override {
-    g_messages.clear();
-    fw::SetMessageBoxHook([](const QString& text) {
-      g_messages.push_back(text.toStdString());
-      return fw::IDOK;
-    });
-    fw::CDialog::SetModalHook(nullptr);
-  }
+  void SetUp() override { fw::CDialog::SetManualTimers(false); }
   void TearDown() override {
-    fw::SetMessageBoxHook(nullptr);
-    fw::CDialog::SetModalHook(nullptr);
+    fw::CDialog::SetManualTimers(true);
     for (const auto& var : vars_) ::unsetenv(var.c_str());
   }
   // Serial port number `port` of the program is `path`.
@@ -147,24 +134,32 @@ class SerialFaults : public ::testing::Test {
     vars_.push_back("QM7410_COM" + std::to_string(port));
     ::setenv(vars_.back().c_str(), path.c_str(), 1);
   }
+  std::string File(const char* name) const { return dir_.filePath(name).toStdString(); }
+  // `link` now leads to `target`, as a device path does to whatever adapter is plugged in.
+  static void Point(const std::string& link, const std::string& target) {
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  }
   // The next 通讯设置 dialog gets `port` typed in and OK pressed.
   static void AnswerPortDialog(int port) {
-    fw::CDialog::SetModalHook([port](fw::CDialog& d) {
+    qmtest::QueueModal([port](fw::CDialog& d) {
       d.SetDlgItemText(1000, QString::number(port));
       d.Click(fw::IDOK);
       return d.Result();
     });
   }
 
-  e2e::TempDir dir;
+ private:
+  QTemporaryDir dir_;
   std::vector<std::string> vars_;
 };
 
 TEST_F(SerialFaults, MeterVanishingWhilePollingIsToldOnceAndTheSamePortReopens) {
-  const std::string link = dir.File("com9");
-  Port(9, link);
-  auto sim = std::make_unique<e2e::SimProcess>(std::vector<std::string>{"--link", link, "--address", "1"});
+  const std::string port = File("ttyUSB0");
+  Port(9, port);
+  auto sim = std::make_unique<qmtest::SimProcess>(QStringList{"--address", "1"});
   ASSERT_TRUE(sim->Ready());
+  Point(port, sim->Link().toStdString());
   Window w;
   w.dlg.Create();
   ASSERT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
@@ -172,75 +167,111 @@ TEST_F(SerialFaults, MeterVanishingWhilePollingIsToldOnceAndTheSamePortReopens) 
   ASSERT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no replies before the fault";
 
   sim->Kill();
-  ASSERT_TRUE(WaitFor([&] { return !g_messages.empty(); }, 30)) << "the loss was never told";
+  ASSERT_TRUE(WaitFor([&] { return !Shown().empty(); }, 30)) << "the loss was never told";
   const int waits = w.clock.Waits();
   ASSERT_TRUE(WaitFor([&] { return w.clock.Waits() >= waits + 20; }, 60)) << "polling stopped";
-  ASSERT_EQ(g_messages.size(), 1u) << "one message, not one per exchange: " << Messages();
-  EXPECT_TRUE(Contains(g_messages[0], link) && Contains(g_messages[0], "已断开")) << g_messages[0];
+  ASSERT_EQ(Shown().size(), 1u) << "one message, not one per exchange: " << Messages();
+  EXPECT_TRUE(Contains(Shown()[0], port) && Contains(Shown()[0], "已断开")) << Shown()[0];
   EXPECT_FALSE(w.dlg.m_comm.GetPortOpen());
 
-  // The meter is back on the same path: 通讯设置 reopens it and polling resumes.
-  sim = std::make_unique<e2e::SimProcess>(std::vector<std::string>{"--link", link, "--address", "1"});
+  // The meter is back behind the same path: 通讯设置 reopens it and polling resumes.
+  sim = std::make_unique<qmtest::SimProcess>(QStringList{"--address", "1"});
   ASSERT_TRUE(sim->Ready());
+  Point(port, sim->Link().toStdString());
   AnswerPortDialog(9);
   const uint32_t before = w.Cycles();
   w.dlg.Click(1004);
   EXPECT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
   EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= before + 2; }, 30)) << "polling did not resume";
-  EXPECT_EQ(g_messages.size(), 1u) << Messages();
+  EXPECT_EQ(Shown().size(), 1u) << Messages();
+}
+
+// True while this process has `device` open (a pseudo-terminal whose other side has gone shows as
+// deleted).
+bool HoldsOpen(const std::string& device) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (target == device || target == device + " (deleted)") return true;
+  }
+  return false;
+}
+
+// A far end that hangs up while the window sits idle leaves the line readable for good; the port
+// lets go of it at once instead of reading end-of-file over and over, and the next command says so.
+TEST_F(SerialFaults, MeterVanishingWhileIdleIsLetGoAtOnceAndToldByTheNextCommand) {
+  qmtest::SimProcess sim({"--address", "1"});
+  ASSERT_TRUE(sim.Ready());
+  const std::string device = std::filesystem::canonical(sim.Link().toStdString()).string();
+  Port(9, sim.Link().toStdString());
+  Window w;
+  w.dlg.Create();
+  ASSERT_TRUE(HoldsOpen(device));
+  sim.Kill();
+  EXPECT_TRUE(WaitFor([&] { return !HoldsOpen(device); }, 10)) << "the port still holds " << device;
+  EXPECT_TRUE(Shown().empty()) << "nothing is told before a command runs: " << Messages();
+  w.Run(1);
+  ASSERT_TRUE(WaitFor([&] { return !Shown().empty(); }, 30));
+  const int waits = w.clock.Waits();
+  ASSERT_TRUE(WaitFor([&] { return w.clock.Waits() >= waits + 8; }, 60)) << "polling stopped";
+  ASSERT_EQ(Shown().size(), 1u) << Messages();
+  EXPECT_TRUE(Contains(Shown()[0], sim.Link().toStdString()) && Contains(Shown()[0], "已断开")) << Shown()[0];
+  EXPECT_FALSE(w.dlg.m_comm.GetPortOpen());
 }
 
 TEST_F(SerialFaults, APathThatIsGoneOrIsNoSerialDeviceIsNamedAndAnotherPortCanBeChosen) {
   // The path was there when the port dialog was answered; the meter's side has gone since.
-  const std::string gone = dir.File("com9");
+  std::string gone;
   {
-    e2e::SimProcess sim({"--link", gone});
+    qmtest::SimProcess sim({});
     ASSERT_TRUE(sim.Ready());
+    gone = sim.Link().toStdString();
   }
   Port(9, gone);
   Window w;
   w.dlg.Create();
-  ASSERT_EQ(g_messages.size(), 1u) << Messages();
-  EXPECT_TRUE(Contains(g_messages[0], gone) && Contains(g_messages[0], "设备不存在")) << g_messages[0];
+  ASSERT_EQ(Shown().size(), 1u) << Messages();
+  EXPECT_TRUE(Contains(Shown()[0], gone) && Contains(Shown()[0], "设备不存在")) << Shown()[0];
   EXPECT_FALSE(w.dlg.m_comm.GetPortOpen());
   EXPECT_FALSE(w.dlg.IsEnded());
 
-  const std::string file = dir.File("notes.txt");
+  const std::string file = File("notes.txt");
   std::ofstream(file) << "not a port\n";
-  for (const std::string& path : {file, dir.path, std::string("/dev/null")}) {
-    g_messages.clear();
+  const std::string directory = File("");
+  for (const std::string& path : {file, directory, std::string("/dev/null")}) {
+    qmtest::Messages().clear();
     Port(7, path);
     AnswerPortDialog(7);
     w.dlg.Click(1004);
-    ASSERT_EQ(g_messages.size(), 1u) << path << ": " << Messages();
-    EXPECT_TRUE(Contains(g_messages[0], path) && Contains(g_messages[0], "这不是串口设备")) << g_messages[0];
+    ASSERT_EQ(Shown().size(), 1u) << path << ": " << Messages();
+    EXPECT_TRUE(Contains(Shown()[0], path) && Contains(Shown()[0], "这不是串口设备")) << Shown()[0];
     EXPECT_FALSE(w.dlg.m_comm.GetPortOpen()) << path;
   }
 
   // Another port with a meter on it: the command opens it and polling starts (address 0, the
   // window's own).
-  g_messages.clear();
-  const std::string link = dir.File("com5");
-  e2e::SimProcess sim({"--link", link, "--address", "0"});
+  qmtest::Messages().clear();
+  qmtest::SimProcess sim({"--address", "0"});
   ASSERT_TRUE(sim.Ready());
-  Port(5, link);
+  Port(5, sim.Link().toStdString());
   AnswerPortDialog(5);
   w.dlg.Click(1004);
   EXPECT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
   EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no polling on the new port";
-  EXPECT_TRUE(g_messages.empty()) << Messages();
+  EXPECT_TRUE(Shown().empty()) << Messages();
 }
 
 TEST(OpenFailureText, NamesTheDeviceTheReasonAndTheGroupToJoin) {
-  const std::string text =
-      qm::OpenFailureText("/dev/ttyUSB0", qm::OpenFault::NoPermission, "dialout", "Permission denied");
+  const std::string text = qm::link::OpenFailureText("/dev/ttyUSB0", qm::link::OpenFault::NoPermission,
+                                                     "dialout", "Permission denied");
   for (const char* part : {"/dev/ttyUSB0", "没有访问权限", "Permission denied", "usermod -aG dialout"})
     EXPECT_TRUE(Contains(text, part)) << part << " missing in " << text;
-  EXPECT_TRUE(Contains(qm::OpenFailureText("/dev/ttyS0", qm::OpenFault::NoPermission, "uucp", ""), " uucp "));
+  EXPECT_TRUE(Contains(qm::link::OpenFailureText("/dev/ttyS0", qm::link::OpenFault::NoPermission, "uucp", ""),
+                       " uucp "));
   // Joining root's group is never the advice; nor is silence when the group is unknown.
   for (const char* group : {"root", ""})
-    EXPECT_TRUE(
-        Contains(qm::OpenFailureText("/dev/ttyS0", qm::OpenFault::NoPermission, group, ""), " dialout "))
+    EXPECT_TRUE(Contains(
+        qm::link::OpenFailureText("/dev/ttyS0", qm::link::OpenFault::NoPermission, group, ""), " dialout "))
         << group;
 }
 
@@ -279,11 +310,11 @@ TEST_F(SerialFaults, ADeviceWithoutPermissionTellsWhichGroupToJoin) {
     text = OpenAs(65534, name);
   } else {
     ASSERT_EQ(::chmod(name, 0), 0);
-    qm::QtSerialDevice device;
+    qm::link::QtSerialDevice device;
     try {
       device.Open(name, {});
       text = "opened";
-    } catch (const qm::CommError& e) {
+    } catch (const qm::link::CommError& e) {
       text = e.what();
     }
   }
@@ -305,7 +336,7 @@ int FloodSeconds() {
 }
 
 TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) {
-  const std::string link = dir.File("com9");
+  const std::string link = File("ttyUSB0");
   Port(9, link);
   e2e::FarSide far(link, 1);
   ASSERT_TRUE(far.Ok());
@@ -331,7 +362,7 @@ TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) 
 
   const uint32_t cycles = w.Cycles();
   EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= cycles + 2; }, 30)) << "polling did not recover";
-  EXPECT_TRUE(g_messages.empty()) << "a flood is no error of the port: " << Messages();
+  EXPECT_TRUE(Shown().empty()) << "a flood is no error of the port: " << Messages();
   EXPECT_TRUE(w.dlg.m_comm.GetPortOpen());
   // A cycle at 9600 baud waits four times in about a second; half that pace is still polling.
   EXPECT_GE(waitsDuring, seconds * 2) << "polling slowed down";
@@ -341,7 +372,7 @@ TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) 
 }
 
 TEST_F(SerialFaults, AMeterThatStallsInTheMiddleOfAReplyCostsOnlyThatReply) {
-  const std::string link = dir.File("com9");
+  const std::string link = File("ttyUSB0");
   Port(9, link);
   e2e::FarSide far(link, 1);
   ASSERT_TRUE(far.Ok());
@@ -355,7 +386,7 @@ TEST_F(SerialFaults, AMeterThatStallsInTheMiddleOfAReplyCostsOnlyThatReply) {
   ASSERT_TRUE(WaitFor([&] { return far.StallDone(); }, 30));
   const uint32_t cycles = w.Cycles();
   EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= cycles + 3; }, 30)) << "polling did not recover";
-  EXPECT_TRUE(g_messages.empty()) << Messages();
+  EXPECT_TRUE(Shown().empty()) << Messages();
   EXPECT_TRUE(w.dlg.m_comm.GetPortOpen());
   EXPECT_LT(w.clock.WorstGapMs(), 1500);
   EXPECT_LT(w.clock.WorstLateMs(), 1500);
@@ -368,16 +399,15 @@ enum class CloseBy { ExitButton, Escape, CloseBox };
 class ClosingWhileACycleWaits : public SerialFaults, public ::testing::WithParamInterface<CloseBy> {};
 
 TEST_P(ClosingWhileACycleWaits, ClosesWhenTheCycleEndsWithThePortClosed) {
-  const std::string link = dir.File("com9");
-  Port(9, link);
-  e2e::SimProcess sim({"--link", link, "--address", "1"});
+  qmtest::SimProcess sim({"--address", "1"});
   ASSERT_TRUE(sim.Ready());
+  Port(9, sim.Link().toStdString());
   Window w;
 
   // In the second wait of a cycle (the first analog read) once values show, the user closes the
   // window. A cycle's last wait is the long one, for the measurement block.
   int lastLong = 0, closedDuring = 0, waitsAtPortClose = -1;
-  bool closedInWait = false, waitingAtPortClose = true, watchdog = false;
+  bool closedInWait = false, waitingAtPortClose = true;
   w.clock.onWait = [&](int n, uint32_t ms) {
     if (ms == w.dlg.m_nLongWait) lastLong = n;
     if (closedDuring || w.Cycles() < 2 || n != lastLong + 2) return;
@@ -401,17 +431,14 @@ TEST_P(ClosingWhileACycleWaits, ClosesWhenTheCycleEndsWithThePortClosed) {
     waitsAtPortClose = w.clock.Waits();
     waitingAtPortClose = w.clock.InWait();
   };
-  QTimer::singleShot(0, &w.dlg, [&] { w.Run(1); });
-  QTimer::singleShot(90000, &w.dlg, [&] {
-    watchdog = true;
-    w.dlg.EndDialog(fw::IDCANCEL);
-  });
-  const int result = w.dlg.DoModal();
+  w.dlg.Create();
+  w.dlg.show();
+  w.Run(1);
+  ASSERT_TRUE(WaitFor([&] { return w.dlg.IsDestroyed(); }, 90)) << "the window never closed";
 
-  ASSERT_FALSE(watchdog) << "the window never closed";
   ASSERT_GT(closedDuring, 0);
   EXPECT_TRUE(closedInWait);
-  EXPECT_EQ(result, fw::IDCANCEL);
+  EXPECT_EQ(w.dlg.Result(), fw::IDCANCEL);
   // The cycle ran on to its end (the second analog read and the measurement block), no other began,
   // and only then was the port closed.
   EXPECT_EQ(waitsAtPortClose, closedDuring + 2);
@@ -420,7 +447,7 @@ TEST_P(ClosingWhileACycleWaits, ClosesWhenTheCycleEndsWithThePortClosed) {
   EXPECT_EQ(w.clock.Log().back(), w.dlg.m_nLongWait);
   EXPECT_FALSE(w.device.IsOpen());
   EXPECT_TRUE(w.dlg.IsDestroyed());
-  EXPECT_TRUE(g_messages.empty()) << Messages();
+  EXPECT_TRUE(Shown().empty()) << Messages();
 }
 
 std::string CloseName(const ::testing::TestParamInfo<CloseBy>& info) {

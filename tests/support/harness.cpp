@@ -4,14 +4,13 @@
 
 #include <QByteArray>
 
-#include "link/frame.h"
+#include "link/crc16.h"
 
 namespace qmtest {
 
-Harness::Harness(qm::LinkSettings link, qm::sim::MeterConfig meterConfig,
+Harness::Harness(qm::link::LinkSettings link, qm::sim::MeterConfig meterConfig,
                  std::function<void(Harness&)> beforeInit)
     : meter(meterConfig), device(meter, clock) {
-  SetCurrentHarness(this);
   dlg = std::make_unique<CMonitorDlg>(device, clock);
   // What the start-up copies in, in its order.
   dlg->m_nBaud = link.baud;
@@ -27,10 +26,7 @@ Harness::~Harness() {
   if (!dlg->IsDestroyed()) dlg->DestroyWindow();
   dlg.reset();
   EXPECT_EQ(PendingModals(), 0u) << "a queued modal script was never used";
-  if (CurrentHarness() == this) SetCurrentHarness(nullptr);
 }
-
-void Harness::OnNextModal(std::function<int(fw::CDialog&)> script) { QueueModal(std::move(script)); }
 
 std::vector<std::vector<uint8_t>> Harness::Requests() const {
   std::vector<std::vector<uint8_t>> out;
@@ -44,9 +40,12 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
-  qm::RequestFrame frame{};
-  qm::BuildRequest(frame, address, function, reg, word);
-  return {frame.begin(), frame.end()};
+  std::vector<uint8_t> frame{address, function, static_cast<uint8_t>(reg >> 8), static_cast<uint8_t>(reg),
+                             static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+  const uint16_t crc = qm::link::CalcCrc16(frame.data(), 6);  // first byte on the wire in the high half
+  frame.push_back(static_cast<uint8_t>(crc >> 8));
+  frame.push_back(static_cast<uint8_t>(crc));
+  return frame;
 }
 
 }  // namespace qmtest

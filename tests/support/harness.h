@@ -9,16 +9,17 @@
 #include "sim/sim_meter.h"
 #include "sim/sim_serial_device.h"
 #include "sim/virtual_clock.h"
+#include "tests/support/qt_env.h"
 #include "ui/monitor_dlg.h"
 
 namespace qmtest {
 
-// One main window wired to a simulated meter on virtual time, with timers delivered by hand and
-// message boxes and modal dialogs captured. Requires the QApplication that support/qt_env.cpp makes.
+// One main window wired to a simulated meter on virtual time; the binary lists qt_env, which makes
+// the QApplication, delivers timers by hand and captures message boxes and modal dialogs.
 class Harness {
  public:
   // Constructs the window with `link` (what the start-up copies in) and runs its initialisation.
-  explicit Harness(qm::LinkSettings link = {}, qm::sim::MeterConfig meter = {},
+  explicit Harness(qm::link::LinkSettings link = {}, qm::sim::MeterConfig meter = {},
                    std::function<void(Harness&)> beforeInit = {});
   ~Harness();
 
@@ -27,12 +28,11 @@ class Harness {
   qm::sim::SimSerialDevice device;
   std::unique_ptr<CMonitorDlg> dlg;
 
-  // Message boxes shown, in order.
-  std::vector<QString> messages;
+  // Message boxes shown in this test, in order.
+  std::vector<QString>& messages = Messages();
 
-  // The next modal dialog (port settings, meter settings, slave address) is handed to `script`, which
-  // drives it (set texts, click radio buttons, press OK or Cancel) and returns the result.
-  void OnNextModal(std::function<int(fw::CDialog&)> script);
+  // The next modal dialog (port settings, meter settings, slave address) is handed to `script`.
+  void OnNextModal(std::function<int(fw::CDialog&)> script) { QueueModal(std::move(script)); }
 
   // Delivers ticks of the poll timer (timer 1) or the scan timer (timer 2), as if each fell due now.
   void Tick(int n = 1) {
@@ -48,20 +48,9 @@ class Harness {
   QString Text(int id) const { return dlg->GetDlgItemText(id); }
 };
 
-// Message boxes shown since the current test began, whether or not a Harness was alive.
-std::vector<QString>& Messages();
-// Queues a script for the next modal dialog run anywhere (start-up tests run dialogs without a
-// Harness); Harness::OnNextModal does the same. A modal dialog with no script waiting fails the test
-// and ends with Cancel.
-void QueueModal(std::function<int(fw::CDialog&)> script);
-size_t PendingModals();
-// The Harness whose `messages` receive the captured message boxes (set by its constructor).
-void SetCurrentHarness(Harness* harness);
-Harness* CurrentHarness();
-
 // "01 03 00 00 00 01 84 0A" style rendering for assertion messages.
 std::string Hex(const std::vector<uint8_t>& bytes);
-// The 8-byte request with its CRC, for comparison with what crossed the wire.
+// The 8-byte request as the protocol lays it out, for comparison with what crossed the wire.
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word);
 
 }  // namespace qmtest

@@ -2,7 +2,9 @@
 #include <string>
 #include <vector>
 
-namespace fw {
+#include "framework/fw.h"
+
+namespace qm::framework {
 class CDialog;
 }
 

@@ -1,6 +1,9 @@
-// The Qt side of every window test: one QApplication for the whole binary, made in a test
+// The one Qt environment of every test binary that needs Qt: one QApplication, made in a test
 // environment (not at static initialisation, so listing the tests needs no display), with timers
-// delivered by hand and message boxes and modal dialogs captured.
+// delivered by hand (a test on real time switches them back on) and message boxes and modal
+// dialogs captured.
+#include "tests/support/qt_env.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,15 +11,12 @@
 #include <memory>
 
 #include "framework/app.h"
-#include "framework/dialog.h"
-#include "tests/support/harness.h"
 
 namespace qmtest {
 namespace {
 
 std::vector<QString> g_messages;
 std::deque<std::function<int(fw::CDialog&)>> g_modalScripts;
-Harness* g_current = nullptr;
 
 int RunModalScript(fw::CDialog& dlg) {
   if (g_modalScripts.empty()) {
@@ -29,12 +29,6 @@ int RunModalScript(fw::CDialog& dlg) {
   return script(dlg);
 }
 
-int CaptureMessage(const QString& text) {
-  g_messages.push_back(text);
-  if (g_current) g_current->messages.push_back(text);
-  return fw::IDOK;
-}
-
 class QtEnvironment : public ::testing::Environment {
   void SetUp() override {
     static int argc = 1;
@@ -44,7 +38,10 @@ class QtEnvironment : public ::testing::Environment {
     fw::SetAfxAppName("qm7410-monitor");
     fw::CDialog::SetManualTimers(true);
     fw::CDialog::SetModalHook(RunModalScript);
-    fw::SetMessageBoxHook(CaptureMessage);
+    fw::SetMessageBoxHook([](const QString& text) {
+      g_messages.push_back(text);
+      return fw::IDOK;
+    });
   }
   // The hooks stay: they only touch this file's globals, which outlive the application.
   void TearDown() override { app_.reset(); }
@@ -70,7 +67,5 @@ class ResetListener : public ::testing::EmptyTestEventListener {
 std::vector<QString>& Messages() { return g_messages; }
 void QueueModal(std::function<int(fw::CDialog&)> script) { g_modalScripts.push_back(std::move(script)); }
 size_t PendingModals() { return g_modalScripts.size(); }
-void SetCurrentHarness(Harness* harness) { g_current = harness; }
-Harness* CurrentHarness() { return g_current; }
 
 }  // namespace qmtest

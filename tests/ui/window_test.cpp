@@ -6,11 +6,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QTest>
 #include <cstdlib>
-#include <string>
+#include <utility>
 
 #include "app/monitor_app.h"
+#include "link/event_loop_clock.h"
 #include "tests/support/harness.h"
+
+#ifdef QM_HAVE_QPA
+#include <qpa/qwindowsysteminterface.h>
+#endif
 
 namespace {
 
@@ -30,18 +36,6 @@ TEST(MainWindow, AfterStartShowsFiveStatusLinesAndSendsNothing) {
   EXPECT_EQ(h.Text(1061), "0");
 }
 
-TEST(MainWindow, AddressOutOfRangeIsRefusedWithTheFocusBack) {
-  Harness h;
-  h.dlg->SetDlgItemText(1061, "300");
-  h.dlg->GetDlgItem(1061)->setFocus();
-  h.dlg->PressEnter();
-  ASSERT_EQ(h.messages.size(), 1u);
-  EXPECT_TRUE(h.messages[0].contains("255")) << h.messages[0].toStdString();
-  EXPECT_FALSE(h.dlg->IsEnded());
-  EXPECT_EQ(h.dlg->focusWidget(), h.dlg->GetDlgItem(1061));
-  EXPECT_EQ(h.dlg->m_bySlaveAddr, 0);
-}
-
 TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed) {
   Harness h;
   h.dlg->Click(1063);
@@ -54,30 +48,15 @@ TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed
   EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
 }
 
-// Records, when the port closes, whether the poll timer was still running (true until it closes).
-struct CloseProbe : qm::sim::SimSerialDevice {
-  using SimSerialDevice::SimSerialDevice;
-  CMonitorDlg* dlg = nullptr;
-  bool timerRunningAtClose = true;
-  void Close() override {
-    timerRunningAtClose = dlg->IsTimerRunning(kPoll);
-    SimSerialDevice::Close();
-  }
-};
-
-TEST(MainWindow, ClosingStopsThePollTimerBeforeThePortCloses) {
+TEST(MainWindow, ClosingStopsPollingAndClosesThePort) {
   for (int closeId : {fw::IDCANCEL, fw::IDOK}) {
-    qm::sim::VirtualClock clock;
-    qm::sim::SimMeter meter;
-    CloseProbe device(meter, clock);
-    CMonitorDlg dlg(device, clock);
-    device.dlg = &dlg;
-    dlg.Create();
-    dlg.SetDlgItemText(1061, "1");
-    dlg.Click(1063);
-    ASSERT_TRUE(dlg.IsTimerRunning(kPoll));
-    dlg.Click(closeId);
-    EXPECT_FALSE(device.timerRunningAtClose) << closeId;
+    Harness h;
+    h.dlg->SetDlgItemText(1061, "1");
+    h.dlg->Click(1063);
+    h.dlg->Click(closeId);
+    EXPECT_TRUE(h.dlg->IsDestroyed()) << closeId;
+    EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll)) << closeId;
+    EXPECT_FALSE(h.device.IsOpen()) << closeId;
   }
 }
 
@@ -89,10 +68,74 @@ TEST(MainWindow, APortThatCannotBeOpenedIsNamedAndTheWindowOpensWithItClosed) {
   EXPECT_FALSE(h.dlg->IsEnded());
 }
 
+#ifdef QM_HAVE_QPA
+// The program's own wait (an event loop that holds user input back), run briefly on every wait of
+// virtual time. The first wait after `input` is set puts that input into the window system's queue,
+// as a user clicking or typing during the wait does; `after` looks at the window after each wait.
+struct WaitWithInput : qm::link::Clock {
+  explicit WaitWithInput(qm::sim::VirtualClock& t) : time(t) {}
+  void Sleep(uint32_t ms) override {
+    time.Advance(ms);
+    if (input) std::exchange(input, nullptr)();
+    wait.Sleep(1);
+    if (after) after();
+  }
+  uint64_t NowMs() const override { return time.NowMs(); }
+  qm::sim::VirtualClock& time;
+  qm::link::EventLoopClock wait;
+  std::function<void()> input, after;
+};
+
+TEST(MainWindow, ClickOrKeyDuringACycleRunsAfterIt) {
+  using Wsi = QWindowSystemInterface;
+  qm::sim::VirtualClock time;
+  qm::sim::SimMeter meter;
+  qm::sim::SimSerialDevice device(meter, time);
+  WaitWithInput clock(time);
+  CMonitorDlg dlg(device, clock);
+  dlg.Create();
+  dlg.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg, 10000));
+  QWindow* window = dlg.windowHandle();
+  dlg.SetDlgItemText(1061, "1");
+  dlg.Click(1063);
+  std::vector<std::pair<int, bool>> atWaits;  // run flag, window ended
+  clock.after = [&] { atWaits.emplace_back(dlg.m_bRun, dlg.IsEnded()); };
+  const std::vector<std::pair<int, bool>> untouched(5, {1, false});
+
+  QWidget* run = dlg.GetDlgItem(1063);
+  const QPoint centre = run->rect().center();
+  clock.input = [&] {  // a click on "停止"
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      Wsi::handleMouseEvent<Wsi::AsynchronousDelivery>(
+          window, run->mapTo(&dlg, centre), run->mapToGlobal(centre),
+          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton, type);
+    }
+  };
+  dlg.DeliverTimer(kPoll);  // the first cycle: identification and four reads
+  EXPECT_EQ(atWaits, untouched) << "the click ran inside the cycle";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.m_bRun == 0; }, 10000)) << "the click was lost";
+  EXPECT_EQ(dlg.GetDlgItemText(1063), Q("运行"));
+
+  dlg.Click(1063);
+  atWaits.clear();
+  device.ClearLog();
+  clock.input = [&] {  // Escape
+    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+  };
+  dlg.DeliverTimer(kPoll);
+  EXPECT_EQ(atWaits, (std::vector<std::pair<int, bool>>(4, {1, false}))) << "Escape ran inside the cycle";
+  EXPECT_EQ(device.Log().size(), 4u);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.IsDestroyed(); }, 10000)) << "Escape was lost";
+  if (!dlg.IsDestroyed()) dlg.DestroyWindow();
+}
+#endif
+
 // A window at 9600, no parity, port 1, polling the meter at address 1.
-struct CommSet : ::testing::Test {
+struct CommSet {
   Harness h;
-  void SetUp() override {
+  CommSet() {
     h.dlg->m_bySlaveAddr = 1;
     h.dlg->SetTimer(kPoll, h.dlg->m_nPollInterval);
     h.ClearWire();
@@ -107,82 +150,82 @@ struct CommSet : ::testing::Test {
     });
     h.dlg->Click(1004);
   }
-  void ExpectLine(const char* settings, qm::TimingSet t, const char* status) {
+  void ExpectLine(const char* settings, qm::link::TimingSet t, const char* status) {
     EXPECT_EQ(h.dlg->m_comm.GetSettings(), settings);
-    EXPECT_EQ((qm::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
+    EXPECT_EQ((qm::link::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
     EXPECT_EQ(h.dlg->TimerInterval(kPoll), t.pollInterval);
     EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
     EXPECT_EQ(h.Text(1057), Q(status));
   }
 };
 
-// The parameter is the meter's fault on its echo of the baud write: None and Noise confirm.
-class BaudChange : public CommSet, public ::testing::WithParamInterface<Fault> {};
-
-TEST_P(BaudChange, To19200IsTakenOnlyOnAnIntactEcho) {
-  const bool confirmed = GetParam() == Fault::None || GetParam() == Fault::Noise;
-  h.meter.InjectFault(GetParam());
-  Run({1013, 1016});  // 19200, even parity
-  EXPECT_EQ(h.Requests(), std::vector<std::vector<uint8_t>>{Request(1, 0x06, 0x0308, 0x0004)});
-  EXPECT_EQ(h.device.Log()[0].line.baud, 9600) << "the request goes out at the old speed";
-  EXPECT_EQ(h.messages, (std::vector{Q(confirmed ? "改变波特率成功" : "改变波特率不成功")}));
-  if (confirmed)
-    ExpectLine("19200,E,8,1", {500, 150, 250}, "串行口:1 \r\n\r\n波特率: 19200 \r\n\r\n校验位:偶校验");
-  else  // the parity is taken over all the same
-    ExpectLine("9600,E,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:偶校验");
-  EXPECT_EQ(h.device.Line().baud, h.dlg->m_nBaud);
+// The exchange itself is tested against every fault; here one that confirms and one that does not.
+TEST(CommSet, BaudChangeTo19200IsTakenOnlyOnAnIntactEcho) {
+  for (const Fault fault : {Fault::Noise, Fault::Late}) {
+    CommSet c;
+    auto& h = c.h;
+    const bool confirmed = fault == Fault::Noise;
+    h.meter.InjectFault(fault);
+    c.Run({1013, 1016});  // 19200, even parity
+    EXPECT_EQ(h.Requests(), std::vector<std::vector<uint8_t>>{Request(1, 0x06, 0x0308, 0x0004)});
+    EXPECT_EQ(h.device.Log()[0].line.baud, 9600) << "the request goes out at the old speed";
+    EXPECT_EQ(h.messages, (std::vector{Q(confirmed ? "改变波特率成功" : "改变波特率不成功")}));
+    if (confirmed)
+      c.ExpectLine("19200,E,8,1", {500, 150, 250}, "串行口:1 \r\n\r\n波特率: 19200 \r\n\r\n校验位:偶校验");
+    else  // the parity is taken over all the same
+      c.ExpectLine("9600,E,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:偶校验");
+    EXPECT_EQ(h.device.Line().baud, h.dlg->m_nBaud);
+    h.messages.clear();
+  }
 }
 
-const char* const kBaudCaseNames[] = {"Answering", "Noise", "Silent", "Late", "BadCrc", "Exception"};
-
-INSTANTIATE_TEST_SUITE_P(Faults, BaudChange,
-                         ::testing::Values(Fault::None, Fault::Noise, Fault::Silence, Fault::Late,
-                                           Fault::BadCrc, Fault::Exception),
-                         [](const auto& info) { return kBaudCaseNames[info.index]; });
-
-TEST_F(CommSet, CancelSendsNothingChangesNothingAndRestartsPolling) {
+TEST(CommSet, CancelSendsNothingChangesNothingAndRestartsPolling) {
+  CommSet c;
+  auto& h = c.h;
   const int opens = h.device.OpenCount();
-  Run({1013, 1016}, fw::IDCANCEL);
+  c.Run({1013, 1016}, fw::IDCANCEL);
   EXPECT_TRUE(h.Requests().empty());
   EXPECT_TRUE(h.messages.empty());
   EXPECT_EQ(h.device.OpenCount(), opens);
-  ExpectLine("9600,N,8,1", {700, 200, 400}, "串行口: 1 \r\n\r\n波特率:9600 \r\n\r\n校验位:无校验");
+  c.ExpectLine("9600,N,8,1", {700, 200, 400}, "串行口: 1 \r\n\r\n波特率:9600 \r\n\r\n校验位:无校验");
 }
 
-TEST_F(CommSet, ParityAloneChangesOnlyThePcSide) {
-  Run({1015});
+TEST(CommSet, ParityAloneChangesOnlyThePcSide) {
+  CommSet c;
+  auto& h = c.h;
+  c.Run({1015});
   EXPECT_TRUE(h.Requests().empty());
   EXPECT_TRUE(h.messages.empty());
   EXPECT_EQ(h.device.Line().parity, 'O');
   EXPECT_EQ(h.meter.Parity(), 'N');
-  ExpectLine("9600,O,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:奇校验");
+  c.ExpectLine("9600,O,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:奇校验");
 }
 
-// A pseudo-terminal the program opens as serial port `port`.
-struct Pty {
-  std::string var;
-  int master = -1, slave = -1;
-  explicit Pty(int port) : var("QM7410_COM" + std::to_string(port)) {
-    char name[128] = {};
-    EXPECT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    ::setenv(var.c_str(), name, 1);
-  }
-  ~Pty() {
-    ::unsetenv(var.c_str());
-    ::close(slave);
-    ::close(master);
-  }
-  speed_t Speed() const {
-    termios t{};
-    ::tcgetattr(master, &t);
-    return ::cfgetospeed(&t);
-  }
-};
+TEST(CommSet, PortNumbersOutside1To255AreRefusedWithTheFocusOnTheNumber) {
+  CommSet c;
+  auto& h = c.h;
+  h.OnNextModal([&h](fw::CDialog& d) {
+    for (const char* text : {"0", "-1", "256", "65537"}) {
+      h.messages.clear();
+      d.SetDlgItemText(1000, text);
+      d.Click(fw::IDOK);
+      EXPECT_FALSE(d.IsEnded()) << text;
+      EXPECT_EQ(h.messages, (std::vector{Q("请输入一个介于 1 和 255 之间的整数。")})) << text;
+      EXPECT_EQ(d.focusWidget(), d.GetDlgItem(1000)) << text;
+    }
+    h.messages.clear();
+    d.SetDlgItemText(1000, "255");
+    d.Click(fw::IDOK);
+    return d.Result();
+  });
+  h.dlg->Click(1004);
+  EXPECT_TRUE(h.messages.empty());
+  EXPECT_EQ(h.device.Path(), "/dev/ttyS254");
+  c.ExpectLine("9600,N,8,1", {700, 200, 400}, "串行口:255 \r\n\r\n波特率: 9600 \r\n\r\n校验位:无校验");
+}
 
 TEST(StartUp, CancelEndsWithoutAWindowAndWithoutTouchingAPort) {
-  Pty pty(1);
-  const speed_t before = pty.Speed();
-  ASSERT_NE(before, speed_t{B9600}) << "the pseudo-terminal must start at a speed the program does not set";
+  ::setenv("QM7410_COM1", "/nonexistent/qm7410", 1);  // opening it would be reported
   CMonitorApp app;
   qmtest::QueueModal([](fw::CDialog& d) {
     d.Click(fw::IDCANCEL);
@@ -192,15 +235,21 @@ TEST(StartUp, CancelEndsWithoutAWindowAndWithoutTouchingAPort) {
   EXPECT_FALSE(app.InitInstance());
   EXPECT_EQ(app.m_pMainWnd, nullptr);
   EXPECT_TRUE(qmtest::Messages().empty());
-  EXPECT_EQ(pty.Speed(), before) << "the port was configured";
+  ::unsetenv("QM7410_COM1");
 }
 
-TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindow) {
-  Pty pty(3);
+TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindowAndItsPort) {
+  int master = -1, slave = -1;
+  char name[128] = {};
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ::setenv("QM7410_COM3", name, 1);
   CMonitorApp app;
   qmtest::QueueModal([](fw::CDialog& d) {
     d.Click(1013);  // 19200
     d.Click(1016);  // even
+    d.SetDlgItemText(1000, "65537");  // refused, not cut to port 1
+    d.Click(fw::IDOK);
+    EXPECT_FALSE(d.IsEnded());
     d.SetDlgItemText(1000, "3");
     d.Click(fw::IDOK);
     return d.Result();
@@ -213,13 +262,18 @@ TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindow) {
     EXPECT_EQ(dlg.m_nParity, 2);
     EXPECT_EQ(dlg.m_nPort, 3);
     EXPECT_EQ(dlg.m_comm.GetSettings(), "19200,E,8,1");
-    EXPECT_EQ(pty.Speed(), speed_t{B19200});
+    termios t{};
+    ::tcgetattr(master, &t);  // the settings the program gave the port
+    EXPECT_EQ(::cfgetospeed(&t), speed_t{B19200});
     d.Click(fw::IDCANCEL);
     return d.Result();
   });
   EXPECT_FALSE(app.InitInstance());
   EXPECT_TRUE(ran);
-  EXPECT_TRUE(qmtest::Messages().empty());
+  EXPECT_EQ(qmtest::Messages(), (std::vector{Q("请输入一个介于 1 和 255 之间的整数。")}));
+  ::unsetenv("QM7410_COM3");
+  ::close(slave);
+  ::close(master);
 }
 
 }  // namespace

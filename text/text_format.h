@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-namespace qm::poll {
+namespace qm::text {
 
 // printf into a std::string. Every caller passes one of the program's own constant formats; nothing
 // received from the meter is ever used as a format.
@@ -11,4 +11,4 @@ std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2))
 // selection). Values read from the meter pass through here before they reach a combo box.
 int ListIndexOrNone(long long index, int count);
 
-}  // namespace qm::poll
+}  // namespace qm::text

@@ -1,9 +1,9 @@
-#include "poll/text_format.h"
+#include "text/text_format.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-namespace qm::poll {
+namespace qm::text {
 
 std::string Printf(const char* format, ...) {
   va_list args;
@@ -26,4 +26,4 @@ int ListIndexOrNone(long long index, int count) {
   return (index >= 0 && index < count) ? static_cast<int>(index) : -1;
 }
 
-}  // namespace qm::poll
+}  // namespace qm::text

@@ -1,0 +1,50 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+
+#include "meter/quantities.h"
+
+// The meter's analog output and limit entries. The analog selection code is the item index of the
+// main window's selection list: 0 none, 1..32 the measured quantities, then the limits and the fixed
+// value. For each entry the meter keeps a pair of values: the left one (shown first) and the right.
+namespace qm::meter {
+
+inline constexpr int kAnalogNone = 0;
+inline constexpr int kAnalogUpperLimit = 33;
+inline constexpr int kAnalogLowerLimit = 34;
+inline constexpr int kAnalogFixedValue = 35;
+inline constexpr int kAnalogCodeCount = 36;
+
+enum class AnalogClass {
+  None,        // 0
+  Measured,    // 1..32: the quantity of measurement word code - 1
+  Limit,       // 33, 34: raw values
+  FixedValue,  // 35: raw, right value only
+  Invalid,     // outside 0..35
+};
+
+AnalogClass AnalogClassOf(int code);
+
+// The quantity of a measured entry (codes 1..32), none for the others.
+std::optional<Quantity> AnalogQuantity(int code);
+
+// The left value of the active power, power factor, reactive power and apparent power entries is
+// two's complement; every other value is unsigned.
+bool AnalogLeftSigned(Quantity q);
+
+// Registers the two values are written at: the right value in the low form, the left value in the
+// page form (registers.h). None for a code outside 0..35, and no left value for the fixed value.
+std::optional<uint16_t> AnalogRightRegister(int code);
+std::optional<uint16_t> AnalogLeftRegister(int code);
+
+// Addresses the poll reads an entry's values at, one word each: the left value first, then the
+// right. Defined for every byte: codes past 35 wrap in the page's low byte as the meter does, and
+// the entries without a left value (0 and 35) read the page's first word in its place.
+struct AnalogReadPair {
+  uint16_t first;
+  uint16_t second;
+  bool operator==(const AnalogReadPair&) const = default;
+};
+AnalogReadPair AnalogReadAddresses(uint8_t code);
+
+}  // namespace qm::meter
