@@ -81,7 +81,8 @@ std::optional<RegisterWrite> AnalogSelectionWrite(int code) {
   return RegisterWrite{meter::setting::kAnalogSelection, static_cast<uint16_t>(code), link::ReplyMode::None};
 }
 
-AnalogWrite PlanAnalogWrite(int code, std::string_view left, std::string_view right, uint32_t pt, uint32_t ct) {
+AnalogWrite PlanAnalogWrite(int code, std::string_view left, std::string_view right, uint32_t pt,
+                            uint32_t ct) {
   AnalogWrite plan;
   const std::optional<RegisterWrite> selection = AnalogSelectionWrite(code);
   if (!selection) return plan;  // NoSelection

@@ -39,7 +39,8 @@ struct AnalogWrite {
 // The selection first, then the right value, then (unless the fixed value) the left value, whose
 // reply is drained. Each typed text counts by its leading number (text/number_text.h). Code 0 has no
 // values: only the selection is written.
-AnalogWrite PlanAnalogWrite(int code, std::string_view left, std::string_view right, uint32_t pt, uint32_t ct);
+AnalogWrite PlanAnalogWrite(int code, std::string_view left, std::string_view right, uint32_t pt,
+                            uint32_t ct);
 
 // The selection write alone, as a selection change outside input mode sends it; none for a code
 // outside the list.

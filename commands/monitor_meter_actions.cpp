@@ -42,7 +42,8 @@ void CMonitorDlg::OnFactoryInit() {
   KillTimer(kPollTimer);
   // One wait for the whole sequence: the timing set in force when the command starts.
   const uint32_t wait = m_nShortWait;
-  for (const commands::RegisterWrite& w : commands::kFactoryInitWrites) WriteRegister(w.reg, w.value, wait, w.mode);
+  for (const commands::RegisterWrite& w : commands::kFactoryInitWrites)
+    WriteRegister(w.reg, w.value, wait, w.mode);
 
   // The last write above moved the meter to address 1; so does the window, whatever comes back.
   m_bySlaveAddr = commands::kFactorySlaveAddress;

@@ -15,9 +15,11 @@ void CMonitorDlg::OnMeterSet() {
   if (dlg.DoModal() == fw::IDOK) {
     // Each write is judged by itself; all three go out whatever the earlier ones gave. The window's
     // own ratios and wiring code follow the meter at the poll's next settings read.
-    if (!WriteSingleRegister(commands::kRegPtRatio, static_cast<uint16_t>(dlg.m_nPT), m_nShortWait, ReplyMode::Check))
+    if (!WriteSingleRegister(commands::kRegPtRatio, static_cast<uint16_t>(dlg.m_nPT), m_nShortWait,
+                             ReplyMode::Check))
       fw::AfxMessageBox(QStringLiteral("设置PT不成功"));
-    if (!WriteSingleRegister(commands::kRegCtRatio, static_cast<uint16_t>(dlg.m_nCT), m_nShortWait, ReplyMode::Check))
+    if (!WriteSingleRegister(commands::kRegCtRatio, static_cast<uint16_t>(dlg.m_nCT), m_nShortWait,
+                             ReplyMode::Check))
       fw::AfxMessageBox(QStringLiteral("设置CT不成功"));
     if (!WriteSingleRegister(commands::kRegWiring, dlg.m_byWiring, m_nShortWait, ReplyMode::Check))
       fw::AfxMessageBox(QStringLiteral("设置接线方式不成功"));

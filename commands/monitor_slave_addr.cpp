@@ -11,7 +11,8 @@ void CMonitorDlg::OnChangeSlaveAddr() {
   CSlaveAddrDlg dlg(this);
   dlg.m_byAddress = m_bySlaveAddr;
   if (dlg.DoModal() == fw::IDOK) {
-    WriteSingleRegister(qm::commands::kRegSlaveAddress, dlg.m_byAddress, m_nShortWait, qm::link::ReplyMode::Drain);
+    WriteSingleRegister(qm::commands::kRegSlaveAddress, dlg.m_byAddress, m_nShortWait,
+                        qm::link::ReplyMode::Drain);
     m_bySlaveAddr = dlg.m_byAddress;
     SetDlgItemText(qm::ui::monitor_ids::kSlaveAddr, QString::number(m_bySlaveAddr));
   }

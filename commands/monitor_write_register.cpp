@@ -6,7 +6,8 @@ qm::link::ExchangeResult CMonitorDlg::WriteRegister(uint16_t reg, uint16_t value
   return Exchange(m_bySlaveAddr, qm::link::kFnWriteSingle, reg, value, waitMs, mode);
 }
 
-bool CMonitorDlg::WriteSingleRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::link::ReplyMode mode) {
+bool CMonitorDlg::WriteSingleRegister(uint16_t reg, uint16_t value, uint32_t waitMs,
+                                      qm::link::ReplyMode mode) {
   const qm::link::ExchangeResult result = WriteRegister(reg, value, waitMs, mode);
   return mode == qm::link::ReplyMode::Check && result.data.has_value();
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <QColor>
 #include <QString>
+
 #include "framework/fw.h"
 
 class QWidget;

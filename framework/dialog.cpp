@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
@@ -110,7 +111,7 @@ void CDialog::DestroyWindow() {
   }
   timers_.clear();
   heldTicks_.clear();
-  closeHeld_ = false;
+  heldCommands_.clear();
   if (inExec_) {
     QDialog::done(result_);
   } else {
@@ -126,11 +127,6 @@ void CDialog::accept() { Dispatch(IDOK, Notify::Clicked); }
 void CDialog::closeEvent(QCloseEvent* event) {
   // The close box gives the cancel command; the window goes only when the dialog ends.
   event->ignore();
-  if (!created_ || destroyed_ || ended_) return;
-  if (InHandler()) {
-    closeHeld_ = true;
-    return;
-  }
   Dispatch(IDCANCEL, Notify::Clicked);
 }
 
@@ -187,6 +183,21 @@ int CDialog::DefaultId() const {
 
 void CDialog::Dispatch(int id, Notify code) {
   if (!created_ || destroyed_ || ended_) return;
+  // Input events wait in the window system's queue during the program's waits, but an
+  // accessibility action, a queued signal or a timer's click is delivered inside the wait's event
+  // loop (or a message box's, or a nested dialog's): held here, it runs after the handler as the
+  // input does, and never nested in an exchange. A command the handler's own code sends (opening a
+  // list, say) is part of it and runs at once, as a sent message does on Windows.
+  const bool fromInsideAWait = InHandler() && QThread::currentThread()->loopLevel() > handlerLoopLevel_;
+  if (fromInsideAWait || (!InHandler() && !heldCommands_.empty())) {
+    heldCommands_.emplace_back(id, code);
+    if (!InHandler()) ScheduleReplay();
+    return;
+  }
+  RunCommand(id, code);
+}
+
+void CDialog::RunCommand(int id, Notify code) {
   RunHandler([this, id, code] {
     const auto it = map_.find({id, code});
     if (it != map_.end()) {
@@ -201,6 +212,7 @@ void CDialog::Dispatch(int id, Notify code) {
 }
 
 void CDialog::RunHandler(const std::function<void()>& fn) {
+  if (handlerDepth_ == 0) handlerLoopLevel_ = QThread::currentThread()->loopLevel();
   ++handlerDepth_;
   ++g_busyDepth;
   // Leaves the handler even when the error box itself throws (a test hook).
@@ -225,16 +237,27 @@ void CDialog::RunHandler(const std::function<void()>& fn) {
   }
   if (handlerDepth_ > 0) return;
   if (ended_ && !destroyed_ && !inModalRun_) DestroyWindow();
-  if (closeHeld_ && !ended_ && !destroyed_) QTimer::singleShot(0, this, [this] { RunHeldClose(); });
+  if (!heldCommands_.empty()) ScheduleReplay();
 }
 
-// The close box used during a handler. It stays held while another handler runs (the end of that
-// one schedules it again) and goes before any held tick, else back-to-back poll cycles would keep
-// it waiting for good.
-void CDialog::RunHeldClose() {
-  if (!closeHeld_ || InHandler() || ended_ || destroyed_) return;
-  closeHeld_ = false;
-  Dispatch(IDCANCEL, Notify::Clicked);
+void CDialog::ScheduleReplay() {
+  if (replayScheduled_) return;
+  replayScheduled_ = true;
+  QTimer::singleShot(0, this, [this] { ReplayHeldCommand(); });
+}
+
+// One held command per turn of the event loop, as the input held meanwhile arrives; the end of its
+// handler schedules the next.
+void CDialog::ReplayHeldCommand() {
+  replayScheduled_ = false;
+  if (InHandler() || heldCommands_.empty()) return;  // a running handler schedules it when it ends
+  if (!created_ || destroyed_ || ended_) {
+    heldCommands_.clear();
+    return;
+  }
+  const auto [id, code] = heldCommands_.front();
+  heldCommands_.pop_front();
+  RunCommand(id, code);
 }
 
 bool CDialog::TicksHeld() const { return g_busyDepth > baseDepth_; }
@@ -256,7 +279,8 @@ void CDialog::ScheduleFlush() {
 // keep falling due while the previous one runs; the end of that handler schedules the next turn.
 void CDialog::FlushHeldTicks() {
   flushScheduled_ = false;
-  if (flushing_ || heldTicks_.empty() || destroyed_ || TicksHeld()) return;
+  // Held commands go first; the end of their handlers schedules this again.
+  if (flushing_ || heldTicks_.empty() || destroyed_ || TicksHeld() || !heldCommands_.empty()) return;
   // Timer messages come last, as on Windows: input held back during the last handler (a click on
   // stop or exit) is handled before the next tick starts another cycle. Without this, cycles that
   // last longer than their period would keep the window deaf to the user.
@@ -266,11 +290,7 @@ void CDialog::FlushHeldTicks() {
     QCoreApplication::processEvents();
     if (!self) return;
     flushing_ = false;
-    if (heldTicks_.empty() || destroyed_ || TicksHeld()) return;
-  }
-  if (closeHeld_) {
-    RunHeldClose();
-    return;
+    if (heldTicks_.empty() || destroyed_ || TicksHeld() || !heldCommands_.empty()) return;
   }
   const int id = *heldTicks_.begin();
   heldTicks_.erase(heldTicks_.begin());
@@ -327,7 +347,7 @@ unsigned CDialog::TimerInterval(int id) const {
 
 void CDialog::TimerFired(int id) {
   if (destroyed_ || timers_.count(id) == 0) return;
-  if (TicksHeld()) {
+  if (TicksHeld() || !heldCommands_.empty()) {
     heldTicks_.insert(id);
     return;
   }

@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -22,16 +23,24 @@ enum class Notify { Clicked, SelChange, DropDown };
 // id, message map, data exchange, window timers and modal runs.
 //
 // Handlers run one at a time. A handler that waits (an exchange) or shows a message box lets the
-// window repaint, but timer ticks that fall due meanwhile are held back, at most one per timer, and
-// delivered after it ends. An exception escaping a handler is shown in an error box and ends that
-// handler only. A close request (close box) during a handler waits for it too. Commands sent from
-// inside a handler (a modal hook's clicks, ShowDropDown's notification) run at once, nested, as a
-// sent message does on Windows; user input is not delivered during the program's waits.
+// window repaint, but nothing else of this dialog runs meanwhile: timer ticks that fall due are held
+// back, at most one per timer, and commands (clicks, selections, drop-downs, OK, Cancel, the close
+// box), whatever delivers them (input, an accessibility action, a programmatic click, a queued
+// signal), are held in arrival order. After the outermost handler ends, the held commands run
+// first, one per turn of the event loop, then the held ticks. Dialogs and message boxes opened by
+// the running handler keep working normally. Commands the handler's own code sends to its dialog
+// (ShowDropDown's notification) run at once, nested, as a sent message does on Windows. An
+// exception escaping a handler is shown in an error box and ends that handler only.
 //
 // The message map: Clicked comes from push buttons and radio buttons; SelChange only when the user
 // picks an item (never from SetCurSel); DropDown just before the list opens, also when code opens
 // it. IDOK and IDCANCEL without an entry go to OnOK and OnCancel. Enter clicks a focused push
 // button, else gives DefaultId(); Escape and the close box give IDCANCEL.
+//
+// Assistive technology reads a control's text and a dialog's title as their names, as they change;
+// an edit without a text of its own takes its name from its template, a list its label, and every
+// control has its id as the accessible description. A radio button's accessibility action is a
+// click.
 class CDialog : public QDialog {
   Q_OBJECT
 
@@ -67,7 +76,8 @@ class CDialog : public QDialog {
   bool UpdateData(bool saveAndValidate = true);
 
   QWidget* GetDlgItem(int id) const;
-  // The name assistive tools and GUI tests find the control by (its text by default).
+  // Fixes the name assistive tools and GUI tests find the control by. For controls without a text
+  // of their own: it replaces the text as the name for good.
   void SetAccessibleName(int id, const QString& name);
   // The command Enter gives when the focus is not on a push button: the default push button's id,
   // else IDOK.
@@ -90,7 +100,8 @@ class CDialog : public QDialog {
   bool IsTimerRunning(int id) const;
   unsigned TimerInterval(int id) const;
 
-  // Runs `fn` as a message handler: serialised, error box on exception, held-back ticks after.
+  // Runs `fn` as a message handler: serialised, error box on exception, held commands and ticks
+  // after.
   void RunHandler(const std::function<void()>& fn);
   bool InHandler() const { return handlerDepth_ > 0; }
 
@@ -100,8 +111,9 @@ class CDialog : public QDialog {
   // come from the event loop: process events to receive them.
   void DeliverTimer(int id);
   // A click on button `id`: ignored when the button is disabled or hidden (the user cannot reach
-  // it). Ids without a control (IDOK, IDCANCEL on a window without such buttons) go straight to the
-  // command, as a keyboard command would. Radio buttons check themselves first, like auto radios.
+  // it); held when it comes during a handler's wait, like every command. Ids without a control
+  // (IDOK, IDCANCEL on a window without such buttons) go straight to the command, as a keyboard
+  // command would. Radio buttons check themselves first, like auto radios.
   void Click(int id);
   // The user picks item `index` of combo `id` (SelChange); ignored when the combo is disabled or
   // hidden or the index is outside the list.
@@ -133,10 +145,13 @@ class CDialog : public QDialog {
   friend class FwComboBox;
   friend int AfxMessageBox(const QString& text);
   void BuildControls();
+  // Runs the command's handler now, or holds it while a handler runs or earlier commands wait.
   void Dispatch(int id, Notify code);
+  void RunCommand(int id, Notify code);
+  void ScheduleReplay();
+  void ReplayHeldCommand();
   void TimerFired(int id);
   void FlushHeldTicks();
-  void RunHeldClose();
   void ScheduleFlush();
   void SetInitialFocus();
   bool TicksHeld() const;
@@ -154,12 +169,14 @@ class CDialog : public QDialog {
   };
   std::map<int, Timer> timers_;
   std::set<int> heldTicks_;
+  std::deque<std::pair<int, Notify>> heldCommands_;  // arrival order
   int handlerDepth_ = 0;
-  bool closeHeld_ = false;
+  int handlerLoopLevel_ = 0;  // event loop level at which the outermost handler started
   bool destroyed_ = false;
   bool inModalRun_ = false;  // DoModal is running: it destroys the window itself
   bool inExec_ = false;      // inside QDialog::exec
   bool flushScheduled_ = false;
+  bool replayScheduled_ = false;
   bool flushing_ = false;
   int baseDepth_ = 0;  // handlers already running when this dialog was made (nested modal)
 };

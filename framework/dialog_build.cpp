@@ -1,4 +1,7 @@
 // Building a dialog's controls from its template.
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -23,7 +26,10 @@ constexpr const char* kGroupProperty = "fwGroup";
 
 // An auto radio button the Windows way: a click checks it (never unchecks it) and unchecks the other
 // radio buttons of its template group.
+// Q_OBJECT gives it a class name of its own, so assistive technology gets RadioAccessible for it.
 class FwRadioButton : public QRadioButton {
+  Q_OBJECT
+
  public:
   using QRadioButton::QRadioButton;
 
@@ -39,6 +45,49 @@ class FwRadioButton : public QRadioButton {
     }
   }
 };
+
+// Qt's own interface offers a radio button's action as toggle(), which neither sends the click
+// the dialog's handlers wait for nor unchecks the rest of the group (and unchecks a checked one).
+// Here the action is a click, as the mouse and the space bar give it.
+class RadioAccessible : public QAccessibleWidget {
+ public:
+  explicit RadioAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::RadioButton) {}
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) return button()->text();
+    return QAccessibleWidget::text(t);
+  }
+  QAccessible::State state() const override {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.checkable = true;
+    s.checked = button()->isChecked();
+    return s;
+  }
+  QStringList actionNames() const override {
+    return QStringList{toggleAction(), pressAction()} + QAccessibleWidget::actionNames();
+  }
+  void doAction(const QString& action) override {
+    if (action == toggleAction() || action == pressAction()) {
+      button()->click();  // nothing when disabled
+    } else {
+      QAccessibleWidget::doAction(action);
+    }
+  }
+  QStringList keyBindingsForAction(const QString& action) const override {
+    if (action == toggleAction() || action == pressAction()) return {QStringLiteral("space")};
+    return QAccessibleWidget::keyBindingsForAction(action);
+  }
+
+ private:
+  QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* RadioAccessibleFactory(const QString& className, QObject* object) {
+  if (className == QLatin1String(FwRadioButton::staticMetaObject.className())) {
+    if (auto* radio = qobject_cast<FwRadioButton*>(object)) return new RadioAccessible(radio);
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -69,8 +118,8 @@ void CDialog::BuildControls() {
   setWindowFlags(flags);
   setFixedSize(DluToPixels(units, 0, 0, tpl_.w, tpl_.h).size());
   setSizeGripEnabled(false);
+  // No accessible name of its own: assistive technology reads the title, also once it changes.
   setWindowTitle(QString::fromStdString(tpl_.caption));
-  setAccessibleName(windowTitle());
 
   QPalette pal = palette();
   if (DialogBackground().isValid()) {
@@ -91,6 +140,7 @@ void CDialog::BuildControls() {
   int group = 0;
   std::vector<QWidget*> tabStops;
   std::vector<QGroupBox*> groupBoxes;
+  std::vector<QWidget*> namedCombos;
 
   for (const ControlTemplate& c : tpl_.controls) {
     const QString text = QString::fromStdString(c.text);
@@ -109,6 +159,11 @@ void CDialog::BuildControls() {
         break;
       }
       case Kind::AutoRadio: {
+        static const bool factoryInstalled = [] {
+          QAccessible::installFactory(RadioAccessibleFactory);
+          return true;
+        }();
+        (void)factoryInstalled;
         auto* r = new FwRadioButton(text, this);
         r->setAutoExclusive(false);
         r->setProperty(kGroupProperty, group);
@@ -197,10 +252,10 @@ void CDialog::BuildControls() {
       w->setAccessibleDescription(QString::number(c.id));
       items_[c.id] = w;
     }
+    // A control with a text is read by it as it changes; a name set here would hide every change.
     if (!c.name.empty()) {
       w->setAccessibleName(QString::fromStdString(c.name));
-    } else if (!text.isEmpty()) {
-      w->setAccessibleName(text);
+      if (c.kind == Kind::ComboBox) namedCombos.push_back(w);
     }
 
     // Only tab stops take the focus from the keyboard; edits and buttons still take it on a click.
@@ -219,9 +274,29 @@ void CDialog::BuildControls() {
     if (c.style & kHidden) w->setHidden(true);
   }
 
+  // On Linux assistive technology reads a list's selected item as its name and what the list is for
+  // from its label: the static text that reads as its name, else a hidden label made for it.
+  for (QWidget* combo : namedCombos) {
+    QLabel* label = nullptr;
+    for (QObject* child : children()) {
+      auto* l = qobject_cast<QLabel*>(child);
+      if (l != nullptr && l->buddy() == nullptr && l->text() == combo->accessibleName()) {
+        label = l;
+        break;
+      }
+    }
+    if (label == nullptr) {
+      label = new QLabel(combo->accessibleName(), this);
+      label->setHidden(true);
+    }
+    label->setBuddy(combo);
+  }
+
   for (size_t i = 1; i < tabStops.size(); ++i) QWidget::setTabOrder(tabStops[i - 1], tabStops[i]);
   // Group boxes are frames drawn behind the controls they hold.
   for (QGroupBox* g : groupBoxes) g->lower();
 }
 
 }  // namespace qm::framework
+
+#include "dialog_build.moc"

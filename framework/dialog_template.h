@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 #include <vector>
+
 #include "framework/fw.h"
 
 namespace qm::framework {
@@ -34,7 +35,8 @@ struct ControlTemplate {
   std::string text;  // UTF-8
   int x, y, w, h;
   unsigned style = 0;
-  // Accessible name for a control without text (a measurement box); the text otherwise.
+  // What assistive technology reads for a control without a text of its own: an edit's name (a
+  // measurement box: "相 电 压 A相/CA线"), a list's label. Controls with a text are read by it.
   std::string name{};
 };
 

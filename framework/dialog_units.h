@@ -2,6 +2,7 @@
 #include <QFont>
 #include <QRect>
 #include <QStringList>
+
 #include "framework/fw.h"
 
 namespace qm::framework {

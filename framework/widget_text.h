@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+
 #include "framework/fw.h"
 
 class QWidget;

@@ -6,8 +6,9 @@
 namespace qm::link {
 
 // The program's wait: a nested event loop that keeps painting and reading the port but holds back
-// user input, without spinning. Timer ticks that fall due meanwhile are held back by the dialog
-// layer until the running handler ends.
+// user input, without spinning. Timer ticks that fall due meanwhile, and commands that arrive by
+// other paths than input (accessibility actions, queued signals), are held back by the dialog layer
+// until the running handler ends.
 class EventLoopClock : public Clock {
  public:
   EventLoopClock() { started_.start(); }

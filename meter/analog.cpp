@@ -13,7 +13,9 @@ constexpr uint16_t kLimitRight = 0x34;
 constexpr uint16_t kLimitLeft = 0x36;
 constexpr uint16_t kFixedRight = 0x32;
 
-constexpr uint16_t Wrapped(uint16_t base, int code) { return static_cast<uint16_t>((base + 2 * code) & 0xFF); }
+constexpr uint16_t Wrapped(uint16_t base, int code) {
+  return static_cast<uint16_t>((base + 2 * code) & 0xFF);
+}
 
 }  // namespace
 

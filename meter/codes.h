@@ -12,8 +12,8 @@ inline constexpr std::array<int32_t, 5> kBaudRates{1200, 2400, 4800, 9600, 19200
 int BaudCode(int32_t baud);
 
 // Wiring codes 0..5, captioned in code order.
-inline constexpr std::array<const char*, 6> kWiringCaptions{
-    "3相4线(非平衡)", "单相2线", "3相3线(非平衡)", "3相3线(平衡)", "单相3线", "3相4线(平衡)"};
+inline constexpr std::array<const char*, 6> kWiringCaptions{"3相4线(非平衡)", "单相2线", "3相3线(非平衡)",
+                                                            "3相3线(平衡)",   "单相3线", "3相4线(平衡)"};
 inline constexpr int kWiringCodeCount = static_cast<int>(kWiringCaptions.size());
 
 // PT and CT ratios the meter accepts.

@@ -5,10 +5,9 @@
 namespace qm::meter {
 
 std::optional<Quantity> WordQuantity(int word) {
-  static constexpr std::array<Quantity, 8> kGroup{Quantity::Voltage,       Quantity::Voltage,
-                                                  Quantity::Current,       Quantity::Frequency,
-                                                  Quantity::ActivePower,   Quantity::PowerFactor,
-                                                  Quantity::ReactivePower, Quantity::ApparentPower};
+  static constexpr std::array<Quantity, 8> kGroup{
+      Quantity::Voltage,     Quantity::Voltage,     Quantity::Current,       Quantity::Frequency,
+      Quantity::ActivePower, Quantity::PowerFactor, Quantity::ReactivePower, Quantity::ApparentPower};
   if (word >= 0 && word < 32) return kGroup[static_cast<size_t>(word % 8)];
   switch (word) {
     case 33:

@@ -30,12 +30,12 @@ bool IsSignedMeasurement(Quantity q);
 
 // Scaling of the raw counts. Voltages and currents follow the PT and CT ratios, powers and energies
 // both; active and reactive power also the power scale of the settings block.
-inline constexpr double kVoltageDivisor = 100;     // raw / 100 × PT volts
-inline constexpr double kCurrentDivisor = 10000;   // raw / 10000 × CT amperes
+inline constexpr double kVoltageDivisor = 100;          // raw / 100 × PT volts
+inline constexpr double kCurrentDivisor = 10000;        // raw / 10000 × CT amperes
 inline constexpr double kFrequencyFactor = 0.00106813;  // raw × factor hertz
-inline constexpr double kPowerDivisor = 10;        // raw × PT × CT × power scale / 10 W or var
+inline constexpr double kPowerDivisor = 10;             // raw × PT × CT × power scale / 10 W or var
 inline constexpr double kPowerFactorDivisor = 10000;
-inline constexpr double kApparentDivisor = 5;      // raw × PT × CT / 5 VA
+inline constexpr double kApparentDivisor = 5;  // raw × PT × CT / 5 VA
 // The energies count raw × energy multiplier × PT × CT Wh or varh.
 
 // Power scale: 4 when the power scale byte of the settings block is 1, else 1.

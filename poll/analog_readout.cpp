@@ -16,7 +16,8 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
   switch (meter::AnalogClassOf(code)) {
     case meter::AnalogClass::Limit:
     case meter::AnalogClass::FixedValue:
-      return Printf("%.0f,%.0f,0", static_cast<double>(static_cast<float>(first)), static_cast<double>(second));
+      return Printf("%.0f,%.0f,0", static_cast<double>(static_cast<float>(first)),
+                    static_cast<double>(second));
     case meter::AnalogClass::Measured:
       break;
     default:
@@ -25,7 +26,8 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
 
   const Quantity quantity = *meter::AnalogQuantity(code);
   const bool signedFirst = meter::AnalogLeftSigned(quantity);
-  const double a = signedFirst ? static_cast<double>(static_cast<int16_t>(first)) : static_cast<double>(first);
+  const double a =
+      signedFirst ? static_cast<double>(static_cast<int16_t>(first)) : static_cast<double>(first);
   const double b = second;
   const double p = pt, c = ct;
 

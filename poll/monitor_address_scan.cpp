@@ -19,7 +19,8 @@ void CMonitorDlg::ScanStep() {
 
 void CMonitorDlg::ProbeAddress(int32_t address) {
   namespace ids = qm::ui::monitor_ids;
-  UpdateData(true);  // the address shown in the slave address edit (the previous probe's) becomes the slave address
+  UpdateData(
+      true);  // the address shown in the slave address edit (the previous probe's) becomes the slave address
   const uint8_t a = static_cast<uint8_t>(address & 0xFF);
   // The exchange drops whatever waits on the line before it sends the probe: one word, the slave
   // address setting.

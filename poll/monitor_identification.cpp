@@ -4,8 +4,9 @@
 #include "ui/monitor_dlg.h"
 
 void CMonitorDlg::Identify() {
-  const qm::link::ExchangeResult r = Exchange(m_bySlaveAddr, qm::link::kFnReadHolding, qm::meter::kIdentificationAddress,
-                                              qm::meter::kIdentificationWords, m_nShortWait, qm::link::ReplyMode::Check);
+  const qm::link::ExchangeResult r =
+      Exchange(m_bySlaveAddr, qm::link::kFnReadHolding, qm::meter::kIdentificationAddress,
+               qm::meter::kIdentificationWords, m_nShortWait, qm::link::ReplyMode::Check);
   if (!r.data) return;  // the template's title stays
   const std::span<const uint8_t> d = *r.data;
   const uint16_t model = static_cast<uint16_t>(d[0] << 8 | d[1]);

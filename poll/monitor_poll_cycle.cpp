@@ -110,7 +110,8 @@ void CMonitorDlg::RunPollCycle() {
   }
   QString readout;
   r = Exchange(m_bySlaveAddr, kFnReadHolding, pair.second, 1, m_nShortWait, ReplyMode::Check);
-  if (r.data) readout = FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], (*r.data)[0], (*r.data)[1]);
+  if (r.data)
+    readout = FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], (*r.data)[0], (*r.data)[1]);
 
   const poll::ReadoutRow row = poll::MakeReadoutRow(code, readout.toStdString());
   SelectOrNone(m_cbUnit, row.unit);
@@ -118,7 +119,7 @@ void CMonitorDlg::RunPollCycle() {
   SetDlgItemText(ids::kRightValue, QString::fromStdString(row.right));
 
   // Measurement block; the display takes the data's position in the receive buffer.
-  r = Exchange(m_bySlaveAddr, kFnReadHolding, meter::kMeasurementAddress, meter::kMeasurementWords, m_nLongWait,
-               ReplyMode::Check);
+  r = Exchange(m_bySlaveAddr, kFnReadHolding, meter::kMeasurementAddress, meter::kMeasurementWords,
+               m_nLongWait, ReplyMode::Check);
   if (r.data) ShowMeasurements(static_cast<int16_t>(r.data->data() - m_rx.data()));
 }

@@ -6,7 +6,8 @@
 
 namespace qm::poll {
 
-SettingsValues ParseSettings(std::span<const uint8_t, meter::kSettingsBytes> d, int32_t previousEnergyMultiplier) {
+SettingsValues ParseSettings(std::span<const uint8_t, meter::kSettingsBytes> d,
+                             int32_t previousEnergyMultiplier) {
   namespace setting = meter::setting;
   const auto byte = [&d](uint16_t offset) { return d[meter::ByteOf(offset)]; };
   const auto word = [&d](uint16_t offset) { return static_cast<uint32_t>(d[offset] << 8 | d[offset + 1u]); };

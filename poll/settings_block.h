@@ -21,7 +21,8 @@ struct SettingsValues {
   uint8_t analogSelection = 0;
 };
 
-SettingsValues ParseSettings(std::span<const uint8_t, meter::kSettingsBytes> data, int32_t previousEnergyMultiplier);
+SettingsValues ParseSettings(std::span<const uint8_t, meter::kSettingsBytes> data,
+                             int32_t previousEnergyMultiplier);
 
 // Hidden diagnostic edits 1079 and 1021.
 std::string SettingsCountText(uint32_t goodSettings, int32_t powerDirection);

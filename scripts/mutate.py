@@ -107,8 +107,8 @@ def candidates(path):
         if not stripped or stripped.startswith("//") or stripped.startswith("#") or stripped.startswith("*"):
             prev_row = None
             continue
-        if ("static_assert" in line or "Q_OBJECT" in line or stripped.startswith("extern ")
-                or PURE_RE.search(line)):
+        if ("static_assert" in line or "Q_OBJECT" in line or "__attribute__" in line
+                or stripped.startswith("extern ") or PURE_RE.search(line)):
             prev_row = None
             continue
         m = mask_literals(line)
@@ -232,9 +232,31 @@ def touch(path):
     os.utime(path, (now, now))
 
 
+def summarise(results, report, rel):
+    """Prints the score per folder and the survivors; writes the JSON report when asked."""
+    print("\nScore per folder (killed / scored; stillborn mutants do not count):")
+    folders = collections.OrderedDict()
+    for m, status in results:
+        folders.setdefault(os.path.dirname(rel(m.path)), collections.Counter())[status] += 1
+    for folder, c in folders.items():
+        scored = c["killed"] + c["survived"]
+        pct = 100.0 * c["killed"] / scored if scored else 0.0
+        print(f"  {folder:12} {c['killed']:3} / {scored:3}  ({pct:5.1f}%)   stillborn {c['stillborn']}")
+    survivors = [m for m, s in results if s == "survived"]
+    if survivors:
+        print("\nSurviving mutants:")
+        for m in survivors:
+            print(f"  {rel(m.path)}:{m.line + 1} {m.kind}: {m.before.strip()}  ->  {m.after.strip()}")
+    if report:
+        with open(report, "w", encoding="utf-8") as f:
+            json.dump([{"file": rel(m.path), "line": m.line + 1, "kind": m.kind, "before": m.before,
+                        "after": m.after, "status": s} for m, s in results], f, ensure_ascii=False, indent=1)
+    sys.stdout.flush()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("paths", nargs="+", help="source files or folders (their .cpp and .h files)")
+    ap.add_argument("paths", nargs="*", help="source files or folders (their .cpp and .h files)")
     ap.add_argument("--build", default="build", help="an existing, configured build folder (default build)")
     ap.add_argument("--per-file", type=int, default=4, help="mutants picked per file (default 4)")
     ap.add_argument("--seed", type=int, default=1, help="seed of the random pick (default 1)")
@@ -244,10 +266,28 @@ def main():
     ap.add_argument("--jobs", type=int, default=2, help="build and test parallelism (default 2)")
     ap.add_argument("--list", action="store_true", help="only list the picked mutants")
     ap.add_argument("--report", default="", help="also write the results as JSON to this file")
+    ap.add_argument("--rerun", default="",
+                    help="instead of picking, test again the surviving mutants of an earlier --report "
+                         "(after new tests); a mutant whose line has changed since is reported as gone")
     args = ap.parse_args()
+    if not args.paths and not args.rerun:
+        ap.error("name source files or folders, or --rerun a report")
 
     rng = random.Random(args.seed)
     picked = []
+    gone = []
+    if args.rerun:
+        with open(args.rerun, encoding="utf-8") as f:
+            earlier = [r for r in json.load(f) if r["status"] == "survived"]
+        for r in earlier:
+            path = os.path.join(ROOT, r["file"])
+            span = r["before"].count("\n") + 1
+            m = Mutant(path, r["line"] - 1, r["kind"], r["before"], r["after"], span)
+            lines = open(path, encoding="utf-8").read().split("\n") if os.path.exists(path) else []
+            if "\n".join(lines[m.line: m.line + span]) == m.before:
+                picked.append(m)
+            else:
+                gone.append(m)
     for f in source_files(args.paths):
         cands = candidates(f)
         rng.shuffle(cands)
@@ -263,6 +303,8 @@ def main():
         picked += sorted(chosen, key=lambda c: c.line)
 
     rel = lambda p: os.path.relpath(p, ROOT)
+    for m in gone:
+        print(f"gone      {rel(m.path)}:{m.line + 1} {m.kind}: {m.before.strip()}  (the line has changed)")
     if args.list:
         for m in picked:
             print(f"{rel(m.path)}:{m.line + 1} {m.kind}: {m.before.strip()}  ->  {m.after.strip()}")
@@ -297,9 +339,11 @@ def main():
             current["path"] = None
 
     def on_signal(signum, _frame):
+        # Stopped early: the mutants tested so far still count, and the tree is left as it was.
         for p in list(RUNNING):
             kill_group(p)
         restore()
+        summarise(results, args.report, rel)
         sys.exit(128 + signum)
 
     signal.signal(signal.SIGINT, on_signal)
@@ -328,23 +372,7 @@ def main():
         restore()
         run(build_cmd, 3600)
 
-    print("\nScore per folder (killed / scored; stillborn mutants do not count):")
-    folders = collections.OrderedDict()
-    for m, status in results:
-        folders.setdefault(os.path.dirname(rel(m.path)), collections.Counter())[status] += 1
-    for folder, c in folders.items():
-        scored = c["killed"] + c["survived"]
-        pct = 100.0 * c["killed"] / scored if scored else 0.0
-        print(f"  {folder:12} {c['killed']:3} / {scored:3}  ({pct:5.1f}%)   stillborn {c['stillborn']}")
-    survivors = [m for m, s in results if s == "survived"]
-    if survivors:
-        print("\nSurviving mutants:")
-        for m in survivors:
-            print(f"  {rel(m.path)}:{m.line + 1} {m.kind}: {m.before.strip()}  ->  {m.after.strip()}")
-    if args.report:
-        with open(args.report, "w", encoding="utf-8") as f:
-            json.dump([{"file": rel(m.path), "line": m.line + 1, "kind": m.kind, "before": m.before,
-                        "after": m.after, "status": s} for m, s in results], f, ensure_ascii=False, indent=1)
+    summarise(results, args.report, rel)
     return 0
 
 

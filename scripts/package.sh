@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package as a packager does: Release, without the tests (so without GoogleTest and
-# libmodbus), with Debian's hardening flags and without turning warnings into errors.
+# Builds the Debian package as a packager does: Release, without the tests (so without GoogleTest),
+# with Debian's hardening flags and without turning warnings into errors.
 #   ./scripts/package.sh [BUILD_DIR] [CMake arguments]
 # The package lands in BUILD_DIR (default build-package) as qm7410-monitor_<version>_amd64.deb.
 set -euo pipefail

@@ -42,7 +42,7 @@ fw::DialogTemplate BuildCommSet() {
       // One unit wider than on Windows: the Latin glyphs of the Chinese font family are wider
       // than SimSun's, and the label still ends before the edit at 145.
       {IDC_STATIC, Kind::Static, "COM:", 126, 27, 18, 8},
-      {ids::kPort, Kind::Edit, "", 145, 24, 28, 14, kNumberEdit},
+      {ids::kPort, Kind::Edit, "", 145, 24, 28, 14, kNumberEdit, "串口选择 COM"},
   };
   return t;
 }
@@ -63,9 +63,9 @@ fw::DialogTemplate BuildMeterSet() {
       {fw::IDOK, Kind::DefPushButton, "设置", 140, 30, 30, 14, fw::kTabStop},
       {fw::IDCANCEL, Kind::PushButton, "退出", 140, 65, 30, 14, fw::kTabStop},
       {IDC_STATIC, Kind::Static, "ＰＴ", 10, 8, 20, 10},
-      {ids::kPtRatio, Kind::Edit, "", 45, 5, 80, 12, kNumberEdit},
+      {ids::kPtRatio, Kind::Edit, "", 45, 5, 80, 12, kNumberEdit, "PT"},
       {IDC_STATIC, Kind::Static, "ＣＴ", 10, 22, 20, 10},
-      {ids::kCtRatio, Kind::Edit, "", 45, 20, 80, 12, kNumberEdit},
+      {ids::kCtRatio, Kind::Edit, "", 45, 20, 80, 12, kNumberEdit, "CT"},
       {ids::kFirstWiring + 0, Kind::AutoRadio, wiring(0), 5, 44, 65, 10},
       {ids::kFirstWiring + 1, Kind::AutoRadio, wiring(1), 5, 62, 65, 10},
       {ids::kFirstWiring + 2, Kind::AutoRadio, wiring(2), 5, 80, 65, 10},
@@ -90,7 +90,7 @@ fw::DialogTemplate BuildSlaveAddr() {
       {fw::IDOK, Kind::DefPushButton, "确认", 27, 57, 50, 14, fw::kTabStop},
       {fw::IDCANCEL, Kind::PushButton, "退出", 107, 57, 50, 14, fw::kTabStop},
       {IDC_STATIC, Kind::Static, "更改子机地址：", 16, 13, 59, 11},
-      {ids::kAddress, Kind::Edit, "", 73, 29, 43, 14, kNumberEdit},
+      {ids::kAddress, Kind::Edit, "", 73, 29, 43, 14, kNumberEdit, "子机地址"},
   };
   return t;
 }

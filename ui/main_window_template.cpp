@@ -21,7 +21,8 @@ constexpr unsigned kHiddenEdgeEdit = fw::kHidden | fw::kTabStop | fw::kAutoHScro
 constexpr unsigned kValueBox = fw::kReadOnly | fw::kStaticEdge;
 constexpr unsigned kCombo = fw::kTabStop | fw::kDropDown | fw::kVScroll;
 
-// Everything but the measurement grid and the energy row.
+// Everything but the measurement grid and the energy row. Edits and lists without a label of their
+// own carry a name for screen readers, so none is announced as a bare value.
 void AddControls(std::vector<ControlTemplate>& c) {
   c.push_back({IDC_STATIC, Kind::GroupBox, "基本数据", 7, 25, 296, 161, fw::kCenter});
   c.push_back({fw::IDCANCEL, Kind::PushButton, "退  出", 310, 218, 55, 15, kButton});
@@ -29,12 +30,14 @@ void AddControls(std::vector<ControlTemplate>& c) {
   c.push_back({ids::kCommSet, Kind::PushButton, "通讯设置", 310, 130, 55, 14, kButton});
   c.push_back({ids::kMeterSet, Kind::PushButton, "仪表设置", 310, 147, 55, 14, kButton});
   // ids::kComm, the serial port control, has no window here: CMonitorDlg::m_comm carries it.
-  c.push_back({ids::kStatus, Kind::Edit, "", 309, 28, 55, 46, fw::kMultiline | fw::kReadOnly});
-  c.push_back({ids::kUnused1050, Kind::Edit, "", 253, 62, 53, 12, fw::kHidden | fw::kReadOnly | fw::kStaticEdge});
+  c.push_back({ids::kStatus, Kind::Edit, "", 309, 28, 55, 46, fw::kMultiline | fw::kReadOnly, "通讯参数"});
+  c.push_back(
+      {ids::kUnused1050, Kind::Edit, "", 253, 62, 53, 12, fw::kHidden | fw::kReadOnly | fw::kStaticEdge});
   c.push_back({IDC_STATIC, Kind::Static, "零序电流", 7, 116, 35, 10, fw::kHidden});
   c.push_back({ids::kChangeSlaveAddr, Kind::PushButton, "更改子机地址", 310, 111, 55, 15, kButton});
   c.push_back({ids::kAccuracy, Kind::PushButton, "修改精度", 254, 159, 55, 14, kHiddenButton});
-  c.push_back({ids::kSlaveAddr, Kind::Edit, "", 56, 9, 37, 14, fw::kTabStop | fw::kBorder | fw::kAutoHScroll});
+  c.push_back({ids::kSlaveAddr, Kind::Edit, "", 56, 9, 37, 14, fw::kTabStop | fw::kBorder | fw::kAutoHScroll,
+               "子机地址"});
   c.push_back({ids::kPollAddress, Kind::PushButton, "轮询地址", 310, 76, 55, 15, kButton});
   c.push_back({ids::kRunStop, Kind::PushButton, "运行", 310, 94, 55, 15, kButton});
 
@@ -69,23 +72,25 @@ void AddControls(std::vector<ControlTemplate>& c) {
   c.push_back({IDC_STATIC, Kind::Static, "V  下限", 72, 140, 27, 8, fw::kHidden});
   c.push_back({IDC_STATIC, Kind::Static, "A 下限", 220, 142, 24, 8, fw::kHidden});
   c.push_back({ids::kRefreshUrg, Kind::PushButton, "刷新Urg值", 71, 182, 55, 14, kHiddenButton});
-  c.push_back({ids::kDiagnostic, Kind::Edit, "", 182, 9, 62, 12, kHiddenEdit});
+  c.push_back(
+      {ids::kDiagnostic, Kind::Edit, "", 182, 9, 62, 12, kHiddenEdit, "诊断 PT,接线,模拟量,精度,字节11"});
   c.push_back({IDC_STATIC, Kind::Static, "模拟量选择", 92, 173, 39, 8});
-  c.push_back({ids::kAnalogSel, Kind::ComboBox, "", 132, 170, 30, 93, kCombo});
+  c.push_back({ids::kAnalogSel, Kind::ComboBox, "", 132, 170, 30, 93, kCombo, "模拟量选择"});
   c.push_back({ids::kLeftValue, Kind::Edit, "", 171, 170, 34, 12,
-               fw::kTabStop | fw::kBorder | fw::kReadOnly | fw::kAutoHScroll});
+               fw::kTabStop | fw::kBorder | fw::kReadOnly | fw::kAutoHScroll, "模拟量 左值"});
   c.push_back({ids::kWriteAnalog, Kind::PushButton, "写入", 281, 173, 18, 11, fw::kTabStop});
   // One unit narrower than on Windows, so the dash's box ends where the right value edit begins.
   c.push_back({IDC_STATIC, Kind::Static, "-", 207, 172, 7, 8});
   c.push_back({ids::kRightValue, Kind::Edit, "", 214, 170, 35, 12,
-               fw::kTabStop | fw::kBorder | fw::kReadOnly | fw::kAutoHScroll});
+               fw::kTabStop | fw::kBorder | fw::kReadOnly | fw::kAutoHScroll, "模拟量 右值"});
   c.push_back({IDC_STATIC, Kind::Static, "/4-20mA", 290, 209, 30, 9, fw::kHidden});
   c.push_back({ids::kFactoryInit, Kind::PushButton, "出厂初始设置", 255, 142, 55, 14, kHiddenButton});
   c.push_back({ids::kPowerReverse, Kind::PushButton, "功率反相", 311, 164, 55, 14, kButton});
   c.push_back({ids::kUnused1078, Kind::Edit, "", 147, 10, 20, 12, kHiddenEdit});
-  c.push_back({ids::kSettingsCount, Kind::Edit, "", 114, 10, 23, 12, kHiddenEdit});
+  c.push_back(
+      {ids::kSettingsCount, Kind::Edit, "", 114, 10, 23, 12, kHiddenEdit, "诊断 设置读取次数,功率方向"});
   c.push_back({ids::kInputMode, Kind::PushButton, "输入", 281, 162, 18, 11, fw::kTabStop});
-  c.push_back({ids::kUnit, Kind::ComboBox, "", 252, 169, 27, 76, kCombo});
+  c.push_back({ids::kUnit, Kind::ComboBox, "", 252, 169, 27, 76, kCombo, "模拟量 单位"});
   c.push_back({ids::kUnused1080, Kind::Edit, "", 251, 9, 41, 12, kHiddenEdit});
 }
 
@@ -97,8 +102,8 @@ const Heading kColumns[] = {{"  合相", 56}, {"A相/CA线", 109}, {"B相/AB线"
 const int kColumnX[] = {52, 110, 168, 226};
 const char* const kRows[] = {"相 电 压", "线 电 压", "相 电 流", "有功功率",
                              "无功功率", "视在功率", "功率因数"};
-const int (*const kRowIds[])[4] = {&ids::kPhaseVoltage,  &ids::kLineVoltage,    &ids::kCurrent,
-                                   &ids::kActivePower,   &ids::kReactivePower, &ids::kApparentPower,
+const int (*const kRowIds[])[4] = {&ids::kPhaseVoltage, &ids::kLineVoltage,   &ids::kCurrent,
+                                   &ids::kActivePower,  &ids::kReactivePower, &ids::kApparentPower,
                                    &ids::kPowerFactor};
 
 std::string Trimmed(const char* text) {
@@ -158,8 +163,8 @@ fw::DialogTemplate Build() {
   // The list index of the analog selection is the meter's analog selection code.
   t.comboItems.push_back(
       {ids::kAnalogSel, {"无", "Ua", "Uca", "Ia", "F",  "Pa", "PFa", "Qa", "Sa", "Ub",   "Uab",  "Ib",
-              "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
-              "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"}});
+                         "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
+                         "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"}});
   t.comboItems.push_back({ids::kUnit, {"无", "V", "A", "Hz", "W", "Var", "VA", "mA"}});
   return t;
 }

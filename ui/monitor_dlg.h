@@ -84,8 +84,8 @@ class CMonitorDlg : public fw::CDialog {
                        int16_t frameLength);
   void SendFrame(const uint8_t* data, int16_t length);
   // One exchange on this window's port, clock and buffers.
-  qm::link::ExchangeResult Exchange(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, uint32_t waitMs,
-                              qm::link::ReplyMode mode);
+  qm::link::ExchangeResult Exchange(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
+                                    uint32_t waitMs, qm::link::ReplyMode mode);
   void SetTimingFromBaud();
 
   // ---- Poll cycle and display (poll/) ----
@@ -104,7 +104,8 @@ class CMonitorDlg : public fw::CDialog {
   // The single-register write; true when the check found the echo (always false for none and drain).
   bool WriteSingleRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::link::ReplyMode mode);
   // The same write, reporting how many reply bytes the drain or check read.
-  qm::link::ExchangeResult WriteRegister(uint16_t reg, uint16_t value, uint32_t waitMs, qm::link::ReplyMode mode);
+  qm::link::ExchangeResult WriteRegister(uint16_t reg, uint16_t value, uint32_t waitMs,
+                                         qm::link::ReplyMode mode);
   void OnCommSet();
   void OnMeterSet();
   void OnChangeSlaveAddr();

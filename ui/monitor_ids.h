@@ -15,9 +15,9 @@ inline constexpr int kWriteAnalog = 1059;
 inline constexpr int kInputMode = 1060;
 inline constexpr int kPollAddress = 1062;
 inline constexpr int kRunStop = 1063;
-inline constexpr int kLimitSet = 1070;    // hidden, no handler
+inline constexpr int kLimitSet = 1070;  // hidden, no handler
 inline constexpr int kEnergyReset = 1071;
-inline constexpr int kRefreshUrg = 1091;  // hidden, no handler
+inline constexpr int kRefreshUrg = 1091;   // hidden, no handler
 inline constexpr int kFactoryInit = 1092;  // hidden
 
 // The serial port control: no window, CMonitorDlg::m_comm carries it.

@@ -30,7 +30,8 @@ TEST(AnalogConversion, TypedTextToRegisterValue) {
       {1, "1", 0, 1, {}},  // a PT of 0 read from the meter
   };
   for (const auto& [code, text, pt, ct, value] : cases)
-    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), pt, ct), value) << code << " " << text;
+    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), pt, ct), value)
+        << code << " " << text;
 }
 
 TEST(AnalogConversion, DecimalEntriesExactInTheMetersUnitGiveThatManyUnits) {
@@ -46,13 +47,13 @@ TEST(AnalogConversion, DecimalEntriesExactInTheMetersUnitGiveThatManyUnits) {
       {19, "1.14", 1, 2, 5700},
       {4, "49.15000195", 1, 1, 46015},  // frequency, 0.00106813 Hz
       {12, "0.01388569", 1, 1, 13},
-      {5, "1.2", 1, 1, 3},  // active power, 0.4 W x PT x CT
-      {15, "2.4", 3, 1, 2},   // reactive power
+      {5, "1.2", 1, 1, 3},   // active power, 0.4 W x PT x CT
+      {15, "2.4", 3, 1, 2},  // reactive power
       {13, "-1.2", 1, 1, 0xFFFD},
       {6, "0.6", 1, 1, 6000},  // power factor, 0.0001
       {14, "0.3", 1, 1, 3000},
       {22, "-0.6", 1, 1, 0xE890},  // -6000
-      {8, "0.6", 1, 1, 3},  // apparent power, 0.2 VA x PT x CT
+      {8, "0.6", 1, 1, 3},         // apparent power, 0.2 VA x PT x CT
       {16, "1.4", 1, 1, 7},
       {24, "0.6", 3, 1, 1},
       {33, "3", 1, 1, 3},  // limits and the fixed value: raw
@@ -64,25 +65,23 @@ TEST(AnalogConversion, DecimalEntriesExactInTheMetersUnitGiveThatManyUnits) {
       {4, "65", 1, 1, 60854},
   };
   for (const auto& [code, text, pt, ct, value] : cases)
-    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), pt, ct), value) << code << " " << text;
+    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), pt, ct), value)
+        << code << " " << text;
 }
 
 TEST(AnalogConversion, NegativeEntriesAreRefusedOnlyWhereTheMeterHoldsNoSign) {
   // Selection code, typed text, register value (none: refused like an out-of-range value).
   const std::tuple<int, const char*, std::optional<uint16_t>> cases[] = {
       {1, "-1", {}},  // voltage, current, frequency, apparent power: no sign
-      {26, "-0.01", {}},
-      {3, "-0.5", {}},
-      {28, "-50", {}},
-      {8, "-1", {}},
-      {2, "-0", 0},  // minus zero is zero
-      {7, "-80", 0xFF38},  // reactive power, power factor and the limits: two's complement
-      {30, "-1", 0xD8F0},  // -10000
-      {33, "-5", 0xFFFB},
-      {35, "-1", 0xFFFF},
+      {26, "-0.01", {}},  {3, "-0.5", {}},    {28, "-50", {}},
+      {8, "-1", {}},      {2, "-0", 0},  // minus zero is zero
+      {7, "-80", 0xFF38},                // reactive power, power factor and the limits: two's complement
+      {30, "-1", 0xD8F0},                // -10000
+      {33, "-5", 0xFFFB}, {35, "-1", 0xFFFF},
   };
   for (const auto& [code, text, value] : cases)
-    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), 1, 1), value) << code << " " << text;
+    EXPECT_EQ(qm::commands::AnalogRegisterValue(code, qm::text::LeadingNumber(text), 1, 1), value)
+        << code << " " << text;
 }
 
 }  // namespace

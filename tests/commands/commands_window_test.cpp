@@ -4,10 +4,6 @@
 
 #include <algorithm>
 
-#include "commands/meter_set_dlg.h"
-#include "commands/slave_addr_dlg.h"
-#include "ui/meter_set_ids.h"
-#include "ui/slave_addr_ids.h"
 #include "tests/support/harness.h"
 
 namespace {
@@ -18,8 +14,7 @@ using qm::sim::Fault;
 
 constexpr int kPoll = CMonitorDlg::kPollTimer;
 constexpr int kSel = 1088, kLeft = 1022, kRight = 1023, kWrite = 1059, kInput = 1060;
-constexpr int kPT = qm::ui::meter_set_ids::kPtRatio, kCT = qm::ui::meter_set_ids::kCtRatio,
-              kAddr = qm::ui::slave_addr_ids::kAddress;
+constexpr int kPT = 1000, kCT = 1001, kAddr = 1000;  // the edits of the two dialogs
 
 std::vector<uint8_t> W(uint8_t at, uint16_t reg, uint16_t v) { return qmtest::Request(at, 6, reg, v); }
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -64,7 +59,8 @@ struct Commands : ::testing::Test {
     h.dlg->SelectComboItem(kSel, code);
   }
   bool RowOpen() const {
-    return h.dlg->m_byInputMode == 1 && !h.dlg->m_edRight.IsReadOnly() && h.dlg->m_cbUnit.IsWindowEnabled();
+    return h.dlg->m_byInputMode == 1 && !h.dlg->m_edLeft.IsReadOnly() && !h.dlg->m_edRight.IsReadOnly() &&
+           h.dlg->m_cbUnit.IsWindowEnabled();
   }
 };
 
@@ -115,9 +111,18 @@ TEST_F(Commands, MeterSetWritesPtCtAndWiringAndReportsEachUnconfirmedWrite) {
   }
 }
 
+// Each wiring radio button stands for its own code.
+TEST_F(Commands, MeterSetWiringRadios) {
+  for (int code = 0; code < 6; ++code) {
+    Answer({}, 1009 + code);
+    h.dlg->Click(1006);
+    EXPECT_EQ(h.Requests().back(), W(1, 0x0002, static_cast<uint16_t>(code)));
+  }
+}
+
 TEST_F(Commands, DialogsRefuseRatiosAndAddressesOutOfRange) {
   const std::tuple<int, int, const char*> cases[] = {
-      {1006, kPT, "0"}, {1006, kPT, "64001"}, {1007, kAddr, "256"}};
+      {1006, kPT, "0"}, {1006, kCT, "64001"}, {1007, kAddr, "256"}};
   for (const auto& [button, edit, text] : cases) {
     Answer({{edit, text}});  // refused, the dialog stays open and the script ends it with Cancel
     h.dlg->Click(button);
@@ -126,13 +131,19 @@ TEST_F(Commands, DialogsRefuseRatiosAndAddressesOutOfRange) {
   EXPECT_TRUE(h.Requests().empty());
 }
 
+// The dialog opens on the current address; 0 is an address like any other.
 TEST_F(Commands, SlaveAddressGoesOutThroughTheOldOneAndTheWindowFollows) {
   const std::tuple<Fault, const char*, uint8_t, uint8_t> cases[] = {{Fault::None, "5", 1, 5},
-                                                                    {Fault::Silence, "9", 5, 9}};
+                                                                    {Fault::Silence, "0", 5, 0}};
   for (const auto& [fault, text, from, to] : cases) {
     h.meter.InjectFault(fault, 1);
     h.ClearWire();
-    Answer({{kAddr, text}});
+    h.OnNextModal([&, from = from](fw::CDialog& d) {
+      EXPECT_EQ(d.GetDlgItemText(kAddr), QString::number(from));
+      d.SetDlgItemText(kAddr, text);
+      d.Click(fw::IDOK);
+      return d.Result();
+    });
     h.dlg->Click(1007);
     EXPECT_EQ(h.Requests(), Frames{W(from, 0x0000, to)});
     EXPECT_EQ(h.dlg->m_bySlaveAddr, to);
@@ -181,8 +192,8 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   Frames writes;
   for (const auto& r : h.Requests())
     if (r[1] == 0x06) writes.push_back(r);
-  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0), W(1, 0x0022, 1),
-                            W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
+  EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0),
+                            W(1, 0x0022, 1), W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
   EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功"), Q("功率反相成功")}));
   EXPECT_EQ(h.Text(1009), Q("0.5级"));
   EXPECT_EQ(h.dlg->m_byAccuracy, 0);
@@ -269,8 +280,9 @@ TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
   }
   EXPECT_TRUE(h.messages.empty());
   h.ClearWire();
-  Select(10);  // outside input mode the selection goes out at once
-  EXPECT_EQ(h.Requests(), Frames{W(1, 0x0030, 10)});
+  Select(10);  // outside input mode the selection goes out at once, "无" too
+  Select(0);
+  EXPECT_EQ(h.Requests(), (Frames{W(1, 0x0030, 10), W(1, 0x0030, 0)}));
 }
 
 TEST_F(Commands, AnalogWriteWithoutAValidValueOrItemSendsNothing) {

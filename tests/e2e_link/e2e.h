@@ -20,7 +20,8 @@ struct Link {
   }
   // A longer wait than the program's, so a busy machine cannot make a test flaky.
   qm::link::ExchangeResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
-    return qm::link::Exchange({comm, clock, request, rx}, address, function, reg, word, 600, qm::link::ReplyMode::Check);
+    return qm::link::Exchange({comm, clock, request, rx}, address, function, reg, word, 600,
+                              qm::link::ReplyMode::Check);
   }
   // Word `k` of the data of a reply found at index 0.
   int Word(int k) const {

@@ -11,7 +11,8 @@ TEST(SimLink, ReadAndWriteThroughTheRealPort) {
   e2e::Link link(sim.Link().toStdString());
   // The late reply misses the wait; once it has come, the next exchange drops it before sending.
   EXPECT_EQ(link.Run(3, 0x03, 0x0300, 26).received, 0);
-  for (int waited = 0; link.comm.GetInBufferCount() < 57 && waited < 20000; waited += 50) link.clock.Sleep(50);
+  for (int waited = 0; link.comm.GetInBufferCount() < 57 && waited < 20000; waited += 50)
+    link.clock.Sleep(50);
   ASSERT_EQ(link.comm.GetInBufferCount(), 57) << "the late reply never came";
   auto r = link.Run(3, 0x03, 0x0300, 26);
   ASSERT_EQ(r.index, 0);

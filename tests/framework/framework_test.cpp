@@ -2,8 +2,11 @@
 // boxes and window timers.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRawFont>
@@ -31,6 +34,10 @@ const std::vector<fw::ControlTemplate> kControls = {
     {1004, Kind::PushButton, "隐藏", 120, 60, 40, 14, fw::kTabStop | fw::kHidden},
     {1005, Kind::PushButton, "动作", 120, 100, 40, 14, fw::kTabStop},
     {1006, Kind::Edit, "", 50, 82, 30, 12, fw::kStaticEdge | fw::kReadOnly, "测量 A"},
+    {1007, Kind::PushButton, "其它", 10, 100, 40, 14, fw::kTabStop},
+    {1008, Kind::AutoRadio, "9600", 10, 50, 40, 10, fw::kTabStop | fw::kGroup},
+    {1009, Kind::AutoRadio, "19200", 10, 62, 40, 10, 0},
+    {1010, Kind::Static, "说明", 60, 15, 30, 8},
 };
 const fw::DialogTemplate kTemplate{900, "测试", "宋体", 10,        200,
                                    150, true,   false,  kControls, {{1003, {"无", "Ua", "F", "Ub", "F"}}}};
@@ -40,6 +47,9 @@ class TestDlg : public fw::CDialog {
   TestDlg() : fw::CDialog(kTemplate) {
     OnCommand(1005, fw::Notify::Clicked, &TestDlg::OnAction);
     OnCommand(1003, fw::Notify::SelChange, &TestDlg::OnSelChange);
+    OnCommand(1007, fw::Notify::Clicked, &TestDlg::OnOther);
+    OnCommand(1008, fw::Notify::Clicked, &TestDlg::On9600);
+    OnCommand(1009, fw::Notify::Clicked, &TestDlg::On19200);
   }
   uint8_t byValue = 0;
   uint32_t unValue = 1;
@@ -61,7 +71,41 @@ class TestDlg : public fw::CDialog {
     if (action) action();
   }
   void OnSelChange() { events.push_back("selchange"); }
+  void OnOther() { events.push_back("other"); }
+  void On9600() { events.push_back("9600"); }
+  void On19200() { events.push_back("19200"); }
 };
+
+// The program's wait: a nested event loop that holds back input, as an exchange waits for a reply.
+void Wait(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+// The same wait, until `done` holds (10 s at most).
+void WaitUntil(const std::function<bool()>& done) {
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (done()) loop.quit();
+  });
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+  poll.start(5);
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+QAccessibleInterface* Accessible(QWidget* w) { return QAccessible::queryAccessibleInterface(w); }
+
+// What assistive technology does with a control: its action, as it arrives over the bus.
+void DoAction(QWidget* w, const QString& action) {
+  QAccessibleInterface* iface = Accessible(w);
+  ASSERT_NE(iface, nullptr);
+  ASSERT_NE(iface->actionInterface(), nullptr);
+  ASSERT_TRUE(iface->actionInterface()->actionNames().contains(action))
+      << iface->actionInterface()->actionNames().join(',').toStdString();
+  iface->actionInterface()->doAction(action);
+}
 
 class Dialog : public ::testing::Test {
  protected:
@@ -112,8 +156,15 @@ TEST(Units, MapsBothCornersWithMulDivRounding) {
 TEST_F(Dialog, TemplateBuildsControlsFoundByIdAndName) {
   EXPECT_TRUE(dlg.GetDlgItem(1004)->isHidden());
   for (const fw::ControlTemplate& c : kControls) {
-    EXPECT_EQ(dlg.GetDlgItem(c.id)->accessibleDescription(), QString::number(c.id));
-    EXPECT_EQ(dlg.GetDlgItem(c.id)->accessibleName().toStdString(), c.name.empty() ? c.text : c.name);
+    QAccessibleInterface* iface = Accessible(dlg.GetDlgItem(c.id));
+    EXPECT_EQ(iface->text(QAccessible::Description), QString::number(c.id));
+    if (c.kind == Kind::ComboBox) {  // a list is read by its selected item and labelled by its name
+      const auto labels = iface->relations(QAccessible::Label);
+      ASSERT_EQ(labels.size(), 1) << c.id;
+      EXPECT_EQ(labels[0].first->text(QAccessible::Name).toStdString(), c.name);
+    } else {
+      EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), c.name.empty() ? c.text : c.name) << c.id;
+    }
   }
   // The tab chain visits the shown tab stops in template order, starting with the focused first one.
   QWidget* w = dlg.focusWidget();
@@ -275,6 +326,107 @@ TEST_F(Dialog, ExceptionEndsOnlyItsHandler) {
   dlg.Click(1005);
   EXPECT_EQ(dlg.events, (Events{"action", "tick 1", "action"}));
   EXPECT_FALSE(dlg.IsEnded());
+}
+
+// Assistive technology reads what the window shows now, not what it showed when it was built.
+TEST_F(Dialog, AccessibleNamesFollowCaptionsTextsAndTitle) {
+  dlg.SetDlgItemText(1005, "停止");
+  dlg.SetDlgItemText(1010, "已改");
+  dlg.SetDlgItemText(1001, "12");  // an edit keeps the name of its label
+  dlg.SetWindowText("VM7410智能电力监测仪");
+  EXPECT_EQ(Accessible(dlg.GetDlgItem(1005))->text(QAccessible::Name), QString("停止"));
+  EXPECT_EQ(Accessible(dlg.GetDlgItem(1010))->text(QAccessible::Name), QString("已改"));
+  EXPECT_EQ(Accessible(dlg.GetDlgItem(1001))->text(QAccessible::Name), QString("地址"));
+  EXPECT_EQ(Accessible(&dlg)->text(QAccessible::Name), QString("VM7410智能电力监测仪"));
+}
+
+// A radio button's action is a click: it checks the button (never unchecks it), unchecks the rest
+// of its group and runs the handler; Qt's own toggle() did none of the last two.
+TEST_F(Dialog, RadioActionActsAsAClick) {
+  dlg.CheckRadioButton(1008, 1009, 1008);
+  QAccessibleInterface* radio = Accessible(dlg.GetDlgItem(1009));
+  EXPECT_EQ(radio->role(), QAccessible::RadioButton);
+  EXPECT_EQ(radio->text(QAccessible::Name), QString("19200"));
+  for (int i = 0; i < 2; ++i) {
+    DoAction(dlg.GetDlgItem(1009), QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(dlg.IsDlgButtonChecked(1009));
+    EXPECT_FALSE(dlg.IsDlgButtonChecked(1008));
+    EXPECT_TRUE(radio->state().checked);
+  }
+  EXPECT_EQ(dlg.events, (Events{"19200", "19200"}));
+  dlg.GetDlgItem(1008)->setEnabled(false);
+  DoAction(dlg.GetDlgItem(1008), QAccessibleActionInterface::toggleAction());
+  EXPECT_FALSE(dlg.IsDlgButtonChecked(1008));
+  EXPECT_EQ(dlg.events.size(), 2u);
+}
+
+// Commands that reach the window during a handler's wait by any path but input (a queued signal, an
+// accessibility action, a programmatic click or selection) run after the handler, in the order
+// they came, before the tick that fell due meanwhile. What the handler itself sends runs at once.
+TEST_F(Dialog, CommandsArrivingDuringAWaitRunAfterTheHandlerInOrder) {
+  dlg.SetTimer(1, 700);
+  dlg.CheckRadioButton(1008, 1009, 1008);
+  int actions = 0;
+  bool pressed = false;  // the accessibility press has clicked (its handler is held)
+  dlg.action = [&] {
+    if (++actions > 1) return;
+    dlg.Click(1007);  // sent by the handler itself
+    QTimer::singleShot(0, [&] {
+      QMetaObject::invokeMethod(dlg.GetDlgItem(1007), "click", Qt::QueuedConnection);
+      dlg.DeliverTimer(1);
+      QTimer::singleShot(10, [&] {
+        DoAction(dlg.GetDlgItem(1009), QAccessibleActionInterface::toggleAction());
+        dlg.SelectComboItem(1003, 2);
+        auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(1005));
+        QObject::connect(button, &QAbstractButton::clicked, [&] { pressed = true; });
+        DoAction(button, QAccessibleActionInterface::pressAction());  // clicks 100 ms later
+      });
+    });
+    WaitUntil([&] { return pressed; });
+    dlg.events.push_back("waited");
+  };
+  dlg.Click(1005);
+  EXPECT_EQ(dlg.events, (Events{"action", "other", "waited"}));
+  EXPECT_TRUE(dlg.IsDlgButtonChecked(1009)) << "the button shows the click at once";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.events.size() >= 8; }, 10000));
+  EXPECT_EQ(dlg.events,
+            (Events{"action", "other", "waited", "other", "19200", "selchange", "action", "tick 1"}));
+}
+
+// A modal dialog opened by a waiting handler works as usual, its own waits and message boxes too,
+// while commands for the window below wait for that handler to end.
+TEST_F(Dialog, NestedModalDialogWorksWhileTheOuterHandlerWaits) {
+  fw::SetMessageBoxHook({});
+  fw::CDialog::SetModalHook({});  // a real modal loop
+  TestDlg inner;
+  int innerResult = 0;
+  QString boxText;
+  inner.action = [&] {
+    Wait(20);
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      boxText = box->text();
+      box->button(QMessageBox::Ok)->click();
+    });
+    fw::AfxMessageBox("设置成功");
+    inner.EndDialog(fw::IDOK);
+  };
+  dlg.action = [&] {
+    QTimer::singleShot(0, [&] {
+      dlg.Click(1007);  // the window below: held
+      DoAction(inner.GetDlgItem(1009), QAccessibleActionInterface::toggleAction());
+      DoAction(inner.GetDlgItem(1005), QAccessibleActionInterface::pressAction());
+    });
+    innerResult = inner.DoModal();
+    dlg.events.push_back("action end");
+  };
+  dlg.Click(1005);
+  EXPECT_EQ(innerResult, fw::IDOK);
+  EXPECT_EQ(boxText, QString("设置成功"));
+  EXPECT_EQ(inner.events, (Events{"19200", "action"}));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.events.size() >= 3; }, 10000));
+  EXPECT_EQ(dlg.events, (Events{"action", "action end", "other"}));
 }
 
 // A real number takes blanks around it and one sign at most.

@@ -21,7 +21,8 @@ TEST(CopyReceived, NeverRunsPastTheArrayOrTheBuffer) {
     rx.fill(0xEE);
     EXPECT_EQ(qm::link::CopyReceived(delivered, count, rx), copied) << count << " of " << size;
     EXPECT_TRUE(std::equal(rx.begin(), rx.begin() + copied, delivered.begin())) << count;
-    EXPECT_TRUE(copied == qm::link::kReceiveSize || rx[static_cast<size_t>(copied)] == 0xEE) << "copied too much";
+    EXPECT_TRUE(copied == qm::link::kReceiveSize || rx[static_cast<size_t>(copied)] == 0xEE)
+        << "copied too much";
   }
 }
 

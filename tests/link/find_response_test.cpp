@@ -41,7 +41,8 @@ TEST(FindResponse, EdgeCases) {
       {"wrong byte count, right CRC", WithCrc({1, 0x03, 0x63, 1, 2, 3, 4}), 0},
   };
   for (const auto& [what, bytes, index] : cases)
-    EXPECT_EQ(qm::link::FindResponse(bytes.data(), static_cast<int16_t>(bytes.size()), 0x03, 1, 9), index) << what;
+    EXPECT_EQ(qm::link::FindResponse(bytes.data(), static_cast<int16_t>(bytes.size()), 0x03, 1, 9), index)
+        << what;
 }
 
 }  // namespace

@@ -96,6 +96,7 @@ TEST(PollCycle, EveryBoxShowsItsOwnWordScaledByTheSettings) {
     int box;  // 0: the word is not shown
     const char* text;
   } rows[] = {
+      // clang-format off
       // Phase A: U x PT/100, line U, I x CT/10000, F, P x PT x CT x 4/10, PF /10000, Q like P, S x PT x CT/5.
       {0, 11005, 1001, "220.10 V"},  {1, 19005, 1026, "380.10 V"}, {2, 5000, 1030, "1.500 A"},
       {3, 1111, 0, ""},              {4, 100, 1034, "240.0 W"},    {5, 9100, 1046, "0.9100"},
@@ -122,6 +123,7 @@ TEST(PollCycle, EveryBoxShowsItsOwnWordScaledByTheSettings) {
       {38, 2, 0, ""},
       {39, 7, 1056, "-11.797 MVarh"},  // 196615 x 60 varh
       {40, 3, 0, ""},
+      // clang-format on
   };
   for (const auto& r : rows) h.meter.SetMeasurementWord(r.word, static_cast<uint16_t>(r.raw));
   StartPolling(h);
@@ -321,6 +323,9 @@ TEST(AddressScan, ProbesOneTo254ThenZeroThenOneAgainNever255) {
   expected.push_back(Request(1, 3, 0x0300, 1));
   EXPECT_EQ(h.Requests(), expected);
   EXPECT_TRUE(h.dlg->IsTimerRunning(kScan)) << "no answer: the scan goes on";
+  h.dlg->Click(1062);  // pressed again: from 1 again
+  h.ScanTick();
+  EXPECT_EQ(h.Requests().back(), Request(1, 3, 0x0300, 1));
 }
 
 // Started while polling, the scan stops the poll; its hit stops the scan, and polling stays off.
@@ -347,6 +352,7 @@ TEST(AddressScan, RunStopEndsTheScanAndPollsTheLastShownAddress) {
   Harness h({}, {.address = 200});
   h.dlg->Click(1062);
   h.ScanTick(5);
+  EXPECT_EQ(h.dlg->m_bySlaveAddr, 4) << "each probe takes the address the one before it showed";
   h.dlg->Click(1063);
   EXPECT_FALSE(h.dlg->IsTimerRunning(kScan));
   EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));

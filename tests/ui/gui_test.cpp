@@ -35,9 +35,10 @@ TEST(OnX, DialogsLookRight) {
     h.Tick(2);
     ShowCheckAndSave(*h.dlg, "main_window");
   }
-  const std::pair<const fw::DialogTemplate*, const char*> dialogs[] = {{&qm::ui::CommSetTemplate(), "comm_set"},
-                                                                       {&qm::ui::MeterSetTemplate(), "meter_set"},
-                                                                       {&qm::ui::SlaveAddrTemplate(), "slave_addr"}};
+  const std::pair<const fw::DialogTemplate*, const char*> dialogs[] = {
+      {&qm::ui::CommSetTemplate(), "comm_set"},
+      {&qm::ui::MeterSetTemplate(), "meter_set"},
+      {&qm::ui::SlaveAddrTemplate(), "slave_addr"}};
   for (auto [tpl, name] : dialogs) {
     fw::CDialog dlg(*tpl);
     dlg.Create();

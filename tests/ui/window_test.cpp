@@ -122,7 +122,8 @@ TEST(MainWindow, ClickOrKeyDuringACycleRunsAfterIt) {
   device.ClearLog();
   clock.input = [&] {  // Escape
     Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape,
+                                                   Qt::NoModifier);
   };
   dlg.DeliverTimer(kPoll);
   EXPECT_EQ(atWaits, (std::vector<std::pair<int, bool>>(4, {1, false}))) << "Escape ran inside the cycle";
@@ -179,6 +180,19 @@ TEST(CommSet, BaudChangeTo19200IsTakenOnlyOnAnIntactEcho) {
   }
 }
 
+// The meter's code of each rate, written (and not confirmed here) from 9600.
+TEST(CommSet, BaudCodes) {
+  CommSet c;
+  for (const auto& [radio, code] : {std::pair{1009, 0}, {1010, 1}, {1011, 2}, {1013, 4}}) {
+    c.h.meter.InjectFault(Fault::Silence);
+    c.h.ClearWire();
+    c.Run({radio});
+    EXPECT_EQ(c.h.Requests(),
+              std::vector<std::vector<uint8_t>>{Request(1, 6, 0x0308, static_cast<uint16_t>(code))})
+        << radio;
+  }
+}
+
 TEST(CommSet, CancelSendsNothingChangesNothingAndRestartsPolling) {
   CommSet c;
   auto& h = c.h;
@@ -190,6 +204,7 @@ TEST(CommSet, CancelSendsNothingChangesNothingAndRestartsPolling) {
   c.ExpectLine("9600,N,8,1", {700, 200, 400}, "串行口: 1 \r\n\r\n波特率:9600 \r\n\r\n校验位:无校验");
 }
 
+// The dialog opens on the window's settings: its port, and only its rate's and parity's radio buttons.
 TEST(CommSet, ParityAloneChangesOnlyThePcSide) {
   CommSet c;
   auto& h = c.h;
@@ -199,6 +214,16 @@ TEST(CommSet, ParityAloneChangesOnlyThePcSide) {
   EXPECT_EQ(h.device.Line().parity, 'O');
   EXPECT_EQ(h.meter.Parity(), 'N');
   c.ExpectLine("9600,O,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:奇校验");
+  h.OnNextModal([](fw::CDialog& d) {
+    EXPECT_EQ(d.GetDlgItemText(1000), "1");
+    std::vector<int> checked;
+    for (int id = 1009; id <= 1016; ++id)
+      if (d.IsDlgButtonChecked(id)) checked.push_back(id);
+    EXPECT_EQ(checked, (std::vector{1012, 1015}));
+    d.Click(fw::IDCANCEL);
+    return d.Result();
+  });
+  h.dlg->Click(1004);
 }
 
 TEST(CommSet, PortNumbersOutside1To255AreRefusedWithTheFocusOnTheNumber) {
@@ -245,8 +270,8 @@ TEST(StartUp, OkPassesTheChosenSettingsToTheMainWindowAndItsPort) {
   ::setenv("QM7410_COM3", name, 1);
   CMonitorApp app;
   qmtest::QueueModal([](fw::CDialog& d) {
-    d.Click(1013);  // 19200
-    d.Click(1016);  // even
+    d.Click(1013);                    // 19200
+    d.Click(1016);                    // even
     d.SetDlgItemText(1000, "65537");  // refused, not cut to port 1
     d.Click(fw::IDOK);
     EXPECT_FALSE(d.IsEnded());
