@@ -7,6 +7,7 @@ reads follow what the window shows; toggles a baud rate radio button through its
 """
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -283,6 +284,7 @@ def main():
                     p.wait(10)
                 except subprocess.TimeoutExpired:
                     p.kill()
+        shutil.rmtree(WORK, ignore_errors=True)
     print("1 passed, 0 failed")
     return 0
 
