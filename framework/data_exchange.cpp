@@ -66,7 +66,10 @@ bool ParseInteger(const QString& raw, bool allowMinus, long long& out) {
 // The whole text (blanks around it allowed) is a finite decimal number with an optional sign.
 bool ParseReal(const QString& raw, double& out) {
   std::string text = Stripped(raw).toStdString();
-  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  if (!text.empty() && text[0] == '+') {
+    text.erase(0, 1);
+    if (!text.empty() && text[0] == '-') return false;  // one sign at most: "+-5" is no number
+  }
   if (text.empty() || text[0] == '+') return false;
   double value = 0.0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);

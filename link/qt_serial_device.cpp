@@ -1,9 +1,22 @@
 #include "link/qt_serial_device.h"
 
 #include <QFileInfo>
+#include <QMetaObject>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 namespace qm::link {
 namespace {
+
+const char* const kHangUp = "线路另一端已关闭或设备已拔出";
 
 // Linux keeps no parity on a pseudo-terminal (a simulated meter's line): it clears the flag, and
 // QSerialPort, finding it gone, refuses even parity with EINVAL. No parity bit crosses such a line.
@@ -24,6 +37,76 @@ QSerialPort::Parity ToQt(char parity) {
 
 }  // namespace
 
+std::string OpenFailureText(const std::string& path, OpenFault fault, const std::string& group,
+                            const std::string& detail) {
+  const std::string head = "无法打开串口 " + path + ": ";
+  const std::string words = detail.empty() ? std::string() : " (" + detail + ")";
+  switch (fault) {
+    case OpenFault::Missing:
+      return head + "设备不存在" + words + "。请检查串口号, 以及 USB 串口适配器是否已插好。";
+    case OpenFault::NotSerial:
+      return head + "这不是串口设备" + words + "。";
+    case OpenFault::NoPermission: {
+      // Serial devices belong to a group (dialout on Debian and Ubuntu, uucp elsewhere); root's own
+      // group is never the one to join.
+      const std::string g = group.empty() || group == "root" ? std::string("dialout") : group;
+      return head + "没有访问权限" + words + "。在 Linux 上, 通常需要把当前用户加入设备所属的组 " + g +
+             " (sudo usermod -aG " + g + " $USER), 然后重新登录。";
+    }
+    case OpenFault::Busy:
+      return head + "设备正被其他程序使用" + words + "。";
+    case OpenFault::Other:
+      break;
+  }
+  return head + (detail.empty() ? std::string("未知错误") : detail);
+}
+
+OpenFault DiagnoseOpenFailure(const std::string& path, QSerialPort::SerialPortError error,
+                              std::string& group) {
+  group.clear();
+#ifdef Q_OS_UNIX
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == EACCES) return OpenFault::NoPermission;
+    return errno == ENOENT || errno == ENOTDIR ? OpenFault::Missing : OpenFault::Other;
+  }
+  if (const struct group* g = ::getgrgid(st.st_gid)) group = g->gr_name;
+  if (!S_ISCHR(st.st_mode)) return OpenFault::NotSerial;
+  if (::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) return OpenFault::NoPermission;
+  // The user may open the device, so Qt's permission error is its word for a port another program
+  // holds (its lock file, or the exclusive mode of the terminal).
+  if (error == QSerialPort::PermissionError) return OpenFault::Busy;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EBUSY ? OpenFault::Busy : OpenFault::Other;
+  const bool terminal = ::isatty(fd) != 0;
+  ::close(fd);
+  return terminal ? OpenFault::Other : OpenFault::NotSerial;
+#else
+  switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+      return OpenFault::Missing;
+    case QSerialPort::PermissionError:
+      return OpenFault::Busy;  // Windows: access denied means in use
+    default:
+      return OpenFault::Other;
+  }
+#endif
+}
+
+std::string LostText(const std::string& path, const std::string& detail) {
+  return "串口 " + path + " 已断开: " + detail;
+}
+
+QtSerialDevice::QtSerialDevice() {
+  // A far end that hangs up leaves the descriptor readable for good: Qt then reads end-of-file over
+  // and over in the event loop. Close at once; the next call reports it.
+  QObject::connect(&port_, &QSerialPort::errorOccurred, &port_, [this](QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+      QMetaObject::invokeMethod(
+          &port_, [this] { CheckHangUp(); }, Qt::QueuedConnection);
+  });
+}
+
 void QtSerialDevice::Configure(const LineSettings& s) {
   bool parityOk = port_.setParity(ToQt(s.parity));
   if (!parityOk && IsPseudoTerminal(path_)) {
@@ -43,11 +126,16 @@ void QtSerialDevice::Configure(const LineSettings& s) {
 
 void QtSerialDevice::Open(const std::string& path, const LineSettings& settings) {
   path_ = path;
+  lost_.clear();
   port_.setPortName(QString::fromStdString(path));
+  port_.setReadBufferSize(kReadBufferBytes);
   if (!port_.open(QIODevice::ReadWrite)) {
-    const std::string reason = port_.errorString().toStdString();
+    const QSerialPort::SerialPortError error = port_.error();
+    const std::string detail = port_.errorString().toStdString();
     port_.clearError();
-    throw CommError("无法打开串口 " + path + ": " + reason);
+    std::string group;
+    const OpenFault fault = DiagnoseOpenFailure(path, error, group);
+    throw CommError(OpenFailureText(path, fault, group, detail));
   }
   try {
     Configure(settings);
@@ -59,37 +147,65 @@ void QtSerialDevice::Open(const std::string& path, const LineSettings& settings)
 }
 
 void QtSerialDevice::Close() {
+  lost_.clear();
   if (port_.isOpen()) port_.close();
 }
 
-bool QtSerialDevice::IsOpen() const { return port_.isOpen(); }
+bool QtSerialDevice::IsOpen() const { return port_.isOpen() || !lost_.empty(); }
 
 void QtSerialDevice::Apply(const LineSettings& settings) {
+  ThrowIfLost();
   if (port_.isOpen()) Configure(settings);
 }
 
-// An adapter pulled out while open: close, and report it once through the call that noticed.
+bool QtSerialDevice::HungUp() {
+#ifdef Q_OS_UNIX
+  pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
+  return port_.isOpen() && ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+  return false;
+#endif
+}
+
+void QtSerialDevice::CheckHangUp() {
+  if (!lost_.empty() || !HungUp()) return;
+  lost_ = LostText(path_, kHangUp);
+  port_.clearError();
+  port_.close();
+}
+
+// An adapter pulled out or a far end gone: close, and report it once through the call that noticed.
 void QtSerialDevice::ThrowIfLost() {
+  if (!lost_.empty()) {
+    const std::string text = std::move(lost_);
+    lost_.clear();
+    throw CommError(text);
+  }
+  if (!port_.isOpen()) return;
   const auto error = port_.error();
-  if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
+  const bool hungUp = HungUp();
+  if (hungUp || error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
       error == QSerialPort::PermissionError) {
-    const std::string reason = port_.errorString().toStdString();
+    const std::string reason = hungUp ? std::string(kHangUp) : port_.errorString().toStdString();
     port_.clearError();
     port_.close();
-    throw CommError("串口 " + path_ + " 已断开: " + reason);
+    throw CommError(LostText(path_, reason));
   }
   port_.clearError();
 }
 
-// After a blocking wait Qt has not yet looked at the descriptor; collect what arrived.
+// After a blocking wait Qt has not yet looked at the descriptor; collect what arrived, up to the
+// read buffer's size (a far side that floods would otherwise keep this loop going).
 void QtSerialDevice::Pump() {
-  if (!port_.isOpen()) return;
-  while (port_.waitForReadyRead(0)) {
+  if (port_.isOpen()) {
+    while (port_.bytesAvailable() < kReadBufferBytes && port_.waitForReadyRead(0)) {
+    }
   }
   ThrowIfLost();
 }
 
 void QtSerialDevice::Write(const std::vector<uint8_t>& bytes) {
+  ThrowIfLost();
   if (!port_.isOpen()) return;
   port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
   port_.flush();  // without it nothing leaves while the UI thread waits

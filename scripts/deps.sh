@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the demo and the tests need, when any is missing.
+# Installs the Debian 12 packages the build, the demo, the tests and the fuzz harnesses need, when any
+# is missing.
 # Packages named as arguments are installed too (scripts/package.sh and the packaging checks name
 # their own tools).
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
   qt6-serialport-dev qt6-svg-dev libgtest-dev xvfb xauth xdotool fonts-noto-cjk
-  fonts-wqy-microhei imagemagick python3-pyatspi at-spi2-core dbus)
+  fonts-wqy-microhei imagemagick python3-pyatspi at-spi2-core dbus clang libfuzzer-14-dev
+  libclang-rt-14-dev)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include "sim/sim_meter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <numbers>
 
@@ -135,7 +136,12 @@ void SimMeter::SetLine(int32_t baud, char parity) {
 }
 
 void SimMeter::InjectFault(Fault fault, int count) {
-  for (int i = 0; i < count; ++i) faults_.push_back(fault);
+  // Kept as runs: a command asking for a million faulty replies costs one entry, not a million.
+  if (count <= 0) return;
+  if (!faults_.empty() && faults_.back().first == fault && faults_.back().second <= INT_MAX - count)
+    faults_.back().second += count;
+  else
+    faults_.emplace_back(fault, count);
 }
 
 SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const link::LineSettings& line) {
@@ -164,8 +170,8 @@ SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const link::
   reply.bytes = Apply(frame);
   reply.delayMs = turnaroundMs_;
   if (faults_.empty()) return reply;
-  const Fault fault = faults_.front();
-  faults_.pop_front();
+  const Fault fault = faults_.front().first;
+  if (--faults_.front().second == 0) faults_.pop_front();
   lastFault_ = fault;
   switch (fault) {
     case Fault::None:

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "link/serial_device.h"
@@ -80,7 +81,11 @@ class SimMeter {
 
   void InjectFault(Fault fault, int count = 1);  // applies to the next `count` replies
   void ClearFaults() { faults_.clear(); }
-  size_t PendingFaults() const { return faults_.size(); }
+  size_t PendingFaults() const {
+    size_t n = 0;
+    for (const auto& run : faults_) n += static_cast<size_t>(run.second);
+    return n;
+  }
 
   uint8_t Byte(uint16_t address) const { return memory_[address & 0x3FF]; }
   uint16_t Word(uint16_t address) const;
@@ -111,7 +116,7 @@ class SimMeter {
   std::vector<uint8_t> Corrupt(std::vector<uint8_t> reply, Fault fault);
 
   std::array<uint8_t, 0x400> memory_{};
-  std::deque<Fault> faults_;
+  std::deque<std::pair<Fault, int>> faults_;  // runs of the same fault, oldest first
   char parity_ = 'N';
   bool frozen_ = false;
   uint64_t now_ = 0;

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 #include "framework/app.h"
 #include "framework/dialog.h"
@@ -293,6 +294,25 @@ TEST_F(Dialog, RealTimerNeverReentersAWaitingHandler) {
   fw::CDialog::SetManualTimers(true);
 }
 
+// The close box used during a tick ends the dialog once that tick is over, even while ticks follow
+// each other back to back.
+TEST_F(Dialog, CloseBoxDuringBackToBackTicksEndsTheDialogAfterTheRunningTick) {
+  fw::CDialog::SetManualTimers(false);
+  int ticks = 0, ticksAtClose = 0;
+  dlg.onTimer = [&](int) {
+    if (++ticks == 2) {
+      dlg.close();
+      ticksAtClose = ticks;
+    }
+    QTest::qWait(60);  // longer than the period, in a nested loop like the program's exchanges
+  };
+  dlg.SetTimer(1, 20);
+  const bool ended = QTest::qWaitFor([&] { return dlg.IsEnded(); }, 10000);
+  fw::CDialog::SetManualTimers(true);
+  EXPECT_TRUE(ended) << "the close waited for good";
+  EXPECT_EQ(ticks, ticksAtClose) << "a tick ran after the close";
+}
+
 TEST_F(Dialog, ExceptionEndsOnlyItsHandler) {
   dlg.SetTimer(1, 700);
   int runs = 0;
@@ -407,6 +427,33 @@ TEST_F(Dialog, NestedModalDialogWorksWhileTheOuterHandlerWaits) {
   EXPECT_EQ(inner.events, (Events{"19200", "action"}));
   EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.events.size() >= 3; }, 10000));
   EXPECT_EQ(dlg.events, (Events{"action", "action end", "other"}));
+}
+
+// A real number takes blanks around it and one sign at most.
+class RealDlg : public fw::CDialog {
+ public:
+  RealDlg() : fw::CDialog(kTemplate) {}
+  double value = 7;
+  void DoDataExchange(fw::CDataExchange* pDX) override { fw::DDX_Text(pDX, 1001, value); }
+};
+
+TEST_F(Dialog, RealNumbersTakeOneSignAtMost) {
+  RealDlg real;
+  real.Create();
+  for (const auto& [text, ok, value] : {std::tuple{" +1.5e3 ", true, 1500.0},
+                                        {"-0.25", true, -0.25},
+                                        {"+-5", false, 0.0},
+                                        {"-+5", false, 0.0},
+                                        {"++5", false, 0.0}}) {
+    real.SetDlgItemText(1001, text);
+    messages.clear();
+    EXPECT_EQ(real.UpdateData(true), ok) << text;
+    EXPECT_EQ(messages.size(), ok ? 0 : 1) << text;
+    if (ok) {
+      EXPECT_EQ(real.value, value) << text;
+    }
+  }
+  real.DestroyWindow();
 }
 
 }  // namespace

@@ -1,0 +1,469 @@
+// The main window on the real serial port (QSerialPort) and the real wait, against pseudo-terminals
+// whose far end fails the way real lines fail: the meter's side vanishes while polling; the device
+// path is gone, is no serial device, or is not permitted; the far side floods at full speed or stalls
+// in the middle of a reply; the window is closed while a cycle waits.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "framework/dialog.h"
+#include "link/event_loop_clock.h"
+#include "link/qt_serial_device.h"
+#include "tests/e2e_serial/far_side.h"
+#include "tests/support/qt_env.h"
+#include "tests/support/sim_process.h"
+#include "ui/monitor_dlg.h"
+
+namespace {
+
+// The program's wait, counted and timed; a test may act in the middle of a chosen wait.
+class ProbeClock : public qm::link::Clock {
+ public:
+  void Sleep(uint32_t ms) override {
+    const int n = ++started_;
+    waits_.push_back(ms);
+    if (sinceLast_.isValid()) worstGapMs_ = std::max(worstGapMs_, sinceLast_.elapsed());
+    if (onWait) onWait(n, ms);
+    QElapsedTimer t;
+    t.start();
+    inWait_ = true;
+    real_.Sleep(ms);
+    inWait_ = false;
+    worstLateMs_ = std::max(worstLateMs_, t.elapsed() - static_cast<qint64>(ms));
+    sinceLast_.start();
+  }
+  uint64_t NowMs() const override { return real_.NowMs(); }
+
+  int Waits() const { return started_; }
+  bool InWait() const { return inWait_; }
+  const std::vector<uint32_t>& Log() const { return waits_; }
+  // How much longer than asked the longest wait took, and the longest time between two waits (the
+  // work of an exchange, or the step from one cycle to the next): the time the window is deaf.
+  qint64 WorstLateMs() const { return worstLateMs_; }
+  qint64 WorstGapMs() const { return worstGapMs_; }
+  void ResetTimes() { worstLateMs_ = worstGapMs_ = 0; }
+
+  std::function<void(int, uint32_t)> onWait;  // wait number (from 1) and its length, as it begins
+
+ private:
+  qm::link::EventLoopClock real_;
+  int started_ = 0;
+  bool inWait_ = false;
+  std::vector<uint32_t> waits_;
+  qint64 worstLateMs_ = 0;
+  qint64 worstGapMs_ = 0;
+  QElapsedTimer sinceLast_;
+};
+
+// The program's serial port, telling when it is closed.
+class ProbeDevice : public qm::link::QtSerialDevice {
+ public:
+  void Close() override {
+    QtSerialDevice::Close();
+    if (onClose) onClose();
+  }
+  std::function<void()> onClose;
+};
+
+// The main window on serial port 9, as the program builds it.
+struct Window {
+  ProbeDevice device;
+  ProbeClock clock;
+  CMonitorDlg dlg{device, clock};
+  Window() { dlg.m_nPort = 9; }
+  ~Window() {
+    if (dlg.IsCreated() && !dlg.IsDestroyed()) dlg.DestroyWindow();
+  }
+  // Polls the meter at `address`, as typing it into 子机地址 and pressing 运行 does.
+  void Run(int address) {
+    dlg.SetDlgItemText(1061, QString::number(address));
+    dlg.Click(1063);
+  }
+  uint32_t Cycles() const { return dlg.m_nGoodSettings; }  // settings replies found
+};
+
+// The message boxes shown so far in this test.
+std::vector<std::string> Shown() {
+  std::vector<std::string> texts;
+  for (const QString& m : qmtest::Messages()) texts.push_back(m.toStdString());
+  return texts;
+}
+
+std::string Messages() {
+  std::string all;
+  for (const auto& m : Shown()) all += "[" + m + "] ";
+  return all;
+}
+
+// Runs the event loop (so timers tick and cycles run) until `done` holds, `seconds` at most.
+template <class F>
+bool WaitFor(F done, int seconds) {
+  return QTest::qWaitFor(done, seconds * 1000);
+}
+
+long RssKb() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Real timers and waits; serial ports point at paths in a directory of the test's own.
+class SerialFaults : public ::testing::Test {
+ protected:
+  void SetUp() override { fw::CDialog::SetManualTimers(false); }
+  void TearDown() override {
+    fw::CDialog::SetManualTimers(true);
+    for (const auto& var : vars_) ::unsetenv(var.c_str());
+  }
+  // Serial port number `port` of the program is `path`.
+  void Port(int port, const std::string& path) {
+    vars_.push_back("QM7410_COM" + std::to_string(port));
+    ::setenv(vars_.back().c_str(), path.c_str(), 1);
+  }
+  std::string File(const char* name) const { return dir_.filePath(name).toStdString(); }
+  // `link` now leads to `target`, as a device path does to whatever adapter is plugged in.
+  static void Point(const std::string& link, const std::string& target) {
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  }
+  // The next 通讯设置 dialog gets `port` typed in and OK pressed.
+  static void AnswerPortDialog(int port) {
+    qmtest::QueueModal([port](fw::CDialog& d) {
+      d.SetDlgItemText(1000, QString::number(port));
+      d.Click(fw::IDOK);
+      return d.Result();
+    });
+  }
+
+ private:
+  QTemporaryDir dir_;
+  std::vector<std::string> vars_;
+};
+
+TEST_F(SerialFaults, MeterVanishingWhilePollingIsToldOnceAndTheSamePortReopens) {
+  const std::string port = File("ttyUSB0");
+  Port(9, port);
+  auto sim = std::make_unique<qmtest::SimProcess>(QStringList{"--address", "1"});
+  ASSERT_TRUE(sim->Ready());
+  Point(port, sim->Link().toStdString());
+  Window w;
+  w.dlg.Create();
+  ASSERT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
+  w.Run(1);
+  ASSERT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no replies before the fault";
+
+  sim->Kill();
+  ASSERT_TRUE(WaitFor([&] { return !Shown().empty(); }, 30)) << "the loss was never told";
+  const int waits = w.clock.Waits();
+  ASSERT_TRUE(WaitFor([&] { return w.clock.Waits() >= waits + 20; }, 60)) << "polling stopped";
+  ASSERT_EQ(Shown().size(), 1u) << "one message, not one per exchange: " << Messages();
+  EXPECT_TRUE(Contains(Shown()[0], port) && Contains(Shown()[0], "已断开")) << Shown()[0];
+  EXPECT_FALSE(w.dlg.m_comm.GetPortOpen());
+
+  // The meter is back behind the same path: 通讯设置 reopens it and polling resumes.
+  sim = std::make_unique<qmtest::SimProcess>(QStringList{"--address", "1"});
+  ASSERT_TRUE(sim->Ready());
+  Point(port, sim->Link().toStdString());
+  AnswerPortDialog(9);
+  const uint32_t before = w.Cycles();
+  w.dlg.Click(1004);
+  EXPECT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
+  EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= before + 2; }, 30)) << "polling did not resume";
+  EXPECT_EQ(Shown().size(), 1u) << Messages();
+}
+
+// True while this process has `device` open (a pseudo-terminal whose other side has gone shows as
+// deleted).
+bool HoldsOpen(const std::string& device) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (target == device || target == device + " (deleted)") return true;
+  }
+  return false;
+}
+
+// A far end that hangs up while the window sits idle leaves the line readable for good; the port
+// lets go of it at once instead of reading end-of-file over and over, and the next command says so.
+TEST_F(SerialFaults, MeterVanishingWhileIdleIsLetGoAtOnceAndToldByTheNextCommand) {
+  qmtest::SimProcess sim({"--address", "1"});
+  ASSERT_TRUE(sim.Ready());
+  const std::string device = std::filesystem::canonical(sim.Link().toStdString()).string();
+  Port(9, sim.Link().toStdString());
+  Window w;
+  w.dlg.Create();
+  ASSERT_TRUE(HoldsOpen(device));
+  sim.Kill();
+  EXPECT_TRUE(WaitFor([&] { return !HoldsOpen(device); }, 10)) << "the port still holds " << device;
+  EXPECT_TRUE(Shown().empty()) << "nothing is told before a command runs: " << Messages();
+  w.Run(1);
+  ASSERT_TRUE(WaitFor([&] { return !Shown().empty(); }, 30));
+  const int waits = w.clock.Waits();
+  ASSERT_TRUE(WaitFor([&] { return w.clock.Waits() >= waits + 8; }, 60)) << "polling stopped";
+  ASSERT_EQ(Shown().size(), 1u) << Messages();
+  EXPECT_TRUE(Contains(Shown()[0], sim.Link().toStdString()) && Contains(Shown()[0], "已断开")) << Shown()[0];
+  EXPECT_FALSE(w.dlg.m_comm.GetPortOpen());
+}
+
+TEST_F(SerialFaults, APathThatIsGoneOrIsNoSerialDeviceIsNamedAndAnotherPortCanBeChosen) {
+  // The path was there when the port dialog was answered; the meter's side has gone since.
+  std::string gone;
+  {
+    qmtest::SimProcess sim({});
+    ASSERT_TRUE(sim.Ready());
+    gone = sim.Link().toStdString();
+  }
+  Port(9, gone);
+  Window w;
+  w.dlg.Create();
+  ASSERT_EQ(Shown().size(), 1u) << Messages();
+  EXPECT_TRUE(Contains(Shown()[0], gone) && Contains(Shown()[0], "设备不存在")) << Shown()[0];
+  EXPECT_FALSE(w.dlg.m_comm.GetPortOpen());
+  EXPECT_FALSE(w.dlg.IsEnded());
+
+  const std::string file = File("notes.txt");
+  std::ofstream(file) << "not a port\n";
+  const std::string directory = File("");
+  for (const std::string& path : {file, directory, std::string("/dev/null")}) {
+    qmtest::Messages().clear();
+    Port(7, path);
+    AnswerPortDialog(7);
+    w.dlg.Click(1004);
+    ASSERT_EQ(Shown().size(), 1u) << path << ": " << Messages();
+    EXPECT_TRUE(Contains(Shown()[0], path) && Contains(Shown()[0], "这不是串口设备")) << Shown()[0];
+    EXPECT_FALSE(w.dlg.m_comm.GetPortOpen()) << path;
+  }
+
+  // Another port with a meter on it: the command opens it and polling starts (address 0, the
+  // window's own).
+  qmtest::Messages().clear();
+  qmtest::SimProcess sim({"--address", "0"});
+  ASSERT_TRUE(sim.Ready());
+  Port(5, sim.Link().toStdString());
+  AnswerPortDialog(5);
+  w.dlg.Click(1004);
+  EXPECT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
+  EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no polling on the new port";
+  EXPECT_TRUE(Shown().empty()) << Messages();
+}
+
+TEST(OpenFailureText, NamesTheDeviceTheReasonAndTheGroupToJoin) {
+  const std::string text = qm::link::OpenFailureText("/dev/ttyUSB0", qm::link::OpenFault::NoPermission,
+                                                     "dialout", "Permission denied");
+  for (const char* part : {"/dev/ttyUSB0", "没有访问权限", "Permission denied", "usermod -aG dialout"})
+    EXPECT_TRUE(Contains(text, part)) << part << " missing in " << text;
+  EXPECT_TRUE(Contains(qm::link::OpenFailureText("/dev/ttyS0", qm::link::OpenFault::NoPermission, "uucp", ""),
+                       " uucp "));
+  // Joining root's group is never the advice; nor is silence when the group is unknown.
+  for (const char* group : {"root", ""})
+    EXPECT_TRUE(Contains(
+        qm::link::OpenFailureText("/dev/ttyS0", qm::link::OpenFault::NoPermission, group, ""), " dialout "))
+        << group;
+}
+
+// What the program's serial port says when `uid` opens `path`: a helper program run as that user.
+std::string OpenAs(uid_t uid, const std::string& path) {
+  int out[2];
+  if (::pipe(out) != 0) return "pipe failed";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(126);
+    ::execl(QM_OPEN_PROBE, QM_OPEN_PROBE, path.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buf[512];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return text;
+}
+
+TEST_F(SerialFaults, ADeviceWithoutPermissionTellsWhichGroupToJoin) {
+  int master = -1, slave = -1;
+  char name[128] = {};
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  std::string text;
+  if (::geteuid() == 0) {
+    // Root opens every device, so the program runs as an unprivileged user here, on a device that
+    // belongs to the serial ports' group like a real one.
+    const struct group* dialout = ::getgrnam("dialout");
+    ASSERT_EQ(::chown(name, 0, dialout ? dialout->gr_gid : 20), 0);
+    ASSERT_EQ(::chmod(name, 0660), 0);
+    text = OpenAs(65534, name);
+  } else {
+    ASSERT_EQ(::chmod(name, 0), 0);
+    qm::link::QtSerialDevice device;
+    try {
+      device.Open(name, {});
+      text = "opened";
+    } catch (const qm::link::CommError& e) {
+      text = e.what();
+    }
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(name, &st), 0);
+  const struct group* owner = ::getgrgid(st.st_gid);
+  const std::string group = owner && std::string(owner->gr_name) != "root" ? owner->gr_name : "dialout";
+  for (const std::string& part : {std::string(name), std::string("没有访问权限"), "usermod -aG " + group})
+    EXPECT_TRUE(Contains(text, part)) << part << " missing in " << text;
+  ::close(slave);
+  ::close(master);
+}
+
+// How long the flood lasts, in seconds: QM_FLOOD_SECONDS, else 20 (a minute by hand).
+int FloodSeconds() {
+  const char* text = std::getenv("QM_FLOOD_SECONDS");
+  const int seconds = text ? std::atoi(text) : 0;
+  return seconds > 0 ? seconds : 20;
+}
+
+TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) {
+  const std::string link = File("ttyUSB0");
+  Port(9, link);
+  e2e::FarSide far(link, 1);
+  ASSERT_TRUE(far.Ok());
+  Window w;
+  w.dlg.Create();
+  w.Run(1);
+  ASSERT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no replies before the flood";
+
+  const int seconds = FloodSeconds();
+  const long rssBefore = RssKb();
+  long rssMax = rssBefore;
+  w.clock.onWait = [&](int, uint32_t) { rssMax = std::max(rssMax, RssKb()); };
+  w.clock.ResetTimes();
+  const int waitsBefore = w.clock.Waits();
+  far.Flood(seconds * 1000);
+  ASSERT_TRUE(WaitFor([&] { return !far.Flooding(); }, seconds + 60));
+  const int waitsDuring = w.clock.Waits() - waitsBefore;
+  const qint64 worstGap = w.clock.WorstGapMs(), worstLate = w.clock.WorstLateMs();
+  std::printf(
+      "flood of %d s: %llu bytes sent, %d waits, worst gap %lld ms, worst late %lld ms, RSS %ld -> %ld kB\n",
+      seconds, static_cast<unsigned long long>(far.FloodBytes()), waitsDuring, worstGap, worstLate, rssBefore,
+      rssMax);
+
+  const uint32_t cycles = w.Cycles();
+  EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= cycles + 2; }, 30)) << "polling did not recover";
+  EXPECT_TRUE(Shown().empty()) << "a flood is no error of the port: " << Messages();
+  EXPECT_TRUE(w.dlg.m_comm.GetPortOpen());
+  // A cycle at 9600 baud waits four times in about a second; half that pace is still polling.
+  EXPECT_GE(waitsDuring, seconds * 2) << "polling slowed down";
+  EXPECT_LT(worstGap, 1500) << "the window went deaf between two waits";
+  EXPECT_LT(worstLate, 1500) << "a wait ran late";
+  EXPECT_LT(rssMax - rssBefore, 20 * 1024) << "memory grew with the flood";
+}
+
+TEST_F(SerialFaults, AMeterThatStallsInTheMiddleOfAReplyCostsOnlyThatReply) {
+  const std::string link = File("ttyUSB0");
+  Port(9, link);
+  e2e::FarSide far(link, 1);
+  ASSERT_TRUE(far.Ok());
+  Window w;
+  w.dlg.Create();
+  w.Run(1);
+  ASSERT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no replies before the stall";
+
+  w.clock.ResetTimes();
+  far.StallNextReply(3, 3000);  // address, function and byte count, then three seconds of nothing
+  ASSERT_TRUE(WaitFor([&] { return far.StallDone(); }, 30));
+  const uint32_t cycles = w.Cycles();
+  EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= cycles + 3; }, 30)) << "polling did not recover";
+  EXPECT_TRUE(Shown().empty()) << Messages();
+  EXPECT_TRUE(w.dlg.m_comm.GetPortOpen());
+  EXPECT_LT(w.clock.WorstGapMs(), 1500);
+  EXPECT_LT(w.clock.WorstLateMs(), 1500);
+  // The simulated phase voltages are near 220 V.
+  EXPECT_TRUE(w.dlg.GetDlgItemText(1001).endsWith(" V")) << w.dlg.GetDlgItemText(1001).toStdString();
+}
+
+enum class CloseBy { ExitButton, Escape, CloseBox };
+
+class ClosingWhileACycleWaits : public SerialFaults, public ::testing::WithParamInterface<CloseBy> {};
+
+TEST_P(ClosingWhileACycleWaits, ClosesWhenTheCycleEndsWithThePortClosed) {
+  qmtest::SimProcess sim({"--address", "1"});
+  ASSERT_TRUE(sim.Ready());
+  Port(9, sim.Link().toStdString());
+  Window w;
+
+  // In the second wait of a cycle (the first analog read) once values show, the user closes the
+  // window. A cycle's last wait is the long one, for the measurement block.
+  int lastLong = 0, closedDuring = 0, waitsAtPortClose = -1;
+  bool closedInWait = false, waitingAtPortClose = true;
+  w.clock.onWait = [&](int n, uint32_t ms) {
+    if (ms == w.dlg.m_nLongWait) lastLong = n;
+    if (closedDuring || w.Cycles() < 2 || n != lastLong + 2) return;
+    closedDuring = n;
+    QTimer::singleShot(static_cast<int>(ms / 2), &w.dlg, [&] {
+      closedInWait = w.clock.InWait();
+      switch (GetParam()) {
+        case CloseBy::ExitButton:
+          QTest::mouseClick(w.dlg.GetDlgItem(fw::IDCANCEL), Qt::LeftButton);
+          break;
+        case CloseBy::Escape:
+          QTest::keyClick(&w.dlg, Qt::Key_Escape);
+          break;
+        case CloseBy::CloseBox:
+          w.dlg.close();
+          break;
+      }
+    });
+  };
+  w.device.onClose = [&] {
+    waitsAtPortClose = w.clock.Waits();
+    waitingAtPortClose = w.clock.InWait();
+  };
+  w.dlg.Create();
+  w.dlg.show();
+  w.Run(1);
+  ASSERT_TRUE(WaitFor([&] { return w.dlg.IsDestroyed(); }, 90)) << "the window never closed";
+
+  ASSERT_GT(closedDuring, 0);
+  EXPECT_TRUE(closedInWait);
+  EXPECT_EQ(w.dlg.Result(), fw::IDCANCEL);
+  // The cycle ran on to its end (the second analog read and the measurement block), no other began,
+  // and only then was the port closed.
+  EXPECT_EQ(waitsAtPortClose, closedDuring + 2);
+  EXPECT_EQ(w.clock.Waits(), closedDuring + 2);
+  EXPECT_FALSE(waitingAtPortClose);
+  EXPECT_EQ(w.clock.Log().back(), w.dlg.m_nLongWait);
+  EXPECT_FALSE(w.device.IsOpen());
+  EXPECT_TRUE(w.dlg.IsDestroyed());
+  EXPECT_TRUE(Shown().empty()) << Messages();
+}
+
+std::string CloseName(const ::testing::TestParamInfo<CloseBy>& info) {
+  switch (info.param) {
+    case CloseBy::ExitButton:
+      return "ExitButton";
+    case CloseBy::Escape:
+      return "Escape";
+    case CloseBy::CloseBox:
+      break;
+  }
+  return "CloseBox";
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, ClosingWhileACycleWaits,
+                         ::testing::Values(CloseBy::ExitButton, CloseBy::Escape, CloseBy::CloseBox),
+                         CloseName);
+
+}  // namespace
