@@ -383,7 +383,9 @@ TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) 
   EXPECT_GE(waitsDuring, seconds * 2) << "polling slowed down";
   EXPECT_LT(worstGap, 1500) << "the window went deaf between two waits";
   EXPECT_LT(worstLate, 1500) << "a wait ran late";
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory aside for a while
   EXPECT_LT(rssMax - rssBefore, 20 * 1024) << "memory grew with the flood";
+#endif
 }
 
 TEST_F(SerialFaults, AMeterThatStallsInTheMiddleOfAReplyCostsOnlyThatReply) {
