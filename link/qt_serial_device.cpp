@@ -224,6 +224,12 @@ std::vector<uint8_t> QtSerialDevice::ReadAll() {
   return std::vector<uint8_t>(data.begin(), data.end());
 }
 
+void QtSerialDevice::WaitForInput(uint32_t ms) {
+  if (!port_.isOpen()) return;
+  port_.waitForReadyRead(static_cast<int>(ms));
+  ThrowIfLost();  // a timeout only leaves TimeoutError behind, which this clears
+}
+
 void QtSerialDevice::DiscardInput() {
   Pump();
   if (!port_.isOpen()) return;

@@ -1,7 +1,9 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QSerialPort>
 
 #include "link/serial_device.h"
+#include "link/transaction.h"
 
 namespace qm::link {
 
@@ -45,6 +47,8 @@ class QtSerialDevice : public SerialDevice {
   int BytesWaiting() override;
   std::vector<uint8_t> ReadAll() override;
   void DiscardInput() override;
+  // Returns as soon as new bytes have arrived, or after `ms` milliseconds.
+  void WaitForInput(uint32_t ms);
 
  private:
   void Configure(const LineSettings& settings);
@@ -58,6 +62,18 @@ class QtSerialDevice : public SerialDevice {
   // Set when the port was found gone between two calls (it is closed already); the next call reports
   // it, so the loss is told once and by a call, like every other failure.
   std::string lost_;
+};
+
+// The command-line exchanges' wait: ends as soon as the port has new input.
+class QtInputWait : public InputWait {
+ public:
+  explicit QtInputWait(QtSerialDevice& device) : device_(device) { started_.start(); }
+  void WaitForInput(uint32_t ms) override { device_.WaitForInput(ms); }
+  uint64_t NowMs() const override { return static_cast<uint64_t>(started_.elapsed()); }
+
+ private:
+  QtSerialDevice& device_;
+  QElapsedTimer started_;
 };
 
 }  // namespace qm::link

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -14,6 +15,12 @@ inline constexpr int kAnalogUpperLimit = 33;
 inline constexpr int kAnalogLowerLimit = 34;
 inline constexpr int kAnalogFixedValue = 35;
 inline constexpr int kAnalogCodeCount = 36;
+
+// The entries as the selection list names them, by code. Entries 1..32 name measurement words 0..31.
+inline constexpr std::array<const char*, kAnalogCodeCount> kAnalogEntryNames{
+    "无", "Ua", "Uca", "Ia", "F",  "Pa", "PFa", "Qa", "Sa", "Ub",   "Uab",  "Ib",
+    "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
+    "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"};
 
 enum class AnalogClass {
   None,        // 0

@@ -8,6 +8,14 @@ int BaudCode(int32_t baud) {
   return -1;
 }
 
+int32_t BaudForCode(int code) {
+  return code >= 0 && code < static_cast<int>(kBaudRates.size()) ? kBaudRates[static_cast<size_t>(code)] : 0;
+}
+
+std::string WiringCaption(int code) {
+  return code >= 0 && code < kWiringCodeCount ? kWiringCaptions[static_cast<size_t>(code)] : "";
+}
+
 std::string AccuracyCaption(uint8_t code) {
   switch (code) {
     case kAccuracy05:

@@ -8,13 +8,16 @@ namespace qm::meter {
 
 // Baud codes 0..4: 1200, 2400, 4800, 9600 and 19200 baud.
 inline constexpr std::array<int32_t, 5> kBaudRates{1200, 2400, 4800, 9600, 19200};
-// The code of `baud`, or -1 for a rate the meter does not have.
+// The code of `baud`, or -1 for a rate the meter does not have; the rate of `code`, or 0.
 int BaudCode(int32_t baud);
+int32_t BaudForCode(int code);
 
 // Wiring codes 0..5, captioned in code order.
 inline constexpr std::array<const char*, 6> kWiringCaptions{"3相4线(非平衡)", "单相2线", "3相3线(非平衡)",
                                                             "3相3线(平衡)",   "单相3线", "3相4线(平衡)"};
 inline constexpr int kWiringCodeCount = static_cast<int>(kWiringCaptions.size());
+// The caption of `code`, or empty for a code past the list.
+std::string WiringCaption(int code);
 
 // PT and CT ratios the meter accepts.
 inline constexpr uint32_t kRatioMin = 1;
@@ -30,7 +33,11 @@ constexpr uint8_t ToggledAccuracy(uint8_t code) { return code == kAccuracy05 ? k
 
 // Power direction flag: 0 normal, 1 reversed. The reversal writes reversed for normal and normal for
 // anything else.
-constexpr uint16_t ReversedPowerDirection(int32_t flag) { return flag == 0 ? 1 : 0; }
+inline constexpr int32_t kDirectionNormal = 0;
+inline constexpr int32_t kDirectionReversed = 1;
+constexpr uint16_t ReversedPowerDirection(int32_t flag) {
+  return flag == kDirectionNormal ? kDirectionReversed : kDirectionNormal;
+}
 
 // Energy multiplier of decade n: 1 .. 1000000 for 0 .. 6. A decade past the table keeps
 // `previous`, so a corrupt or newer setting never reads past the table's seven entries.

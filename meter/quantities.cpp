@@ -28,6 +28,32 @@ bool IsEnergy(Quantity q) {
          q == Quantity::ImportReactiveEnergy || q == Quantity::ExportReactiveEnergy;
 }
 
+const char* SiUnit(Quantity q) {
+  switch (q) {
+    case Quantity::Voltage:
+      return "V";
+    case Quantity::Current:
+      return "A";
+    case Quantity::Frequency:
+      return "Hz";
+    case Quantity::ActivePower:
+      return "W";
+    case Quantity::PowerFactor:
+      return "";
+    case Quantity::ReactivePower:
+      return "var";
+    case Quantity::ApparentPower:
+      return "VA";
+    case Quantity::ImportActiveEnergy:
+    case Quantity::ExportActiveEnergy:
+      return "Wh";
+    case Quantity::ImportReactiveEnergy:
+    case Quantity::ExportReactiveEnergy:
+      return "varh";
+  }
+  return "";
+}
+
 bool IsSignedMeasurement(Quantity q) {
   return q == Quantity::ActivePower || q == Quantity::PowerFactor || q == Quantity::ReactivePower;
 }

@@ -25,6 +25,9 @@ enum class Quantity {
 std::optional<Quantity> WordQuantity(int word);
 
 bool IsEnergy(Quantity q);
+
+// The SI unit of a quantity's engineering value ("V", "var", "Wh"); empty for the power factor.
+const char* SiUnit(Quantity q);
 // Raw words of these quantities are two's complement; all others are unsigned.
 bool IsSignedMeasurement(Quantity q);
 

@@ -4,6 +4,11 @@
 
 namespace qm::poll {
 
+Identification ParseIdentification(std::span<const uint8_t> d) {
+  if (d.size() < 4) return {};
+  return {static_cast<uint16_t>(d[0] << 8 | d[1]), static_cast<uint16_t>(d[2] << 8 | d[3])};
+}
+
 std::string IdentificationTitle(uint16_t model, uint16_t version) {
   const std::string digits = text::Printf("%d", static_cast<int>(version));
   const auto piece = [&digits](size_t pos, size_t count) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "meter/analog.h"
 #include "text/text_format.h"
 #include "ui/monitor_ids.h"
 
@@ -16,12 +17,7 @@ using meter::IsSignedMeasurement;
 
 // The box each shown word of the block goes to, in write order (phase A, B, C, then the combined
 // group and the energies). The per-phase frequencies (words 3, 11, 19) and word 32 are not shown.
-struct Slot {
-  int word;  // first word; the energies take two
-  int boxId;
-};
-
-constexpr std::array<Slot, 33> kSlots{{
+constexpr std::array<MeasurementSlot, 33> kSlots{{
     {0, box::kPhaseVoltage[box::kColumnA]},
     {1, box::kLineVoltage[box::kColumnA]},
     {2, box::kCurrent[box::kColumnA]},
@@ -94,6 +90,26 @@ Formats FormatsOf(Quantity q) {
 
 }  // namespace
 
+std::span<const MeasurementSlot> MeasurementSlots() { return kSlots; }
+
+std::string MeasurementName(int word) {
+  // Selection list entry n stands for word n - 1.
+  if (meter::AnalogClassOf(word + 1) == meter::AnalogClass::Measured)
+    return meter::kAnalogEntryNames[static_cast<size_t>(word + 1)];
+  switch (meter::WordQuantity(word).value_or(Quantity::Voltage)) {
+    case Quantity::ImportActiveEnergy:
+      return "EPimp";
+    case Quantity::ExportActiveEnergy:
+      return "EPexp";
+    case Quantity::ImportReactiveEnergy:
+      return "EQimp";
+    case Quantity::ExportReactiveEnergy:
+      return "EQexp";
+    default:
+      return {};
+  }
+}
+
 double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& s) {
   const double r = static_cast<double>(raw);
   const double pt = s.pt, ct = s.ct;
@@ -130,15 +146,15 @@ std::string FormatQuantity(Quantity quantity, double value) {
   return text::Printf(f.base, value);
 }
 
-std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
-                                                const Scaling& scaling) {
+std::vector<Measurement> DecodeMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
+                                            const Scaling& scaling) {
   const auto word = [&data](int n) {
     return static_cast<uint16_t>(data[static_cast<size_t>(2 * n)] << 8 |
                                  data[static_cast<size_t>(2 * n + 1)]);
   };
-  std::vector<MeasurementText> out;
+  std::vector<Measurement> out;
   out.reserve(kSlots.size());
-  for (const Slot& slot : kSlots) {
+  for (const MeasurementSlot& slot : kSlots) {
     const Quantity quantity = *meter::WordQuantity(slot.word);
     int64_t raw;
     if (IsEnergy(quantity))  // low word first, each word high byte first
@@ -147,15 +163,23 @@ std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, meter::
       raw = static_cast<int16_t>(word(slot.word));
     else
       raw = word(slot.word);
-    out.push_back({slot.boxId, FormatQuantity(quantity, EngineeringValue(quantity, raw, scaling))});
+    const double value = EngineeringValue(quantity, raw, scaling);
+    out.push_back({slot, quantity, value, FormatQuantity(quantity, value)});
   }
+  return out;
+}
+
+std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
+                                                const Scaling& scaling) {
+  std::vector<MeasurementText> out;
+  for (Measurement& m : DecodeMeasurements(data, scaling)) out.push_back({m.slot.boxId, std::move(m.text)});
   return out;
 }
 
 const std::vector<int>& MeasurementBoxOrder() {
   static const std::vector<int> order = [] {
     std::vector<int> ids;
-    for (const Slot& slot : kSlots) ids.push_back(slot.boxId);
+    for (const MeasurementSlot& slot : kSlots) ids.push_back(slot.boxId);
     return ids;
   }();
   return order;

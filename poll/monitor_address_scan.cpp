@@ -22,10 +22,10 @@ void CMonitorDlg::ProbeAddress(int32_t address) {
   UpdateData(
       true);  // the address shown in the slave address edit (the previous probe's) becomes the slave address
   const uint8_t a = static_cast<uint8_t>(address & 0xFF);
-  // The exchange drops whatever waits on the line before it sends the probe: one word, the slave
-  // address setting.
-  const qm::link::ExchangeResult r = Exchange(a, qm::link::kFnReadHolding, qm::meter::kSettingsAddress, 1,
-                                              m_nShortWait, qm::link::ReplyMode::Check);
+  // The exchange drops whatever waits on the line before it sends the probe.
+  const qm::link::ExchangeResult r =
+      Exchange(a, qm::link::kFnReadHolding, qm::meter::kSettingsAddress, qm::poll::kProbeWords, m_nShortWait,
+               qm::link::ReplyMode::Check);
   SetDlgItemText(ids::kSlaveAddr, QString::number(address));
   if (!r.data) return;
   m_bySlaveAddr = a;

@@ -8,8 +8,6 @@ void CMonitorDlg::Identify() {
       Exchange(m_bySlaveAddr, qm::link::kFnReadHolding, qm::meter::kIdentificationAddress,
                qm::meter::kIdentificationWords, m_nShortWait, qm::link::ReplyMode::Check);
   if (!r.data) return;  // the template's title stays
-  const std::span<const uint8_t> d = *r.data;
-  const uint16_t model = static_cast<uint16_t>(d[0] << 8 | d[1]);
-  const uint16_t version = static_cast<uint16_t>(d[2] << 8 | d[3]);
-  SetWindowText(QString::fromStdString(qm::poll::IdentificationTitle(model, version)));
+  const qm::poll::Identification id = qm::poll::ParseIdentification(*r.data);
+  SetWindowText(QString::fromStdString(qm::poll::IdentificationTitle(id.model, id.version)));
 }

@@ -17,6 +17,7 @@ SettingsValues ParseSettings(std::span<const uint8_t, meter::kSettingsBytes> d,
   v.ct = word(setting::kCtRatio);
   v.energyMultiplier = meter::EnergyMultiplier(byte(setting::kEnergyDecade), previousEnergyMultiplier);
   v.wiring = byte(setting::kWiring);
+  v.baudCode = byte(setting::kBaud);
   v.accuracy = byte(setting::kAccuracy);
   v.powerDirection = byte(setting::kPowerDirection);
   v.analogSelection = byte(setting::kAnalogSelection);

@@ -11,6 +11,7 @@ namespace qm::poll {
 struct SettingsValues {
   uint8_t slaveAddress = 0;
   uint8_t wiring = 0;
+  uint8_t baudCode = 0;
   uint8_t powerScaleByte = 0;
   int32_t powerScale = 1;        // meter::PowerScale of the byte
   int32_t energyMultiplier = 1;  // meter::EnergyMultiplier of the energy decade
@@ -21,6 +22,7 @@ struct SettingsValues {
   uint8_t analogSelection = 0;
 };
 
+// The settings block's own values, unscaled; the poll cycle uses all but the baud code.
 SettingsValues ParseSettings(std::span<const uint8_t, meter::kSettingsBytes> data,
                              int32_t previousEnergyMultiplier);
 

@@ -40,26 +40,34 @@ const char* const kUsage =
     "  --link PATH         create a pseudo-terminal and make PATH a symbolic link to it;\n"
     "                      open PATH in the monitor like a serial port\n"
     "  --device PATH       serve a real serial port instead\n"
-    "  --address N         slave address, 0..255 (default 1)\n"
+    "  --address N[,M...]  slave address, 0..255 (default 1); several addresses put that many\n"
+    "                      meters on the one line\n"
     "  --baud B            1200, 2400, 4800, 9600 or 19200 (default 9600)\n"
     "  --parity N|O|E      (default N)\n"
     "  --pt N, --ct N      transformer ratios, 1..65535 (default 1)\n"
     "  --seed N            seed of the simulated load (default 1)\n"
     "  --fault KIND[:N]    commit a fault on the next N replies (repeatable); KIND is silence, late,\n"
     "                      noise, badcrc, wrongaddress, exception, truncated or flood\n"
+    "  --turnaround MS     pause between a request and its reply, 0..1000 (default 5)\n"
+    "  --pace              on a pseudo-terminal, send each reply byte at the line's real byte rate\n"
+    "                      (start, data, parity and stop bits at the set baud) instead of all at once\n"
     "  --log               every frame in and out, with a timestamp, on stderr\n"
     "  --help              this text\n"
     "\n"
     "Prints \"ready PATH\" on stdout once it listens. Reads commands from stdin, one per line, and\n"
     "answers each with a line starting with \"ok\" or \"error:\": fault KIND[:N], clear, freeze,\n"
     "unfreeze, set ADDR VALUE (word at memory address ADDR; freeze first for measurement words),\n"
-    "measure N VALUE, get ADDR, energy, quit. SIGINT and SIGTERM end it and remove the link.\n";
+    "measure N VALUE, get ADDR, energy, quit. A command goes to every meter on the line, or, after\n"
+    "\"@A \", to the meter at slave address A only; the answer is that of the first meter it went to.\n"
+    "SIGINT and SIGTERM end it and remove the link.\n";
 
 struct Options {
   std::string link;
   std::string device;
   MeterConfig meter;
+  std::vector<uint8_t> addresses{1};
   bool log = false;
+  bool pace = false;
   std::vector<std::pair<Fault, int>> faults;
 };
 
@@ -80,6 +88,10 @@ Options ParseOptions(int argc, char** argv) {
       o.log = true;
       continue;
     }
+    if (arg == "--pace") {
+      o.pace = true;
+      continue;
+    }
     if (i + 1 >= argc) Usage("missing value after " + arg);
     const std::string value = argv[++i];
     long n = 0;
@@ -88,8 +100,20 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--device") {
       o.device = value;
     } else if (arg == "--address") {
-      if (!qm::sim::ParseNumber(value, 0, 255, n)) Usage("address must be 0..255: " + value);
-      o.meter.address = static_cast<uint8_t>(n);
+      o.addresses.clear();
+      for (size_t start = 0; start <= value.size();) {
+        const size_t comma = std::min(value.find(',', start), value.size());
+        const std::string one = value.substr(start, comma - start);
+        if (!qm::sim::ParseNumber(one, 0, 255, n)) Usage("address must be 0..255: " + value);
+        if (std::find(o.addresses.begin(), o.addresses.end(), n) != o.addresses.end())
+          Usage("address given twice: " + value);
+        o.addresses.push_back(static_cast<uint8_t>(n));
+        start = comma + 1;
+      }
+      o.meter.address = o.addresses.front();
+    } else if (arg == "--turnaround") {
+      if (!qm::sim::ParseNumber(value, 0, 1000, n)) Usage("turnaround must be 0..1000 ms: " + value);
+      o.meter.turnaroundMs = static_cast<uint32_t>(n);
     } else if (arg == "--baud") {
       if (!qm::sim::ParseNumber(value, 1, 1000000, n) || qm::sim::MeterBaudCode(static_cast<int32_t>(n)) < 0)
         Usage("baud rate must be 1200, 2400, 4800, 9600 or 19200: " + value);
@@ -209,8 +233,16 @@ std::string Describe(const LineSettings& l) {
 class Server {
  public:
   Server(const Options& options, int fd, bool pty, std::string name)
-      : options_(options), meter_(options.meter), fd_(fd), pty_(pty), name_(std::move(name)) {
-    for (const auto& [fault, count] : options.faults) meter_.InjectFault(fault, count);
+      : options_(options), fd_(fd), pty_(pty), name_(std::move(name)) {
+    // Each meter its own load, so two meters on one line do not read alike.
+    for (size_t k = 0; k < options.addresses.size(); ++k) {
+      MeterConfig config = options.meter;
+      config.address = options.addresses[k];
+      config.seed = options.meter.seed + k;
+      meters_.emplace_back(config);
+    }
+    for (SimMeter& meter : meters_)
+      for (const auto& [fault, count] : options.faults) meter.InjectFault(fault, count);
     start_ = std::chrono::steady_clock::now();
     UpdateSilence();
   }
@@ -222,6 +254,7 @@ class Server {
     double at;
     std::vector<uint8_t> bytes;
     int32_t baudAfter;  // the meter's rate once these bytes are out (device mode reconfigures)
+    bool paced;         // one byte of a paced reply, logged when it was scheduled
   };
 
   double Now() const {
@@ -231,11 +264,16 @@ class Server {
   void UpdateSilence();
   void OnFrame(const std::vector<uint8_t>& frame, double now);
   void OnCommandInput();
+  std::string RunCommandLine(const std::string& line);
   void Flush(double now);
   bool ReadLine(double now);
+  void ScheduleReply(SimMeter::Reply reply, size_t requestSize, const LineSettings& line, int32_t baudAfter,
+                     double now);
+  void Schedule(Scheduled s);
+  SimMeter& First() { return meters_.front(); }
 
   const Options& options_;
-  SimMeter meter_;
+  std::vector<SimMeter> meters_;  // on one line; the first sets the line's timing
   int fd_;
   bool pty_;
   std::string name_;
@@ -260,54 +298,87 @@ void Server::Log(const char* fmt, const std::string& text) const {
 
 void Server::UpdateSilence() {
   // A pseudo-terminal delivers a write at once; the floor only guards against scheduling hiccups.
-  framer_.SetSilenceMs(qm::sim::InterFrameSilenceMs(meter_.Baud(), meter_.Parity() != 'N', 1, 20.0));
+  framer_.SetSilenceMs(qm::sim::InterFrameSilenceMs(First().Baud(), First().Parity() != 'N', 1, 20.0));
 }
 
 void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
   // On a real port the UART, set to the meter's own speed and parity, turns a mismatched line into
   // garbage by itself. On a pseudo-terminal bytes pass intact, so the line the program chose is
   // compared; it keeps no parity, so only the speed can be checked there.
-  LineSettings line{meter_.Baud(), meter_.Parity(), 8, 1};
+  LineSettings seen{First().Baud(), First().Parity(), 8, 1};
   bool parityKnown = false;
-  if (pty_ && LineOf(fd_, line, parityKnown) && !parityKnown) line.parity = meter_.Parity();
-  Log("<- %s", Hex(frame) + "  (" + Describe(line) + ")");
-  meter_.AdvanceTo(static_cast<uint64_t>(now));
-  const int32_t baudBefore = meter_.Baud();
-  SimMeter::Reply reply = meter_.Handle(frame, line);
-  const std::string refusal = meter_.LastRefusal();
-  if (refusal == "line") {
-    const std::string text = "line is " + Describe(line) + ", the meter runs at " +
-                             std::to_string(meter_.Baud()) + "," + meter_.Parity() + ": no answer";
-    if (options_.log || text != lastMismatch_) std::fprintf(stderr, "qm7410-sim: %s\n", text.c_str());
-    lastMismatch_ = text;
+  const bool lineKnown = pty_ && LineOf(fd_, seen, parityKnown);
+  Log("<- %s", Hex(frame) + "  (" + Describe(seen) + ")");
+  std::string mismatch;  // why the first meter that did not hear the frame missed it
+  bool heard = false;    // some meter heard it
+  std::string refusal;
+  for (SimMeter& meter : meters_) {
+    LineSettings line = lineKnown ? seen : LineSettings{meter.Baud(), meter.Parity(), 8, 1};
+    if (!parityKnown) line.parity = meter.Parity();
+    meter.AdvanceTo(static_cast<uint64_t>(now));
+    const int32_t baudBefore = meter.Baud();
+    SimMeter::Reply reply = meter.Handle(frame, line);
+    const std::string why = meter.LastRefusal();
+    if (why == "line") {
+      if (mismatch.empty())
+        mismatch = "line is " + Describe(line) + ", the meter runs at " + std::to_string(meter.Baud()) + "," +
+                   meter.Parity() + ": no answer";
+      continue;
+    }
+    heard = true;
+    if (!why.empty()) {
+      refusal = why;
+      continue;
+    }
+    refusal.clear();
+    if (meter.LastFault() != Fault::None) Log("   fault: %s", qm::sim::FaultName(meter.LastFault()));
+    if (!reply.bytes.empty()) ScheduleReply(std::move(reply), frame.size(), line, meter.Baud(), now);
+    if (meter.Baud() != baudBefore) {
+      Log("   baud rate becomes %s after this reply", std::to_string(meter.Baud()));
+      UpdateSilence();
+    }
+    break;  // one meter per address
+  }
+  if (!heard && !mismatch.empty()) {
+    if (options_.log || mismatch != lastMismatch_) std::fprintf(stderr, "qm7410-sim: %s\n", mismatch.c_str());
+    lastMismatch_ = mismatch;
     return;
   }
   lastMismatch_.clear();
-  if (!refusal.empty()) {
+  if (!refusal.empty())
     Log("   ignored (%s)", refusal == "address" ? std::string("another slave address") : refusal);
+}
+
+void Server::ScheduleReply(SimMeter::Reply reply, size_t requestSize, const LineSettings& line,
+                           int32_t baudAfter, double now) {
+  using qm::sim::SimSerialDevice;
+  if (pty_ && options_.pace) {
+    // Like a real line: the request's own transmission, the turnaround, then one byte per
+    // character time, each written once all its bits would have arrived.
+    Log("-> %s  (paced)", Hex(reply.bytes));
+    const double start = now + SimSerialDevice::TransmitMs(requestSize, line) + reply.delayMs;
+    for (size_t i = 0; i < reply.bytes.size(); ++i)
+      Schedule({start + SimSerialDevice::TransmitMs(i + 1, line), {reply.bytes[i]}, baudAfter, true});
     return;
   }
-  if (meter_.LastFault() != Fault::None) Log("   fault: %s", qm::sim::FaultName(meter_.LastFault()));
-  if (reply.bytes.empty()) return;
   // Emulate the line's timing on a pseudo-terminal, where bytes take no time: the request's own
   // transmission, the turnaround, then the reply's transmission. A real port takes its own time.
   double at = now + reply.delayMs;
-  if (pty_) at += qm::sim::SimSerialDevice::TransmitMs(frame.size() + reply.bytes.size(), line);
-  Scheduled s{at, std::move(reply.bytes), meter_.Baud()};
+  if (pty_) at += SimSerialDevice::TransmitMs(requestSize + reply.bytes.size(), line);
+  Schedule({at, std::move(reply.bytes), baudAfter, false});
+}
+
+void Server::Schedule(Scheduled s) {
   auto pos = std::upper_bound(scheduled_.begin(), scheduled_.end(), s.at,
                               [](double t, const Scheduled& x) { return t < x.at; });
   scheduled_.insert(pos, std::move(s));
-  if (meter_.Baud() != baudBefore) {
-    Log("   baud rate becomes %s after this reply", std::to_string(meter_.Baud()));
-    UpdateSilence();
-  }
 }
 
 void Server::Flush(double now) {
   while (!scheduled_.empty() && scheduled_.front().at <= now) {
     Scheduled s = std::move(scheduled_.front());
     scheduled_.pop_front();
-    Log("-> %s", Hex(s.bytes));
+    if (!s.paced) Log("-> %s", Hex(s.bytes));
     out_.insert(out_.end(), s.bytes.begin(), s.bytes.end());
     if (!pty_) reconfigureTo_ = s.baudAfter;
   }
@@ -328,7 +399,7 @@ void Server::Flush(double now) {
     if (LineOf(fd_, line, parityKnown) && line.baud != reconfigureTo_) {
       tcdrain(fd_);  // the reply leaves at the old rate
       std::string error;
-      if (!ConfigureRaw(fd_, reconfigureTo_, meter_.Parity(), error))
+      if (!ConfigureRaw(fd_, reconfigureTo_, First().Parity(), error))
         std::fprintf(stderr, "qm7410-sim: cannot switch %s to %d baud: %s\n", name_.c_str(), reconfigureTo_,
                      error.c_str());
     }
@@ -359,6 +430,29 @@ bool Server::ReadLine(double now) {
   }
 }
 
+// "@A COMMAND" goes to the meter at slave address A; a plain command to every meter.
+std::string Server::RunCommandLine(const std::string& line) {
+  std::string command = line;
+  long only = -1;
+  if (!line.empty() && line[0] == '@') {
+    const size_t space = line.find(' ');
+    if (!qm::sim::ParseNumber(line.substr(1, space == std::string::npos ? std::string::npos : space - 1), 0,
+                              255, only))
+      return "error: @ wants a slave address 0..255";
+    command = space == std::string::npos ? std::string() : line.substr(space + 1);
+  }
+  std::string answer;
+  bool any = false;
+  for (SimMeter& meter : meters_) {
+    if (only >= 0 && meter.Address() != only) continue;
+    meter.AdvanceTo(static_cast<uint64_t>(Now()));
+    const std::string a = qm::sim::RunCommand(meter, command, quit_);
+    if (!any) answer = a;
+    any = true;
+  }
+  return any ? answer : "error: no meter at address " + std::to_string(only);
+}
+
 void Server::OnCommandInput() {
   char buf[1024];
   const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
@@ -372,8 +466,7 @@ void Server::OnCommandInput() {
     std::string line = stdinBuffer_.substr(0, eol);
     stdinBuffer_.erase(0, eol + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    meter_.AdvanceTo(static_cast<uint64_t>(Now()));
-    const std::string answer = qm::sim::RunCommand(meter_, line, quit_);
+    const std::string answer = RunCommandLine(line);
     std::printf("%s\n", answer.c_str());
     std::fflush(stdout);
     Log("   command: %s", line + " -> " + answer);
@@ -401,7 +494,8 @@ int Server::Run(const sigset_t& waitMask) {
     timespec ts{};
     timespec* timeout = nullptr;
     if (wait >= 0) {
-      const double ms = std::ceil(wait);
+      // Not rounded to whole milliseconds: paced bytes at 19200 baud come every 0.52 ms.
+      const double ms = wait;
       ts.tv_sec = static_cast<time_t>(ms / 1000);
       ts.tv_nsec = static_cast<long>(std::fmod(ms, 1000.0) * 1e6);
       timeout = &ts;

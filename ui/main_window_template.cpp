@@ -2,6 +2,7 @@
 // order. The measurement grid and the energy row come last so they lie above their group boxes.
 #include <string>
 
+#include "meter/analog.h"
 #include "ui/monitor_ids.h"
 #include "ui/templates.h"
 
@@ -161,10 +162,8 @@ fw::DialogTemplate Build() {
   AddMeasurementGrid(t.controls);
   AddEnergyRow(t.controls);
   // The list index of the analog selection is the meter's analog selection code.
-  t.comboItems.push_back(
-      {ids::kAnalogSel, {"无", "Ua", "Uca", "Ia", "F",  "Pa", "PFa", "Qa", "Sa", "Ub",   "Uab",  "Ib",
-                         "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
-                         "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"}});
+  t.comboItems.push_back({ids::kAnalogSel, std::vector<std::string>(meter::kAnalogEntryNames.begin(),
+                                                                    meter::kAnalogEntryNames.end())});
   t.comboItems.push_back({ids::kUnit, {"无", "V", "A", "Hz", "W", "Var", "VA", "mA"}});
   return t;
 }

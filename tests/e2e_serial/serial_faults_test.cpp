@@ -328,6 +328,21 @@ TEST_F(SerialFaults, ADeviceWithoutPermissionTellsWhichGroupToJoin) {
   ::close(master);
 }
 
+TEST_F(SerialFaults, APortHeldByAnotherProgramIsSaidToBeInUse) {
+  const std::string link = File("ttyUSB0");
+  e2e::FarSide far(link, 1);
+  ASSERT_TRUE(far.Ok());
+  qm::link::QtSerialDevice first, second;
+  first.Open(link, {});
+  std::string text = "opened";
+  try {
+    second.Open(link, {});
+  } catch (const qm::link::CommError& e) {
+    text = e.what();
+  }
+  EXPECT_TRUE(Contains(text, link) && Contains(text, "正被其他程序使用")) << text;
+}
+
 // How long the flood lasts, in seconds: QM_FLOOD_SECONDS, else 20 (a minute by hand).
 int FloodSeconds() {
   const char* text = std::getenv("QM_FLOOD_SECONDS");
@@ -369,7 +384,9 @@ TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) 
   EXPECT_GE(waitsDuring, seconds / 2) << "polling stopped";
   EXPECT_LT(worstGap, 5000) << "the window went deaf between two waits";
   EXPECT_LT(worstLate, 5000) << "a wait ran late";
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory aside for a while
   EXPECT_LT(rssMax - rssBefore, 20 * 1024) << "memory grew with the flood";
+#endif
 }
 
 TEST_F(SerialFaults, AMeterThatStallsInTheMiddleOfAReplyCostsOnlyThatReply) {

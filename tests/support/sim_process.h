@@ -33,9 +33,13 @@ class SimProcess {
   }
   // The word at the meter's memory address `addr`, or -1 when the simulator does not answer.
   int Word(int addr) {
-    proc_.write(QStringLiteral("get %1\n").arg(addr).toLatin1());
-    const QString line = ReadLine();
+    const QString line = Command(QStringLiteral("get %1").arg(addr));
     return line.startsWith("ok ") ? line.mid(3).toInt() : -1;
+  }
+  // One line of the command channel ("fault silence:3", "@2 get 0x30E") and its answer.
+  QString Command(const QString& command) {
+    proc_.write((command + "\n").toUtf8());
+    return ReadLine();
   }
 
  private:

@@ -1,0 +1,53 @@
+#include "cli/meter_link.h"
+
+#include "link/frame.h"
+#include "link/link_settings.h"
+
+namespace qm::cli {
+namespace {
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char* const kDigits = "0123456789ABCDEF";
+  std::string out;
+  for (uint8_t b : bytes) {
+    if (!out.empty()) out += ' ';
+    out += kDigits[b >> 4];
+    out += kDigits[b & 0x0F];
+  }
+  return out;
+}
+
+}  // namespace
+
+link::TransactionResult MeterLink::Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait) {
+  return Run(address, link::kFnReadHolding, reg, quantity, wait);
+}
+
+link::TransactionResult MeterLink::Write(uint8_t address, uint16_t reg, uint16_t value) {
+  return Run(address, link::kFnWriteSingle, reg, value, ReplyWait::Short);
+}
+
+void MeterLink::SetBaud(int32_t baud) {
+  options_.baud = baud;
+  device_.Apply(Line());
+}
+
+link::TransactionResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
+                                       ReplyWait wait) {
+  link::TransactionOptions t;
+  const link::TimingSet timing = link::TimingForBaud(options_.baud);
+  t.timeoutMs = options_.timeoutMs.value_or(wait == ReplyWait::Long ? timing.longWait : timing.shortWait);
+  t.retries = options_.retries;
+  link::TransactionResult r = link::Transact(device_, wait_, address, function, reg, word, t);
+  if (options_.verbose) {
+    link::RequestFrame request;
+    link::BuildRequest(request, address, function, reg, word);
+    std::fprintf(options_.verbose, "qm7410-cli: %s -> %s (%llu ms, %d attempt%s)\n",
+                 Hex(std::vector<uint8_t>(request.begin(), request.end())).c_str(),
+                 r.frame.empty() ? link::DescribeFailure(r).c_str() : Hex(r.frame).c_str(),
+                 static_cast<unsigned long long>(r.elapsedMs), r.attempts, r.attempts == 1 ? "" : "s");
+  }
+  return r;
+}
+
+}  // namespace qm::cli

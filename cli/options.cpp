@@ -1,0 +1,404 @@
+#include "cli/options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "cli/reading.h"
+#include "link/link_settings.h"
+#include "link/mscomm.h"
+#include "meter/codes.h"
+
+#ifndef QM_VERSION
+#define QM_VERSION "0.0.0"
+#endif
+
+namespace qm::cli {
+namespace {
+
+struct OptionSpec {
+  const char* name;
+  char shortName;  // 0: long form only
+  bool takesValue;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"help", 'h', false},   {"version", 'V', false}, {"verbose", 'v', false}, {"port", 'p', true},
+    {"baud", 'b', true},    {"parity", 'P', true},   {"address", 'a', true},  {"timeout", 't', true},
+    {"retries", 'r', true}, {"format", 'f', true},   {"interval", 'i', true}, {"count", 'n', true},
+    {"output", 'o', true},  {"from", 0, true},       {"to", 0, true},
+};
+
+struct CommandSpec {
+  const char* name;
+  Command command;
+};
+
+constexpr CommandSpec kCommands[] = {
+    {"read", Command::Read}, {"log", Command::Log}, {"identify", Command::Identify},
+    {"scan", Command::Scan}, {"set", Command::Set}, {"energy-reset", Command::EnergyReset},
+    {"raw", Command::Raw},
+};
+
+// A whole decimal number (or 0x hexadecimal) within [min, max].
+bool ParseInteger(const std::string& text, long min, long max, long& value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
+  if (errno != 0 || *end != '\0' || end == text.c_str() + (hex ? 2 : 0) || v < min || v > max) return false;
+  value = v;
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, double& value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+  errno = 0;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || end == text.c_str() || !std::isfinite(v) || v > 86400.0 * 365)
+    return false;
+  value = v;
+  return true;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+class Parser {
+ public:
+  explicit Parser(ParseResult& result) : r_(result), o_(result.options) {}
+
+  // False once an error has been recorded.
+  bool Apply(const OptionSpec& spec, const std::string& value) {
+    const std::string name = spec.name;
+    long n = 0;
+    if (name == "help") {
+      o_.help = true;
+    } else if (name == "version") {
+      o_.version = true;
+    } else if (name == "verbose") {
+      o_.verbose = true;
+    } else if (name == "port") {
+      if (value.empty()) return Fail("--port wants a port number or a device path");
+      if (value.find_first_not_of('0') == std::string::npos) return Fail("port numbers start at 1");
+      o_.port = value;
+    } else if (name == "baud") {
+      if (!ParseInteger(value, 1, 10000000, n) || meter::BaudCode(static_cast<int32_t>(n)) < 0)
+        return Fail("--baud must be " + BaudRateList() + ", not '" + value + "'");
+      o_.baud = static_cast<int32_t>(n);
+    } else if (name == "parity") {
+      const std::string p = Lower(value);
+      if (p == "n" || p == "none")
+        o_.parity = 'N';
+      else if (p == "o" || p == "odd")
+        o_.parity = 'O';
+      else if (p == "e" || p == "even")
+        o_.parity = 'E';
+      else
+        return Fail("--parity must be N, O or E, not '" + value + "'");
+    } else if (name == "address") {
+      if (!ParseAddresses(value)) return false;
+    } else if (name == "timeout") {
+      if (!ParseInteger(value, 1, 60000, n))
+        return Fail("--timeout must be 1..60000 ms, not '" + value + "'");
+      o_.timeoutMs = static_cast<uint32_t>(n);
+    } else if (name == "retries") {
+      if (!ParseInteger(value, 0, 100, n)) return Fail("--retries must be 0..100, not '" + value + "'");
+      o_.retries = static_cast<int>(n);
+    } else if (name == "format") {
+      const std::string f = Lower(value);
+      if (f == "table")
+        o_.format = Format::Table;
+      else if (f == "json")
+        o_.format = Format::Json;
+      else if (f == "csv")
+        o_.format = Format::Csv;
+      else if (f == "jsonl")
+        o_.format = Format::Jsonl;
+      else
+        return Fail("--format must be table, json, csv or jsonl, not '" + value + "'");
+    } else if (name == "interval") {
+      double s = 0;
+      if (!ParseSeconds(value, s)) return Fail("--interval must be a number of seconds, not '" + value + "'");
+      o_.intervalS = s;
+    } else if (name == "count") {
+      if (!ParseInteger(value, 1, 1000000000, n))
+        return Fail("--count must be a whole number from 1, not '" + value + "'");
+      o_.count = n;
+    } else if (name == "output") {
+      if (value.empty()) return Fail("--output wants a file name");
+      o_.output = value;
+    } else if (name == "from" || name == "to") {
+      if (!ParseInteger(value, 0, 255, n))
+        return Fail("--" + name + " must be a slave address 0..255, not '" + value + "'");
+      (name == "from" ? o_.scanFrom : o_.scanTo) = static_cast<int>(n);
+    }
+    seen_.push_back(name);
+    return true;
+  }
+
+  bool Word(const std::string& word) {
+    if (o_.command == Command::None) {
+      for (const CommandSpec& c : kCommands)
+        if (word == c.name) {
+          o_.command = c.command;
+          return true;
+        }
+      return Fail("unknown command '" + word + "'");
+    }
+    o_.arguments.push_back(word);
+    return true;
+  }
+
+  bool Fail(const std::string& error) {
+    if (r_.error.empty()) r_.error = error;
+    return false;
+  }
+
+  bool Seen(const char* name) const { return std::find(seen_.begin(), seen_.end(), name) != seen_.end(); }
+
+  // Options and arguments that belong to other commands, and what a command cannot do without.
+  bool Check() {
+    if (o_.help || o_.version) return true;
+    const Command c = o_.command;
+    if (c == Command::None) return Fail("no command given");
+    const std::string cmd = CommandName(c);
+    const auto only = [&](const char* option, bool allowed) {
+      return allowed || !Seen(option) || Fail("--" + std::string(option) + " does not go with " + cmd);
+    };
+    if (!only("interval", c == Command::Log) || !only("count", c == Command::Log) ||
+        !only("output", c == Command::Log) || !only("from", c == Command::Scan) ||
+        !only("to", c == Command::Scan) || !only("address", c != Command::Scan) ||
+        !only("format", c != Command::Set && c != Command::EnergyReset))
+      return false;
+
+    if (c == Command::Log) {
+      if (!o_.intervalS) return Fail("log needs --interval SECONDS");
+      if (o_.format == Format::Default) o_.format = Format::Csv;
+      if (o_.format != Format::Csv && o_.format != Format::Jsonl) return Fail("log writes csv or jsonl");
+    } else if (o_.format == Format::Jsonl) {
+      return Fail(cmd + " writes table, json or csv");
+    } else if (o_.format == Format::Default) {
+      o_.format = Format::Table;
+    }
+    if (c == Command::Scan) {
+      if (!o_.scanFrom) o_.scanFrom = 0;
+      if (!o_.scanTo) o_.scanTo = 254;
+      if (*o_.scanFrom > *o_.scanTo) return Fail("--from must not be above --to");
+    }
+    if (c == Command::Set && o_.arguments.empty()) return Fail("set needs NAME=VALUE, for example pt=100");
+    if (c == Command::Raw && o_.arguments.size() != 2) return Fail("raw needs START and COUNT");
+    if (c != Command::Set && c != Command::Raw && !o_.arguments.empty())
+      return Fail(cmd + " takes no argument '" + o_.arguments.front() + "'");
+    return true;
+  }
+
+ private:
+  bool ParseAddresses(const std::string& value) {
+    std::vector<uint8_t> list;
+    for (size_t start = 0; start <= value.size();) {
+      const size_t comma = std::min(value.find(',', start), value.size());
+      const std::string one = value.substr(start, comma - start);
+      long n = 0;
+      if (!ParseInteger(one, 0, 255, n))
+        return Fail("--address must be slave addresses 0..255, not '" + value + "'");
+      if (std::find(list.begin(), list.end(), n) != list.end())
+        return Fail("--address names meter " + one + " twice");
+      list.push_back(static_cast<uint8_t>(n));
+      start = comma + 1;
+    }
+    o_.addresses = list;
+    o_.addressGiven = true;
+    return true;
+  }
+
+  ParseResult& r_;
+  Options& o_;
+  std::vector<std::string> seen_;
+};
+
+const OptionSpec* FindLong(const std::string& name, std::string& error) {
+  const OptionSpec* match = nullptr;
+  int matches = 0;
+  for (const OptionSpec& o : kOptions) {
+    if (name == o.name) return &o;
+    if (std::string(o.name).rfind(name, 0) == 0) {
+      match = &o;
+      ++matches;
+    }
+  }
+  if (matches == 1) return match;
+  error = matches ? "option --" + name + " is ambiguous" : "unknown option --" + name;
+  return nullptr;
+}
+
+const OptionSpec* FindShort(char c) {
+  for (const OptionSpec& o : kOptions)
+    if (o.shortName == c) return &o;
+  return nullptr;
+}
+
+}  // namespace
+
+ParseResult ParseArguments(const std::vector<std::string>& args) {
+  ParseResult result;
+  Parser parser(result);
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      if (!parser.Word(arg)) return result;
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg[1] == '-') {
+      const size_t eq = arg.find('=');
+      const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+      std::string error;
+      const OptionSpec* spec = FindLong(name, error);
+      if (!spec) {
+        parser.Fail(error);
+        return result;
+      }
+      std::string value;
+      if (spec->takesValue) {
+        if (eq != std::string::npos) {
+          value = arg.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+          value = args[++i];
+        } else {
+          parser.Fail("option --" + std::string(spec->name) + " wants a value");
+          return result;
+        }
+      } else if (eq != std::string::npos) {
+        parser.Fail("option --" + std::string(spec->name) + " takes no value");
+        return result;
+      }
+      if (!parser.Apply(*spec, value)) return result;
+      continue;
+    }
+    // A cluster of short options; one that takes a value takes the rest of the word or the next.
+    for (size_t k = 1; k < arg.size(); ++k) {
+      const OptionSpec* spec = FindShort(arg[k]);
+      if (!spec) {
+        parser.Fail(std::string("unknown option -") + arg[k]);
+        return result;
+      }
+      std::string value;
+      if (spec->takesValue) {
+        if (k + 1 < arg.size()) {
+          value = arg.substr(k + 1);
+        } else if (i + 1 < args.size()) {
+          value = args[++i];
+        } else {
+          parser.Fail(std::string("option -") + arg[k] + " wants a value");
+          return result;
+        }
+        k = arg.size();
+      }
+      if (!parser.Apply(*spec, value)) return result;
+    }
+  }
+  parser.Check();
+  return result;
+}
+
+std::string DevicePath(const std::string& port) {
+  const bool number = !port.empty() && port.size() <= 5 &&
+                      std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return number ? link::DevicePathForPort(std::atoi(port.c_str())) : port;
+}
+
+const char* CommandName(Command command) {
+  for (const CommandSpec& c : kCommands)
+    if (c.command == command) return c.name;
+  return "";
+}
+
+std::string VersionText() {
+  return "qm7410-cli " QM_VERSION
+         "\n"
+         "The QM7410 power meter from the command line: readings, logs and settings over Modbus RTU.\n";
+}
+
+std::string HelpText() {
+  return R"(Usage: qm7410-cli [OPTION]... COMMAND [ARGUMENT]...
+Read, log and configure QM7410 power meters over a serial line (Modbus RTU),
+with the scaling, units and texts of the qm7410-monitor window.
+
+Commands:
+  read                 the settings, the identification and all 33 measured
+                       values of each meter, once
+  log                  one row per meter every --interval seconds, until
+                       --count rows or Ctrl-C
+  identify             model, firmware version and title of each meter
+  scan                 every slave address from --from to --to that answers
+  set NAME=VALUE...    write settings, each checked by reading it back;
+                       NAME is one of
+                         pt=1..64000, ct=1..64000   transformer ratios
+                         wiring=0..5 or its caption  wiring mode
+                         accuracy=0.5|0.2           accuracy class
+                         direction=normal|reversed  power direction
+                         address=0..255             slave address (one meter)
+                         baud=1200|2400|4800|9600|19200
+                       every value is checked before anything is sent
+  energy-reset         clear the four energy counters
+  raw START COUNT      COUNT (1..125) registers from START, unscaled
+
+Link options:
+  -p, --port=N|PATH    serial port: a number counts as the window's port
+                       numbers do (1 is the first port: $QM7410_COM1 when
+                       set, else /dev/ttyS0), a path is used as it is
+                       (default 1)
+  -b, --baud=RATE      1200, 2400, 4800, 9600 or 19200 (default 9600)
+  -P, --parity=N|O|E   none, odd or even (default N)
+  -a, --address=A[,B...]  slave addresses of the meters on the line
+                       (default 1)
+  -t, --timeout=MS     how long to wait for a reply that has not come
+                       (default: the window's reply wait at the baud rate)
+  -r, --retries=N      ask again N times after a missing or broken reply
+                       (default 2; 0 for scan)
+
+Output options:
+  -f, --format=FORMAT  table, json or csv (read, identify, scan, raw;
+                       default table); csv or jsonl (log; default csv)
+  -i, --interval=S     seconds from one log row to the next (log)
+  -n, --count=N        stop the log after N rows per meter (log)
+  -o, --output=FILE    append the log to FILE; a new file gets the header,
+                       an existing one must start with the same header (log)
+      --from=A, --to=B first and last address to probe (scan; default 0
+                       and 254)
+  -v, --verbose        show every exchange on standard error
+  -h, --help           show this help and exit
+  -V, --version        show the version and exit
+
+Values are printed as the window shows them ("220.00 V") and as plain
+numbers in V, A, W, var, VA, Hz, Wh and varh. Log rows start with an
+RFC 3339 UTC time; each row is flushed as it is written, and a failed read
+is reported on standard error, counted and leaves no row.
+
+Exit status:
+  0  success
+  1  an output file could not be written
+  2  the command line is wrong
+  3  the serial port cannot be opened, or went away
+  4  a meter did not answer, or not with a valid reply
+  5  a value was refused, before sending or by the meter
+
+Examples:
+  qm7410-cli --port /dev/ttyUSB0 --address 3 read --format json
+  qm7410-cli -p 1 -a 1,2 log --interval 10 --output meters.csv
+  qm7410-cli scan --from 1 --to 32
+  qm7410-cli -a 5 set pt=100 ct=50 wiring=3
+)";
+}
+
+}  // namespace qm::cli

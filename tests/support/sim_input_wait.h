@@ -1,0 +1,23 @@
+#pragma once
+// The early-ending wait on virtual time: the clock moves a millisecond at a time until the simulated
+// port has something to read.
+#include "link/transaction.h"
+#include "sim/sim_serial_device.h"
+#include "sim/virtual_clock.h"
+
+namespace qm::test {
+
+class SimInputWait : public link::InputWait {
+ public:
+  SimInputWait(sim::SimSerialDevice& device, sim::VirtualClock& clock) : device_(device), clock_(clock) {}
+  void WaitForInput(uint32_t ms) override {
+    for (uint32_t waited = 0; waited < ms && device_.BytesWaiting() == 0; ++waited) clock_.Advance(1);
+  }
+  uint64_t NowMs() const override { return clock_.NowMs(); }
+
+ private:
+  sim::SimSerialDevice& device_;
+  sim::VirtualClock& clock_;
+};
+
+}  // namespace qm::test
