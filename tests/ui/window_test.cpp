@@ -36,18 +36,6 @@ TEST(MainWindow, AfterStartShowsFiveStatusLinesAndSendsNothing) {
   EXPECT_EQ(h.Text(1061), "0");
 }
 
-TEST(MainWindow, AdapterPulledWhilePollingIsReportedOnceAndThePortCountsAsClosed) {
-  Harness h;
-  h.dlg->Click(1063);
-  h.Tick();
-  h.device.Unplug();
-  h.Tick(20);
-  ASSERT_EQ(h.messages.size(), 1u) << "one report, not one per tick";
-  EXPECT_TRUE(h.messages[0].contains(QString::fromStdString(h.device.Path()))) << h.messages[0].toStdString();
-  EXPECT_FALSE(h.dlg->m_comm.GetPortOpen());
-  EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
-}
-
 TEST(MainWindow, ClosingStopsPollingAndClosesThePort) {
   for (int closeId : {fw::IDCANCEL, fw::IDOK}) {
     Harness h;
