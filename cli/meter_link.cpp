@@ -38,6 +38,9 @@ link::TransactionResult MeterLink::Run(uint8_t address, uint8_t function, uint16
   const link::TimingSet timing = link::TimingForBaud(options_.baud);
   t.timeoutMs = options_.timeoutMs.value_or(wait == ReplyWait::Long ? timing.longWait : timing.shortWait);
   t.retries = options_.retries;
+  const link::LineSettings line = Line();
+  const int bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
+  t.byteMs = bits * 1000.0 / line.baud;
   link::TransactionResult r = link::Transact(device_, wait_, address, function, reg, word, t);
   if (options_.verbose) {
     link::RequestFrame request;

@@ -1,6 +1,8 @@
 #pragma once
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <chrono>
+#include <thread>
 
 #include "link/serial_device.h"
 #include "link/transaction.h"
@@ -69,6 +71,7 @@ class QtInputWait : public InputWait {
  public:
   explicit QtInputWait(QtSerialDevice& device) : device_(device) { started_.start(); }
   void WaitForInput(uint32_t ms) override { device_.WaitForInput(ms); }
+  void Pause(uint32_t us) override { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
   uint64_t NowMs() const override { return static_cast<uint64_t>(started_.elapsed()); }
 
  private:

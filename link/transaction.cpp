@@ -10,6 +10,9 @@ namespace {
 
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr int kExceptionLength = 5;  // address, function | 0x80, code, CRC
+// A sender's clock may run up to a few percent fast; a pause for the rest of a reply is cut short by
+// this much so it never ends after the reply.
+constexpr double kLineRateMargin = 0.95;
 // Bytes are searched in pieces of at most this size, so a flood of any length stays within the
 // search's 16-bit lengths.
 constexpr size_t kPiece = 1024;
@@ -113,6 +116,18 @@ TransactionResult Transact(SerialDevice& device, InputWait& wait, uint8_t addres
       if (now >= deadline) {
         result.error = result.received ? TransactionError::BadReply : TransactionError::NoReply;
         break;
+      }
+      // Once more bytes are in than an exception reply has, the rest of the reply cannot come
+      // sooner than the line carries it: sleep through most of that (a meter's clock may run a
+      // little fast), then wait for what is left.
+      const int rest = length - result.received;
+      if (options.byteMs > 0 && result.received >= kExceptionLength && rest > 1) {
+        const double pauseMs = (rest - 1) * options.byteMs * kLineRateMargin;
+        const double leftMs = static_cast<double>(deadline - now);
+        if (pauseMs >= 1) {
+          wait.Pause(static_cast<uint32_t>(std::min(pauseMs, leftMs) * 1000));
+          continue;
+        }
       }
       wait.WaitForInput(static_cast<uint32_t>(deadline - now));
     }

@@ -15,6 +15,8 @@ class InputWait {
   virtual ~InputWait() = default;
   // Returns once the device has received something new, or after `ms` milliseconds.
   virtual void WaitForInput(uint32_t ms) = 0;
+  // Sleeps `us` microseconds, whatever arrives meanwhile.
+  virtual void Pause(uint32_t us) = 0;
   virtual uint64_t NowMs() const = 0;
 };
 
@@ -28,6 +30,10 @@ enum class TransactionError {
 struct TransactionOptions {
   uint32_t timeoutMs = 400;  // per attempt, from the end of sending the request
   int retries = 0;           // further attempts after a missing or invalid reply
+  // How long one character takes on the line (start, data, parity and stop bits); 0 when unknown.
+  // With it, the wait for the rest of a reply that has begun sleeps through the time the rest
+  // needs on the line instead of waking at every byte.
+  double byteMs = 0;
 };
 
 struct TransactionResult {

@@ -103,6 +103,76 @@ TEST(Transact, AReplyThatCameLateIsNeverTakenForALaterRequest) {
   EXPECT_EQ(r.frame.size(), 57u);
 }
 
+// The meter's reply one byte per millisecond after a 5 ms turnaround, as a slow line carries it, on
+// virtual time.
+class PacedLine : public qm::link::SerialDevice {
+ public:
+  PacedLine(qm::sim::SimMeter& meter, qm::sim::VirtualClock& clock) : meter_(meter), clock_(clock) {}
+  void Open(const std::string&, const qm::link::LineSettings&) override {}
+  void Close() override {}
+  bool IsOpen() const override { return true; }
+  void Apply(const qm::link::LineSettings&) override {}
+  void Write(const std::vector<uint8_t>& bytes) override {
+    reply_ = meter_.Handle(bytes, {9600, 'N', 8, 1}).bytes;
+    start_ = clock_.NowMs() + 5;
+    taken_ = 0;
+  }
+  int BytesWaiting() override { return static_cast<int>(Arrived() - taken_); }
+  std::vector<uint8_t> ReadAll() override {
+    const size_t n = Arrived();
+    std::vector<uint8_t> out(reply_.begin() + static_cast<std::ptrdiff_t>(taken_),
+                             reply_.begin() + static_cast<std::ptrdiff_t>(n));
+    taken_ = n;
+    return out;
+  }
+  void DiscardInput() override { taken_ = Arrived(); }
+
+ private:
+  size_t Arrived() const {  // byte i is complete 1 + i ms after the turnaround
+    const uint64_t now = clock_.NowMs();
+    return now < start_ ? 0 : std::min<size_t>(reply_.size(), static_cast<size_t>(now - start_));
+  }
+  qm::sim::SimMeter& meter_;
+  qm::sim::VirtualClock& clock_;
+  std::vector<uint8_t> reply_;
+  uint64_t start_ = 0;
+  size_t taken_ = 0;
+};
+
+// Waits on the paced line's virtual time and counts how often the exchange wakes up.
+struct PacedWait : qm::link::InputWait {
+  PacedWait(PacedLine& l, qm::sim::VirtualClock& c) : line(l), clock(c) {}
+  void WaitForInput(uint32_t ms) override {
+    ++wakeups;
+    for (uint32_t waited = 0; waited < ms && line.BytesWaiting() == 0; ++waited) clock.Advance(1);
+  }
+  void Pause(uint32_t us) override {
+    ++wakeups;
+    clock.Advance(std::max<uint32_t>(1, us / 1000));
+  }
+  uint64_t NowMs() const override { return clock.NowMs(); }
+  PacedLine& line;
+  qm::sim::VirtualClock& clock;
+  int wakeups = 0;
+};
+
+TEST(Transact, SleepsThroughTheRestOfAReplyThatHasBegunAndStillEndsWithIt) {
+  for (const double byteMs : {0.0, 1.0}) {
+    qm::sim::VirtualClock clock;
+    qm::sim::SimMeter meter;
+    PacedLine line(meter, clock);
+    PacedWait wait(line, clock);
+    const qm::link::TransactionResult r =
+        qm::link::Transact(line, wait, 1, 0x03, 0x0000, 41, {400, 0, byteMs});
+    ASSERT_TRUE(r.Ok()) << byteMs;
+    EXPECT_EQ(r.elapsedMs, 5u + 87u) << "the exchange ends with the reply's last byte, byteMs " << byteMs;
+    if (byteMs > 0)
+      EXPECT_LE(wait.wakeups, 12);
+    else
+      EXPECT_GE(wait.wakeups, 80);  // one wake-up per byte without the line's rate
+  }
+}
+
 TEST(Transact, AWriteEndsWithItsEcho) {
   Rig rig;
   const qm::link::TransactionResult r =

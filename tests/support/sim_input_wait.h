@@ -1,6 +1,8 @@
 #pragma once
 // The early-ending wait on virtual time: the clock moves a millisecond at a time until the simulated
 // port has something to read.
+#include <algorithm>
+
 #include "link/transaction.h"
 #include "sim/sim_serial_device.h"
 #include "sim/virtual_clock.h"
@@ -13,6 +15,7 @@ class SimInputWait : public link::InputWait {
   void WaitForInput(uint32_t ms) override {
     for (uint32_t waited = 0; waited < ms && device_.BytesWaiting() == 0; ++waited) clock_.Advance(1);
   }
+  void Pause(uint32_t us) override { clock_.Advance(std::max<uint32_t>(1, us / 1000)); }
   uint64_t NowMs() const override { return clock_.NowMs(); }
 
  private:
