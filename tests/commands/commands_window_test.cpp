@@ -166,7 +166,7 @@ TEST_F(Commands, EnergyResetWritesFourTimes300MsApart) {
 // the accuracy class and the meter settings dialog's preset, written back unchanged on OK. Neither
 // the power reversal nor a toggle the meter does not confirm changes what was read.
 TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
-  qmtest::Harness h({}, {.pt = 40, .ct = 25, .wiring = 4, .accuracy = 1, .direction = 1});
+  qmtest::Harness h({}, {.pt = 400, .ct = 300, .wiring = 4, .accuracy = 1, .direction = 1});
   h.dlg->SetDlgItemText(1061, "1");
   h.dlg->Click(1063);
   h.Tick();
@@ -182,8 +182,8 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   h.meter.InjectFault(Fault::Silence, 1);
   toggle();  // unconfirmed: stays 0.5
   h.OnNextModal([](fw::CDialog& d) {
-    EXPECT_EQ(d.GetDlgItemText(kPT), "40");
-    EXPECT_EQ(d.GetDlgItemText(kCT), "25");
+    EXPECT_EQ(d.GetDlgItemText(kPT), "400");
+    EXPECT_EQ(d.GetDlgItemText(kCT), "300");
     EXPECT_TRUE(d.IsDlgButtonChecked(1013)) << "单相3线";
     d.Click(fw::IDOK);
     return d.Result();
@@ -193,7 +193,7 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   for (const auto& r : h.Requests())
     if (r[1] == 0x06) writes.push_back(r);
   EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0),
-                            W(1, 0x0022, 1), W(1, 0x030E, 40), W(1, 0x0312, 25), W(1, 0x0002, 4)}));
+                            W(1, 0x0022, 1), W(1, 0x030E, 400), W(1, 0x0312, 300), W(1, 0x0002, 4)}));
   EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功"), Q("功率反相成功")}));
   EXPECT_EQ(h.Text(1009), Q("0.5级"));
   EXPECT_EQ(h.dlg->m_byAccuracy, 0);

@@ -8,15 +8,13 @@
 
 namespace qmtest {
 
-Harness::Harness(qm::link::LinkSettings link, qm::sim::MeterConfig meterConfig,
-                 std::function<void(Harness&)> beforeInit)
+Harness::Harness(qm::link::LinkSettings link, qm::sim::MeterConfig meterConfig)
     : meter(meterConfig), device(meter, clock) {
   dlg = std::make_unique<CMonitorDlg>(device, clock);
   // What the start-up copies in, in its order.
   dlg->m_nBaud = link.baud;
   dlg->m_nPort = link.port;
   dlg->m_nParity = link.parity;
-  if (beforeInit) beforeInit(*this);
   dlg->Create();
 }
 

@@ -19,8 +19,7 @@ namespace qmtest {
 class Harness {
  public:
   // Constructs the window with `link` (what the start-up copies in) and runs its initialisation.
-  explicit Harness(qm::link::LinkSettings link = {}, qm::sim::MeterConfig meter = {},
-                   std::function<void(Harness&)> beforeInit = {});
+  explicit Harness(qm::link::LinkSettings link = {}, qm::sim::MeterConfig meter = {});
   ~Harness();
 
   qm::sim::VirtualClock clock;
