@@ -139,29 +139,12 @@ class PacedLine : public qm::link::SerialDevice {
   size_t taken_ = 0;
 };
 
-// Waits on the paced line's virtual time and counts how often the exchange wakes up.
-struct PacedWait : qm::link::InputWait {
-  PacedWait(PacedLine& l, qm::sim::VirtualClock& c) : line(l), clock(c) {}
-  void WaitForInput(uint32_t ms) override {
-    ++wakeups;
-    for (uint32_t waited = 0; waited < ms && line.BytesWaiting() == 0; ++waited) clock.Advance(1);
-  }
-  void Pause(uint32_t us) override {
-    ++wakeups;
-    clock.Advance(std::max<uint32_t>(1, us / 1000));
-  }
-  uint64_t NowMs() const override { return clock.NowMs(); }
-  PacedLine& line;
-  qm::sim::VirtualClock& clock;
-  int wakeups = 0;
-};
-
 TEST(Transact, SleepsThroughTheRestOfAReplyThatHasBegunAndStillEndsWithIt) {
   for (const double byteMs : {0.0, 1.0}) {
     qm::sim::VirtualClock clock;
     qm::sim::SimMeter meter;
     PacedLine line(meter, clock);
-    PacedWait wait(line, clock);
+    qm::test::SimInputWait wait(line, clock);
     const qm::link::TransactionResult r =
         qm::link::Transact(line, wait, 1, 0x03, 0x0000, 41, {400, 0, byteMs});
     ASSERT_TRUE(r.Ok()) << byteMs;
