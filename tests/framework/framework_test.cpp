@@ -76,21 +76,15 @@ class TestDlg : public fw::CDialog {
   void On19200() { events.push_back("19200"); }
 };
 
-// The program's wait: a nested event loop that holds back input, as an exchange waits for a reply.
-void Wait(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
-}
-
-// The same wait, until `done` holds (10 s at most).
-void WaitUntil(const std::function<bool()>& done) {
+// The program's wait: a nested event loop that holds back input, as an exchange waits for a reply,
+// until `done` holds or `ms` have passed.
+void Wait(const std::function<bool()>& done, int ms = 10000) {
   QEventLoop loop;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (done()) loop.quit();
   });
-  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   poll.start(5);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
@@ -275,41 +269,27 @@ TEST_F(Dialog, TicksDuringAMessageBoxAreHeldOnePerTimer) {
   EXPECT_EQ(dlg.events, expected);
 }
 
-TEST_F(Dialog, RealTimerNeverReentersAWaitingHandler) {
+// On real timers, a handler waiting longer than the period is never entered by another tick, ticks
+// keep coming back to back however busy the machine, and the close box used during a tick ends the
+// dialog once that tick is over. Qt never re-fires the timer whose slot runs, so the second timer is
+// the one that would barge in.
+TEST_F(Dialog, RealTimersNeverReenterAWaitingHandlerAndACloseWaitsForTheTick) {
   fw::CDialog::SetManualTimers(false);
-  int depth = 0;
-  int ticks = 0;
+  int depth = 0, ticks = 0, ticksAtClose = 0;
   dlg.onTimer = [&](int) {
-    EXPECT_EQ(++depth, 1);
-    ++ticks;
-    QTest::qWait(60);  // a wait longer than the period, in a nested loop like the program's exchanges
-    --depth;
-  };
-  // Qt never re-fires the timer whose slot runs, so the second timer is the one that would barge in.
-  dlg.SetTimer(1, 20);
-  dlg.SetTimer(2, 20);
-  // Ticks keep coming back to back, however busy the machine.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return ticks >= 6; }, 30000)) << ticks;
-  dlg.DestroyWindow();
-  fw::CDialog::SetManualTimers(true);
-}
-
-// The close box used during a tick ends the dialog once that tick is over, even while ticks follow
-// each other back to back.
-TEST_F(Dialog, CloseBoxDuringBackToBackTicksEndsTheDialogAfterTheRunningTick) {
-  fw::CDialog::SetManualTimers(false);
-  int ticks = 0, ticksAtClose = 0;
-  dlg.onTimer = [&](int) {
-    if (++ticks == 2) {
+    EXPECT_EQ(++depth, 1) << "a tick entered a running tick";
+    if (++ticks == 6) {
       dlg.close();
       ticksAtClose = ticks;
     }
-    QTest::qWait(60);  // longer than the period, in a nested loop like the program's exchanges
+    QTest::qWait(60);  // a wait longer than the period, in a nested loop like the program's exchanges
+    --depth;
   };
   dlg.SetTimer(1, 20);
-  const bool ended = QTest::qWaitFor([&] { return dlg.IsEnded(); }, 10000);
+  dlg.SetTimer(2, 20);
+  const bool ended = QTest::qWaitFor([&] { return dlg.IsEnded(); }, 30000);
   fw::CDialog::SetManualTimers(true);
-  EXPECT_TRUE(ended) << "the close waited for good";
+  EXPECT_TRUE(ended) << "the close waited for good, or ticks stopped after " << ticks;
   EXPECT_EQ(ticks, ticksAtClose) << "a tick ran after the close";
 }
 
@@ -382,7 +362,7 @@ TEST_F(Dialog, CommandsArrivingDuringAWaitRunAfterTheHandlerInOrder) {
         DoAction(button, QAccessibleActionInterface::pressAction());  // clicks 100 ms later
       });
     });
-    WaitUntil([&] { return pressed; });
+    Wait([&] { return pressed; });
     dlg.events.push_back("waited");
   };
   dlg.Click(1005);
@@ -402,7 +382,7 @@ TEST_F(Dialog, NestedModalDialogWorksWhileTheOuterHandlerWaits) {
   int innerResult = 0;
   QString boxText;
   inner.action = [&] {
-    Wait(20);
+    Wait([] { return false; }, 20);
     QTimer::singleShot(0, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       ASSERT_NE(box, nullptr);
@@ -440,11 +420,11 @@ class RealDlg : public fw::CDialog {
 TEST_F(Dialog, RealNumbersTakeOneSignAtMost) {
   RealDlg real;
   real.Create();
-  for (const auto& [text, ok, value] : {std::tuple{" +1.5e3 ", true, 1500.0},
-                                        {"-0.25", true, -0.25},
-                                        {"+-5", false, 0.0},
-                                        {"-+5", false, 0.0},
-                                        {"++5", false, 0.0}}) {
+  const std::tuple<const char*, bool, double> cases[] = {
+      {" +1.5e3 ", true, 1500.0}, {"-0.25", true, -0.25}, {"+-5", false, 0},
+      {"-+5", false, 0},          {"++5", false, 0},
+  };
+  for (const auto& [text, ok, value] : cases) {
     real.SetDlgItemText(1001, text);
     messages.clear();
     EXPECT_EQ(real.UpdateData(true), ok) << text;

@@ -1,9 +1,7 @@
 // The poll cycle and the address scan in the window, against the simulated meter on virtual time.
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <array>
-#include <random>
 
 #include "link/crc16.h"
 #include "sim/sim_commands.h"
@@ -277,38 +275,6 @@ TEST(PollCycle, TickInsideAValidationMessageStartsNoSecondCycleOrProbe) {
   h.dlg->SetDlgItemText(1061, "1");
   h.Tick();
   EXPECT_EQ(h.Requests().size(), 8u);
-}
-
-// Live heap bytes as glibc counts them; the sanitizers' allocator keeps its own, so that run skips.
-size_t HeapInUse() { return mallinfo2().uordblks; }
-
-TEST(PollCycle, LongRunWithFaultsKeepsMemoryFlat) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "glibc does not see the sanitizer's heap";
-#endif
-  // Enough cycles after the warm-up that a leak of a dozen bytes per cycle shows.
-  constexpr int kCycles = 6000, kWarmUp = 1000;
-  Harness h;
-  StartPolling(h);
-  std::mt19937 rng(42);
-  std::uniform_int_distribution<int> fault(1, 8), count(1, 4);
-  size_t afterWarmUp = 0;
-  for (int i = 0; i < kCycles; ++i) {
-    if (i % 5 == 0) h.meter.InjectFault(static_cast<Fault>(fault(rng)), count(rng));
-    if (i % 97 == 0) h.meter.SetByte(Setting(49), static_cast<uint8_t>(i % 40));
-    h.Tick();
-    if (i % 1000 == 0) h.ClearWire();  // the simulator's wire log is test bookkeeping
-    if (i == kWarmUp) afterWarmUp = HeapInUse();
-  }
-  h.ClearWire();
-  EXPECT_LT(HeapInUse(), afterWarmUp + 64 * 1024) << "heap grew from " << afterWarmUp;
-  // A clean cycle after all that shows exactly what the meter holds.
-  h.meter.ClearFaults();
-  h.meter.Freeze(true);
-  h.meter.SetMeasurementWord(0, 22000);
-  h.clock.Advance(3000);
-  h.Tick();
-  EXPECT_EQ(h.Text(1001), "220.00 V");
 }
 
 TEST(AddressScan, ProbesOneTo254ThenZeroThenOneAgainNever255) {
