@@ -70,7 +70,6 @@ class FarSide {
     stallArmed_ = true;
   }
   bool StallDone() const { return stallDone_; }
-  int Replies() const { return replies_; }
 
  private:
   static double NowMs() {
@@ -109,7 +108,6 @@ class FarSide {
     } else {
       WriteAll(reply.data(), reply.size());
     }
-    ++replies_;
   }
 
   void Run() {
@@ -147,7 +145,6 @@ class FarSide {
   std::atomic<uint64_t> floodBytes_{0};
   std::atomic<bool> stallArmed_{false};
   std::atomic<bool> stallDone_{false};
-  std::atomic<int> replies_{0};
   size_t stallAfter_ = 0;
   int stallMs_ = 0;
 };
