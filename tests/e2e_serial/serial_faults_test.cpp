@@ -1,7 +1,8 @@
 // The main window on the real serial port (QSerialPort) and the real wait, against pseudo-terminals
 // whose far end fails the way real lines fail: the meter's side vanishes while polling; the device
-// path is gone, is no serial device, or is not permitted; the far side floods at full speed or stalls
-// in the middle of a reply; the window is closed while a cycle waits.
+// path is gone, is no serial device, or is not permitted (another port then takes the commands); the
+// far side floods at full speed or stalls in the middle of a reply; the window is closed while a
+// cycle waits.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -166,10 +167,10 @@ class SerialFaults : public ::testing::Test {
     Point(link, sim->Link().toStdString());
     return sim;
   }
-  // The next 通讯设置 dialog gets `port` typed in and OK pressed.
-  static void AnswerPortDialog(int port) {
-    qmtest::QueueModal([port](fw::CDialog& d) {
-      d.SetDlgItemText(1000, QString::number(port));
+  // The next dialog gets `texts` in its boxes 1000, 1001, ... and OK.
+  static void Answer(const QStringList& texts) {
+    qmtest::QueueModal([texts](fw::CDialog& d) {
+      for (int i = 0; i < texts.size(); ++i) d.SetDlgItemText(1000 + i, texts[i]);
       d.Click(fw::IDOK);
       return d.Result();
     });
@@ -220,7 +221,7 @@ TEST_F(SerialFaults, AMeterVanishingIdleOrPollingIsToldOnceAndTheSamePortReopens
   ExpectLossToldOnce(w, port);
 
   sim = MeterBehind(port);
-  AnswerPortDialog(9);
+  Answer({"9"});
   w.dlg.Click(1004);
   EXPECT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
   ASSERT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "polling did not resume";
@@ -230,7 +231,7 @@ TEST_F(SerialFaults, AMeterVanishingIdleOrPollingIsToldOnceAndTheSamePortReopens
   ExpectLossToldOnce(w, port);
 }
 
-TEST_F(SerialFaults, APathThatIsGoneOrIsNoSerialDeviceIsNamedAndAnotherPortCanBeChosen) {
+TEST_F(SerialFaults, APathThatIsGoneOrIsNoSerialDeviceIsNamedAndAnotherPortCanBeUsed) {
   const std::string gone = File("ttyUSB0");
   Port(9, gone);
   Window w;
@@ -246,7 +247,7 @@ TEST_F(SerialFaults, APathThatIsGoneOrIsNoSerialDeviceIsNamedAndAnotherPortCanBe
   for (const std::string& path : {file, directory, std::string("/dev/null")}) {
     qmtest::Messages().clear();
     Port(7, path);
-    AnswerPortDialog(7);
+    Answer({"7"});
     w.dlg.Click(1004);
     ASSERT_EQ(Told(), 1u) << path << ": " << Messages();
     EXPECT_TRUE(Contains(Messages(), path) && Contains(Messages(), "这不是串口设备")) << Messages();
@@ -254,16 +255,32 @@ TEST_F(SerialFaults, APathThatIsGoneOrIsNoSerialDeviceIsNamedAndAnotherPortCanBe
   }
 
   // Another port with a meter on it: the command opens it and polling starts (address 0, the
-  // window's own).
+  // window's own). The meter's new address 3, PT 100 and CT 5 are confirmed writes, and polling reads
+  // them back: Ua, near 220 V on the line, shows as about 22 KV (an earlier reading may still show
+  // for a cycle).
   qmtest::Messages().clear();
-  qmtest::SimProcess sim({"--address", "0"});
+  qmtest::SimProcess sim({"--address", "0", "--seed", "7"});
   ASSERT_TRUE(sim.Ready());
   Port(5, sim.Link().toStdString());
-  AnswerPortDialog(5);
+  Answer({"5"});
   w.dlg.Click(1004);
   EXPECT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
   EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no polling on the new port";
-  EXPECT_TRUE(Told() == 0) << Messages();
+  Answer({"3"});
+  w.dlg.Click(1007);
+  EXPECT_EQ(sim.Word(0x0300) & 0xFF, 3) << "the meter did not take its new address";
+  Answer({"100", "5"});
+  w.dlg.Click(1006);
+  EXPECT_EQ(sim.Word(0x030E), 100);
+  EXPECT_EQ(sim.Word(0x0312), 5);
+  const auto kv = [&] {
+    const QString t = w.dlg.GetDlgItemText(1001);
+    return t.endsWith(" KV") ? t.chopped(3).toDouble() : 0.0;
+  };
+  EXPECT_TRUE(WaitFor([&] { return w.dlg.m_nCT == 5 && w.dlg.m_nPT == 100 && kv() > 20 && kv() < 24; }, 60))
+      << "Ua \"" << w.dlg.GetDlgItemText(1001).toStdString() << "\"";
+  EXPECT_EQ(w.dlg.m_bySlaveAddr, 3);
+  EXPECT_EQ(Told(), 0u) << Messages();
 }
 
 // The device's own group is the one to join; never root's, nor none when the group is unknown.
