@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-
 #include "link/crc16.h"
 
 namespace qmtest {
@@ -30,11 +28,6 @@ std::vector<std::vector<uint8_t>> Harness::Requests() const {
   std::vector<std::vector<uint8_t>> out;
   for (const auto& sent : device.Log()) out.push_back(sent.bytes);
   return out;
-}
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-  return raw.toHex(' ').toUpper().toStdString();
 }
 
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {

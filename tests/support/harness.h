@@ -47,8 +47,6 @@ class Harness {
   QString Text(int id) const { return dlg->GetDlgItemText(id); }
 };
 
-// "01 03 00 00 00 01 84 0A" style rendering for assertion messages.
-std::string Hex(const std::vector<uint8_t>& bytes);
 // The 8-byte request as the protocol lays it out, for comparison with what crossed the wire.
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word);
 
