@@ -86,13 +86,9 @@ TEST(PollCycle, EveryBaudRateHasItsOwnIntervalAndWaits) {
 TEST(PollCycle, EveryBoxShowsItsOwnWordScaledByTheSettings) {
   Harness h({}, {.pt = 2, .ct = 3, .powerScale = 1, .energyDecade = 1});
   h.meter.Freeze(true);
-  const struct {
-    int word;
-    int raw;
-    int box;  // 0: the word is not shown
-    const char* text;
-  } rows[] = {
-      // clang-format off
+  // Word, raw value, box (0: the word is not shown) and its text.
+  // clang-format off
+  const struct { int word, raw, box; const char* text; } rows[] = {
       // Phase A: U x PT/100, line U, I x CT/10000, F, P x PT x CT x 4/10, PF /10000, Q like P, S x PT x CT/5.
       {0, 11005, 1001, "220.10 V"},  {1, 19005, 1026, "380.10 V"}, {2, 5000, 1030, "1.500 A"},
       {3, 1111, 0, ""},              {4, 100, 1034, "240.0 W"},    {5, 9100, 1046, "0.9100"},
@@ -107,20 +103,14 @@ TEST(PollCycle, EveryBoxShowsItsOwnWordScaledByTheSettings) {
       {22, 30, 1040, "72.0 Var"},    {23, 750, 1044, "900.0 VA"},
       // Combined, with the only frequency shown.
       {24, 11020, 1000, "220.40 V"}, {25, 19020, 1025, "380.40 V"}, {26, 8000, 1029, "2.400 A"},
-      {27, 46811, 1049, "50.000 Hz"},
-      {28, 1000, 1033, "2.400 KW"},  {29, 9400, 1045, "0.9400"},     {30, -50, 1037, "-120.0 Var"},
-      {31, 2500, 1041, "3.000 KVA"}, {32, 4444, 0, ""},
+      {27, 46811, 1049, "50.000 Hz"}, {28, 1000, 1033, "2.400 KW"},  {29, 9400, 1045, "0.9400"},
+      {30, -50, 1037, "-120.0 Var"}, {31, 2500, 1041, "3.000 KVA"}, {32, 4444, 0, ""},
       // Energies: count = second word x 65536 + first word, x10 x PT x CT Wh; exports carry a minus.
-      {33, 34464, 1053, "6.000 MWh"},  // 100000 x 60 Wh
-      {34, 1, 0, ""},
-      {35, 1500, 1054, "-90.000 KWh"},  // 1500 x 60 Wh
-      {36, 0, 0, ""},
-      {37, 11, 1055, "7.865 MVarh"},  // 131083 x 60 varh
-      {38, 2, 0, ""},
-      {39, 7, 1056, "-11.797 MVarh"},  // 196615 x 60 varh
-      {40, 3, 0, ""},
-      // clang-format on
+      // 100000 x 60 Wh, 1500 x 60 Wh, 131083 x 60 varh, 196615 x 60 varh.
+      {33, 34464, 1053, "6.000 MWh"}, {34, 1, 0, ""}, {35, 1500, 1054, "-90.000 KWh"}, {36, 0, 0, ""},
+      {37, 11, 1055, "7.865 MVarh"}, {38, 2, 0, ""}, {39, 7, 1056, "-11.797 MVarh"}, {40, 3, 0, ""},
   };
+  // clang-format on
   for (const auto& r : rows) h.meter.SetMeasurementWord(r.word, static_cast<uint16_t>(r.raw));
   StartPolling(h);
   h.Tick();
@@ -172,16 +162,13 @@ TEST(PollCycle, SelectionOrUnitOutsideTheListsSelectsNothing) {
   Harness h;
   StartPolling(h);
   // Power factor (6) asks for unit item 8 of eight; 36 and up are past the selection list.
-  const struct {
-    uint8_t code;
-    int selection, unit;
-  } cases[] = {{6, 6, -1}, {36, -1, 0}, {255, -1, 0}};
-  for (const auto& c : cases) {
-    h.meter.SetByte(Setting(49), c.code);
+  const std::tuple<uint8_t, int, int> cases[] = {{6, 6, -1}, {36, -1, 0}, {255, -1, 0}};
+  for (const auto& [code, selection, unit] : cases) {
+    h.meter.SetByte(Setting(49), code);
     h.Tick();
-    EXPECT_EQ(h.dlg->m_cbAnalogSel.GetCurSel(), c.selection) << int(c.code);
-    EXPECT_EQ(h.dlg->m_cbUnit.GetCurSel(), c.unit) << int(c.code);
-    EXPECT_EQ(h.Text(1022).isEmpty(), c.selection < 0) << int(c.code);
+    EXPECT_EQ(h.dlg->m_cbAnalogSel.GetCurSel(), selection) << int(code);
+    EXPECT_EQ(h.dlg->m_cbUnit.GetCurSel(), unit) << int(code);
+    EXPECT_EQ(h.Text(1022).isEmpty(), selection < 0) << int(code);
   }
 }
 
