@@ -28,43 +28,30 @@
 
 namespace {
 
-// The program's wait, counted and timed; a test may act in the middle of a chosen wait.
-class ProbeClock : public qm::link::Clock {
- public:
+// The program's wait, counted and timed; a test may act as a chosen wait begins (`onWait`: the wait's
+// number from 1 and its length).
+struct ProbeClock : qm::link::Clock {
   void Sleep(uint32_t ms) override {
-    const int n = ++started_;
-    lastMs_ = ms;
-    if (sinceLast_.isValid()) worstGapMs_ = std::max(worstGapMs_, sinceLast_.elapsed());
-    if (onWait) onWait(n, ms);
-    QElapsedTimer t;
-    t.start();
-    inWait_ = true;
-    real_.Sleep(ms);
-    inWait_ = false;
-    worstLateMs_ = std::max(worstLateMs_, t.elapsed() - static_cast<qint64>(ms));
-    sinceLast_.start();
+    // The time since the last wait began beyond its length: that wait running late, or the work after
+    // it (an exchange, or the step to the next cycle). The window is deaf all that while.
+    if (sinceLast.isValid()) worstDeafMs = std::max(worstDeafMs, sinceLast.elapsed() - lastMs);
+    sinceLast.start();
+    lastMs = ms;
+    ++waits;
+    if (onWait) onWait(waits, ms);
+    inWait = true;
+    real.Sleep(ms);
+    inWait = false;
   }
-  uint64_t NowMs() const override { return real_.NowMs(); }
+  uint64_t NowMs() const override { return real.NowMs(); }
 
-  int Waits() const { return started_; }
-  bool InWait() const { return inWait_; }
-  uint32_t LastMs() const { return lastMs_; }
-  // How much longer than asked the longest wait took, and the longest time between two waits (the
-  // work of an exchange, or the step from one cycle to the next): the time the window is deaf.
-  qint64 WorstLateMs() const { return worstLateMs_; }
-  qint64 WorstGapMs() const { return worstGapMs_; }
-  void ResetTimes() { worstLateMs_ = worstGapMs_ = 0; }
-
-  std::function<void(int, uint32_t)> onWait;  // wait number (from 1) and its length, as it begins
-
- private:
-  qm::link::EventLoopClock real_;
-  int started_ = 0;
-  bool inWait_ = false;
-  uint32_t lastMs_ = 0;
-  qint64 worstLateMs_ = 0;
-  qint64 worstGapMs_ = 0;
-  QElapsedTimer sinceLast_;
+  int waits = 0;
+  bool inWait = false;
+  uint32_t lastMs = 0;
+  qint64 worstDeafMs = 0;
+  std::function<void(int, uint32_t)> onWait;
+  qm::link::EventLoopClock real;
+  QElapsedTimer sinceLast;
 };
 
 // The program's serial port, telling when it is closed.
@@ -149,14 +136,13 @@ class SerialFaults : public ::testing::Test {
     w.dlg.Create();
     w.Run(1);
     ASSERT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no replies before the fault";
-    w.clock.ResetTimes();
+    w.clock.worstDeafMs = 0;
     fault(far, w);
     const uint32_t cycles = w.Cycles();
     EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= cycles + 3; }, 30)) << "polling did not recover";
     EXPECT_EQ(Told(), 0u) << "no error of the port: " << Messages();
     EXPECT_TRUE(w.dlg.m_comm.GetPortOpen());
-    EXPECT_LT(w.clock.WorstGapMs(), 5000) << "the window went deaf between two waits";
-    EXPECT_LT(w.clock.WorstLateMs(), 5000) << "a wait ran late";
+    EXPECT_LT(w.clock.worstDeafMs, 5000) << "the window went deaf";
     // The simulated phase voltages are near 220 V.
     EXPECT_TRUE(w.dlg.GetDlgItemText(1001).endsWith(" V")) << w.dlg.GetDlgItemText(1001).toStdString();
   }
@@ -196,8 +182,8 @@ bool HoldsOpen(const std::string& device) {
 // polling goes on without a message per exchange.
 void ExpectLossToldOnce(Window& w, const std::string& port) {
   ASSERT_TRUE(WaitFor([&] { return Told() > 0; }, 30)) << "the loss was never told";
-  const int waits = w.clock.Waits();
-  ASSERT_TRUE(WaitFor([&] { return w.clock.Waits() >= waits + 20; }, 60)) << "polling stopped";
+  const int waits = w.clock.waits;
+  ASSERT_TRUE(WaitFor([&] { return w.clock.waits >= waits + 20; }, 60)) << "polling stopped";
   ASSERT_EQ(Told(), 1u) << "one message, not one per exchange: " << Messages();
   EXPECT_TRUE(Contains(Messages(), port) && Contains(Messages(), "已断开")) << Messages();
   EXPECT_FALSE(w.dlg.m_comm.GetPortOpen());
@@ -357,16 +343,13 @@ TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) 
     const long rssBefore = RssKb();
     long rssMax = rssBefore;
     w.clock.onWait = [&](int, uint32_t) { rssMax = std::max(rssMax, RssKb()); };
-    const int waitsBefore = w.clock.Waits();
+    const int waitsBefore = w.clock.waits;
     far.Flood(seconds * 1000);
     ASSERT_TRUE(WaitFor([&] { return !far.Flooding(); }, seconds + 60));
     w.clock.onWait = nullptr;
-    const int waitsDuring = w.clock.Waits() - waitsBefore;
-    std::printf(
-        "flood of %d s: %llu bytes sent, %d waits, worst gap %lld ms, worst late %lld ms, RSS %ld -> %ld "
-        "kB\n",
-        seconds, static_cast<unsigned long long>(far.FloodBytes()), waitsDuring, w.clock.WorstGapMs(),
-        w.clock.WorstLateMs(), rssBefore, rssMax);
+    const int waitsDuring = w.clock.waits - waitsBefore;
+    std::printf("flood of %d s: %d waits, window deaf %lld ms at most, RSS %ld -> %ld kB\n", seconds,
+                waitsDuring, w.clock.worstDeafMs, rssBefore, rssMax);
     // A cycle at 9600 baud waits four times in about a second; a window the flood deafens stops for the
     // whole flood.
     EXPECT_GE(waitsDuring, seconds / 2) << "polling stopped";
@@ -403,7 +386,7 @@ TEST_P(ClosingWhileACycleWaits, ClosesWhenTheCycleEndsWithThePortClosed) {
     if (closedDuring || w.Cycles() < 2 || n != lastLong + 2) return;
     closedDuring = n;
     QTimer::singleShot(static_cast<int>(ms / 2), &w.dlg, [&] {
-      closedInWait = w.clock.InWait();
+      closedInWait = w.clock.inWait;
       switch (GetParam()) {
         case CloseBy::ExitButton:
           QTest::mouseClick(w.dlg.GetDlgItem(fw::IDCANCEL), Qt::LeftButton);
@@ -418,8 +401,8 @@ TEST_P(ClosingWhileACycleWaits, ClosesWhenTheCycleEndsWithThePortClosed) {
     });
   };
   w.device.onClose = [&] {
-    waitsAtPortClose = w.clock.Waits();
-    waitingAtPortClose = w.clock.InWait();
+    waitsAtPortClose = w.clock.waits;
+    waitingAtPortClose = w.clock.inWait;
   };
   w.dlg.Create();
   w.dlg.show();
@@ -432,9 +415,9 @@ TEST_P(ClosingWhileACycleWaits, ClosesWhenTheCycleEndsWithThePortClosed) {
   // The cycle ran on to its end (the second analog read and the measurement block), no other began,
   // and only then was the port closed.
   EXPECT_EQ(waitsAtPortClose, closedDuring + 2);
-  EXPECT_EQ(w.clock.Waits(), closedDuring + 2);
+  EXPECT_EQ(w.clock.waits, closedDuring + 2);
   EXPECT_FALSE(waitingAtPortClose);
-  EXPECT_EQ(w.clock.LastMs(), w.dlg.m_nLongWait);
+  EXPECT_EQ(w.clock.lastMs, w.dlg.m_nLongWait);
   EXPECT_FALSE(w.device.IsOpen());
   EXPECT_TRUE(w.dlg.IsDestroyed());
   EXPECT_TRUE(Told() == 0) << Messages();
