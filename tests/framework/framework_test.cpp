@@ -87,11 +87,9 @@ void Wait(const std::function<bool()>& done) {
   loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-QAccessibleInterface* Accessible(QWidget* w) { return QAccessible::queryAccessibleInterface(w); }
-
 // What assistive technology does with a control: its action, as it arrives over the bus.
 void DoAction(QWidget* w, const QString& action) {
-  QAccessibleInterface* iface = Accessible(w);
+  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
   ASSERT_NE(iface, nullptr);
   ASSERT_NE(iface->actionInterface(), nullptr);
   ASSERT_TRUE(iface->actionInterface()->actionNames().contains(action))
@@ -145,19 +143,9 @@ TEST(Units, MapsBothCornersWithMulDivRounding) {
   EXPECT_EQ(fw::DluToPixels({7, 13}, -2, -4, 2, 4), QRect(-4, -7, 4, 7));       // -3.5 -> -4
 }
 
-TEST_F(Dialog, TemplateBuildsControlsFoundByIdAndName) {
+TEST_F(Dialog, TemplateBuildsHiddenControlsAndTheTabChainInTemplateOrder) {
+  // Names and labels as assistive technology reads them are checked on the real program over AT-SPI.
   EXPECT_TRUE(dlg.GetDlgItem(1004)->isHidden());
-  for (const fw::ControlTemplate& c : kControls) {
-    QAccessibleInterface* iface = Accessible(dlg.GetDlgItem(c.id));
-    EXPECT_EQ(iface->text(QAccessible::Description), QString::number(c.id));
-    if (c.kind == Kind::ComboBox) {  // a list is read by its selected item and labelled by its name
-      const auto labels = iface->relations(QAccessible::Label);
-      ASSERT_EQ(labels.size(), 1) << c.id;
-      EXPECT_EQ(labels[0].first->text(QAccessible::Name).toStdString(), c.name);
-    } else {
-      EXPECT_EQ(iface->text(QAccessible::Name).toStdString(), c.name.empty() ? c.text : c.name) << c.id;
-    }
-  }
   // The tab chain visits the shown tab stops in template order, starting with the focused first one.
   QWidget* w = dlg.focusWidget();
   EXPECT_EQ(w, dlg.GetDlgItem(fw::IDCANCEL));
