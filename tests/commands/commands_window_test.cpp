@@ -93,30 +93,31 @@ TEST_F(Commands, EveryCommandStopsPollingFirstAndRestartsItLast) {
   }
 }
 
+// Each wiring radio button stands for its own code.
 TEST_F(Commands, MeterSetWritesPtCtAndWiringAndReportsEachUnconfirmedWrite) {
-  const std::pair<std::vector<Fault>, Texts> cases[] = {
-      {{}, {}},
+  // Faults on the three writes, the wiring code picked, the messages.
+  const struct {
+    std::vector<Fault> faults;
+    uint16_t wiring;
+    Texts said;
+  } cases[] = {
+      {{}, 0, {}},
       {{Fault::Silence, Fault::Silence, Fault::Silence},
+       1,
        {Q("设置PT不成功"), Q("设置CT不成功"), Q("设置接线方式不成功")}},
-      {{Fault::None, Fault::BadCrc, Fault::WrongAddress}, {Q("设置CT不成功"), Q("设置接线方式不成功")}},
+      {{Fault::None, Fault::BadCrc, Fault::WrongAddress}, 2, {Q("设置CT不成功"), Q("设置接线方式不成功")}},
+      {{}, 3, {}},
+      {{}, 4, {}},
+      {{}, 5, {}},
   };
-  for (const auto& [faults, expected] : cases) {
+  for (const auto& [faults, wiring, said] : cases) {
     h.messages.clear();
     h.ClearWire();
     for (Fault f : faults) h.meter.InjectFault(f, 1);
-    Answer({{kPT, "64000"}, {kCT, "200"}}, 1012);
+    Answer({{kPT, "64000"}, {kCT, "200"}}, 1009 + wiring);
     h.dlg->Click(1006);
-    ExpectWire({W(1, 0x030E, 64000), W(1, 0x0312, 200), W(1, 0x0002, 3)}, 200);
-    EXPECT_EQ(h.messages, expected);
-  }
-}
-
-// Each wiring radio button stands for its own code.
-TEST_F(Commands, MeterSetWiringRadios) {
-  for (int code = 0; code < 6; ++code) {
-    Answer({}, 1009 + code);
-    h.dlg->Click(1006);
-    EXPECT_EQ(h.Requests().back(), W(1, 0x0002, static_cast<uint16_t>(code)));
+    ExpectWire({W(1, 0x030E, 64000), W(1, 0x0312, 200), W(1, 0x0002, wiring)}, 200);
+    EXPECT_EQ(h.messages, said);
   }
 }
 

@@ -264,6 +264,8 @@ TEST(PollCycle, TickInsideAValidationMessageStartsNoSecondCycleOrProbe) {
   EXPECT_EQ(h.Requests().size(), 8u);
 }
 
+// Each probe takes the address the one before it showed; pressed again, the scan starts from 1, and
+// 运行 ends it and polls the last shown address.
 TEST(AddressScan, ProbesOneTo254ThenZeroThenOneAgainNever255) {
   Harness h({}, {.address = 255});  // a meter the scan can never reach
   h.dlg->Click(1062);
@@ -274,9 +276,14 @@ TEST(AddressScan, ProbesOneTo254ThenZeroThenOneAgainNever255) {
   expected.push_back(Request(1, 3, 0x0300, 1));
   EXPECT_EQ(h.Requests(), expected);
   EXPECT_TRUE(h.dlg->IsTimerRunning(kScan)) << "no answer: the scan goes on";
-  h.dlg->Click(1062);  // pressed again: from 1 again
-  h.ScanTick();
-  EXPECT_EQ(h.Requests().back(), Request(1, 3, 0x0300, 1));
+  h.dlg->Click(1062);
+  h.ScanTick(5);
+  EXPECT_EQ(h.Requests()[256], Request(1, 3, 0x0300, 1));
+  EXPECT_EQ(h.dlg->m_bySlaveAddr, 4);
+  h.dlg->Click(1063);
+  EXPECT_FALSE(h.dlg->IsTimerRunning(kScan));
+  EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
+  EXPECT_EQ(h.dlg->m_bySlaveAddr, 5);
 }
 
 // Started while polling, the scan stops the poll; its hit stops the scan, and polling stays off.
@@ -297,17 +304,6 @@ TEST(AddressScan, HitAt17FromARunningPollLeavesBothStoppedAndTheRunButtonAsItWas
   EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll));
   EXPECT_EQ(h.Text(1063), Q("停止"));
   EXPECT_EQ(h.Text(1057), Q("串行口:1\r\n\r\n波特率: 9600\r\n\r\n校验位:无校验"));
-}
-
-TEST(AddressScan, RunStopEndsTheScanAndPollsTheLastShownAddress) {
-  Harness h({}, {.address = 200});
-  h.dlg->Click(1062);
-  h.ScanTick(5);
-  EXPECT_EQ(h.dlg->m_bySlaveAddr, 4) << "each probe takes the address the one before it showed";
-  h.dlg->Click(1063);
-  EXPECT_FALSE(h.dlg->IsTimerRunning(kScan));
-  EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
-  EXPECT_EQ(h.dlg->m_bySlaveAddr, 5);
 }
 
 }  // namespace
