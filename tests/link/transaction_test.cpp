@@ -31,15 +31,9 @@ struct Rig {
 // and the meter answers after 5 ms. An attempt without a valid reply costs its timeout; another
 // attempt may then get the reply. An exception reply ends at once without asking again.
 TEST(Transact, EndsWithTheReplyOrItsFailure) {
-  const struct {
-    Fault fault;
-    int faults, retries;
-    uint32_t timeout;
-    TransactionError error;
-    int attempts;
-    uint64_t minMs, maxMs;
-    const char* said;
-  } cases[] = {
+  // clang-format off
+  const struct { Fault fault; int faults, retries; uint32_t timeout; TransactionError error; int attempts;
+                 uint64_t minMs, maxMs; const char* said; } cases[] = {
       {Fault::None, 0, 0, 400, TransactionError::None, 1, 72, 74, "ok"},
       {Fault::Noise, 1, 0, 1000, TransactionError::None, 1, 72, 200, "ok"},
       {Fault::Flood, 1, 0, 1000, TransactionError::None, 1, 72, 1000, "ok"},  // longer than the buffer
@@ -50,6 +44,7 @@ TEST(Transact, EndsWithTheReplyOrItsFailure) {
       {Fault::Truncated, 1, 0, 300, TransactionError::BadReply, 1, 300, 302, "no valid reply ("},
       {Fault::Exception, 1, 2, 400, TransactionError::Exception, 1, 0, 50, "exception 4 (device failure)"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(qm::sim::FaultName(c.fault));
     Rig rig;

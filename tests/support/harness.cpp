@@ -31,15 +31,10 @@ std::vector<std::vector<uint8_t>> Harness::Requests() const {
 }
 
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word) {
-  std::vector<uint8_t> frame{address,
-                             function,
-                             static_cast<uint8_t>(reg >> 8),
-                             static_cast<uint8_t>(reg),
-                             static_cast<uint8_t>(word >> 8),
-                             static_cast<uint8_t>(word)};
+  std::vector<uint8_t> frame{address,      function,           uint8_t(reg >> 8),
+                             uint8_t(reg), uint8_t(word >> 8), uint8_t(word)};
   const uint16_t crc = qm::link::CalcCrc16(frame.data(), 6);  // first byte on the wire in the high half
-  frame.push_back(static_cast<uint8_t>(crc >> 8));
-  frame.push_back(static_cast<uint8_t>(crc));
+  frame.insert(frame.end(), {uint8_t(crc >> 8), uint8_t(crc)});
   return frame;
 }
 
