@@ -17,7 +17,6 @@ constexpr int kSel = 1088, kLeft = 1022, kRight = 1023, kWrite = 1059, kInput = 
 constexpr int kPT = 1000, kCT = 1001, kAddr = 1000;  // the edits of the two dialogs
 
 std::vector<uint8_t> W(uint8_t at, uint16_t reg, uint16_t v) { return qmtest::Request(at, 6, reg, v); }
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // A window pointed at the meter's address (the member and box 1061, which "写入" reads back), polling
 // off, the wire log empty.
@@ -36,7 +35,7 @@ struct Commands : ::testing::Test {
   }
   // Answers the next dialog: texts into its boxes, a radio button, then `button`. Polling is off by then.
   void Answer(std::vector<std::pair<int, const char*>> texts, int radio = 0, int button = fw::IDOK) {
-    h.OnNextModal([=, this](fw::CDialog& d) {
+    qmtest::QueueModal([=, this](fw::CDialog& d) {
       EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll));
       for (const auto& [id, text] : texts) d.SetDlgItemText(id, text);
       if (radio) d.Click(radio);
@@ -104,8 +103,10 @@ TEST_F(Commands, MeterSetWritesPtCtAndWiringAndReportsEachUnconfirmedWrite) {
       {{}, 0, {}},
       {{Fault::Silence, Fault::Silence, Fault::Silence},
        1,
-       {Q("设置PT不成功"), Q("设置CT不成功"), Q("设置接线方式不成功")}},
-      {{Fault::None, Fault::BadCrc, Fault::WrongAddress}, 2, {Q("设置CT不成功"), Q("设置接线方式不成功")}},
+       {QString("设置PT不成功"), QString("设置CT不成功"), QString("设置接线方式不成功")}},
+      {{Fault::None, Fault::BadCrc, Fault::WrongAddress},
+       2,
+       {QString("设置CT不成功"), QString("设置接线方式不成功")}},
       {{}, 3, {}},
       {{}, 4, {}},
       {{}, 5, {}},
@@ -139,7 +140,7 @@ TEST_F(Commands, SlaveAddressGoesOutThroughTheOldOneAndTheWindowFollows) {
   for (const auto& [fault, text, from, to] : cases) {
     h.meter.InjectFault(fault, 1);
     h.ClearWire();
-    h.OnNextModal([&, from = from](fw::CDialog& d) {
+    qmtest::QueueModal([&, from = from](fw::CDialog& d) {
       EXPECT_EQ(d.GetDlgItemText(kAddr), QString::number(from));
       d.SetDlgItemText(kAddr, text);
       d.Click(fw::IDOK);
@@ -171,7 +172,7 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   h.dlg->SetDlgItemText(1061, "1");
   h.dlg->Click(1063);
   h.Tick();
-  EXPECT_EQ(h.Text(1009), Q("0.2级"));
+  EXPECT_EQ(h.Text(1009), QString("0.2级"));
   h.ClearWire();
   h.dlg->Click(1010);  // reversed: back to normal
   h.meter.InjectFault(Fault::Silence, 1);
@@ -182,7 +183,7 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
   toggle();  // class 0.2 to 0.5
   h.meter.InjectFault(Fault::Silence, 1);
   toggle();  // unconfirmed: stays 0.5
-  h.OnNextModal([](fw::CDialog& d) {
+  qmtest::QueueModal([](fw::CDialog& d) {
     EXPECT_EQ(d.GetDlgItemText(kPT), "400");
     EXPECT_EQ(d.GetDlgItemText(kCT), "300");
     EXPECT_TRUE(d.IsDlgButtonChecked(1013)) << "单相3线";
@@ -195,8 +196,8 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
     if (r[1] == 0x06) writes.push_back(r);
   EXPECT_EQ(writes, (Frames{W(1, 0x0026, 0), W(1, 0x0026, 0), W(1, 0x0026, 1), W(1, 0x0022, 0),
                             W(1, 0x0022, 1), W(1, 0x030E, 400), W(1, 0x0312, 300), W(1, 0x0002, 4)}));
-  EXPECT_EQ(h.messages, (Texts{Q("功率反相成功"), Q("功率反相不成功"), Q("功率反相成功")}));
-  EXPECT_EQ(h.Text(1009), Q("0.5级"));
+  EXPECT_EQ(h.messages, (Texts{QString("功率反相成功"), QString("功率反相不成功"), QString("功率反相成功")}));
+  EXPECT_EQ(h.Text(1009), QString("0.5级"));
   EXPECT_EQ(h.dlg->m_byAccuracy, 0);
 }
 
@@ -213,19 +214,19 @@ TEST_F(FactoryInit, EightWritesToTheOldAddressTheNinthToAddressOne) {
   ExpectWire({W(7, 0x0022, 1), W(7, 0x000E, 1), W(7, 0x0012, 1), W(7, 0x0002, 0), W(7, 0x0004, 1),
               W(7, 0x001A, 0), W(7, 0x001C, 0), W(7, 0x0000, 1), W(1, 0x0008, 3)},
              150);
-  EXPECT_EQ(h.messages, Texts{Q("仪表初始设置成功!")});
+  EXPECT_EQ(h.messages, Texts{QString("仪表初始设置成功!")});
   EXPECT_EQ(h.dlg->m_comm.GetSettings(), "9600,N,8,2");
   // The records follow the open port.
   EXPECT_EQ(h.dlg->m_nPort, 3);
   EXPECT_EQ(h.dlg->m_nParity, 0);
   EXPECT_EQ(h.dlg->m_nBaud, 9600);
-  EXPECT_EQ(h.Text(1057), Q("串行口: 3 \r\n\r\n波特率: 9600 \r\n\r\n校验位:无校验"));
+  EXPECT_EQ(h.Text(1057), QString("串行口: 3 \r\n\r\n波特率: 9600 \r\n\r\n校验位:无校验"));
 }
 
 TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
   h.meter.InjectFault(Fault::Silence, 9);
   h.dlg->RunHandler([this] { h.dlg->OnFactoryInit(); });
-  EXPECT_EQ(h.messages, Texts{Q("仪表初始设置不成功!")});
+  EXPECT_EQ(h.messages, Texts{QString("仪表初始设置不成功!")});
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 1);
   EXPECT_EQ(h.device.Line(), (qm::link::LineSettings{9600, 'N', 8, 2}));
   EXPECT_EQ(h.dlg->m_nParity, 2) << "the records stay as they were";
@@ -258,7 +259,7 @@ TEST_F(FactoryInitThenPoll, PollingStaysAtAddressOneWhetherOrNotTheLastWriteWasA
     EXPECT_EQ(h.dlg->m_nGoodSettings, goodSettings + 2) << "the meter answered both cycles";
     EXPECT_EQ(h.dlg->m_bySlaveAddr, 1);
   }
-  EXPECT_EQ(h.messages, (Texts{Q("仪表初始设置不成功!"), Q("仪表初始设置成功!")}));
+  EXPECT_EQ(h.messages, (Texts{QString("仪表初始设置不成功!"), QString("仪表初始设置成功!")}));
 }
 
 TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
@@ -289,8 +290,8 @@ TEST_F(Commands, AnalogRowWritesSelectionRightLeft300MsApart) {
 TEST_F(Commands, AnalogWriteWithoutAValidValueOrItemSendsNothing) {
   // A value that 16 bits cannot hold, or a negative voltage, keeps the row open for correction;
   // without a list item the row closes.
-  const std::tuple<int, const char*, Texts, bool> cases[] = {{1, "656", {Q("输入数值超出范围")}, true},
-                                                             {1, "-1", {Q("输入数值超出范围")}, true},
+  const std::tuple<int, const char*, Texts, bool> cases[] = {{1, "656", {QString("输入数值超出范围")}, true},
+                                                             {1, "-1", {QString("输入数值超出范围")}, true},
                                                              {-1, "220", {}, false}};
   for (const auto& [code, right, messages, open] : cases) {
     h.messages.clear();

@@ -89,12 +89,6 @@ std::string Messages() {
   return all;
 }
 
-// Runs the event loop (so timers tick and cycles run) until `done` holds, `seconds` at most.
-template <class F>
-bool WaitFor(F done, int seconds) {
-  return QTest::qWaitFor(done, seconds * 1000);
-}
-
 long RssKb() {
   std::ifstream statm("/proc/self/statm");
   long size = 0, resident = 0;
@@ -135,11 +129,12 @@ class SerialFaults : public ::testing::Test {
     Window w;
     w.dlg.Create();
     w.Run(1);
-    ASSERT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no replies before the fault";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Cycles() >= 2; }, 30000)) << "no replies before the fault";
     w.clock.worstDeafMs = 0;
     fault(far, w);
     const uint32_t cycles = w.Cycles();
-    EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= cycles + 3; }, 30)) << "polling did not recover";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.Cycles() >= cycles + 3; }, 30000))
+        << "polling did not recover";
     EXPECT_EQ(Told(), 0u) << "no error of the port: " << Messages();
     EXPECT_TRUE(w.dlg.m_comm.GetPortOpen());
     EXPECT_LT(w.clock.worstDeafMs, 5000) << "the window went deaf";
@@ -181,9 +176,9 @@ bool HoldsOpen(const std::string& device) {
 // The loss of the meter's side is told once, naming the device and the reason; the port closes and
 // polling goes on without a message per exchange.
 void ExpectLossToldOnce(Window& w, const std::string& port) {
-  ASSERT_TRUE(WaitFor([&] { return Told() > 0; }, 30)) << "the loss was never told";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Told() > 0; }, 30000)) << "the loss was never told";
   const int waits = w.clock.waits;
-  ASSERT_TRUE(WaitFor([&] { return w.clock.waits >= waits + 20; }, 60)) << "polling stopped";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.clock.waits >= waits + 20; }, 60000)) << "polling stopped";
   ASSERT_EQ(Told(), 1u) << "one message, not one per exchange: " << Messages();
   EXPECT_TRUE(Contains(Messages(), port) && Contains(Messages(), "已断开")) << Messages();
   EXPECT_FALSE(w.dlg.m_comm.GetPortOpen());
@@ -201,7 +196,8 @@ TEST_F(SerialFaults, AMeterVanishingIdleOrPollingIsToldOnceAndTheSamePortReopens
   w.dlg.Create();
   ASSERT_TRUE(HoldsOpen(device)) << Messages();
   sim->Kill();
-  EXPECT_TRUE(WaitFor([&] { return !HoldsOpen(device); }, 60)) << "the port still holds " << device;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !HoldsOpen(device); }, 60000))
+      << "the port still holds " << device;
   EXPECT_EQ(Told(), 0u) << "nothing is told before a command runs: " << Messages();
   w.Run(1);
   ExpectLossToldOnce(w, port);
@@ -210,7 +206,7 @@ TEST_F(SerialFaults, AMeterVanishingIdleOrPollingIsToldOnceAndTheSamePortReopens
   Answer({"9"});
   w.dlg.Click(1004);
   EXPECT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
-  ASSERT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "polling did not resume";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Cycles() >= 2; }, 30000)) << "polling did not resume";
   EXPECT_EQ(Told(), 1u) << Messages();
   qmtest::Messages().clear();
   sim->Kill();
@@ -251,7 +247,7 @@ TEST_F(SerialFaults, APathThatIsGoneOrIsNoSerialDeviceIsNamedAndAnotherPortCanBe
   Answer({"5"});
   w.dlg.Click(1004);
   EXPECT_TRUE(w.dlg.m_comm.GetPortOpen()) << Messages();
-  EXPECT_TRUE(WaitFor([&] { return w.Cycles() >= 2; }, 30)) << "no polling on the new port";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Cycles() >= 2; }, 30000)) << "no polling on the new port";
   Answer({"3"});
   w.dlg.Click(1007);
   EXPECT_EQ(sim.Word(0x0300) & 0xFF, 3) << "the meter did not take its new address";
@@ -263,7 +259,8 @@ TEST_F(SerialFaults, APathThatIsGoneOrIsNoSerialDeviceIsNamedAndAnotherPortCanBe
     const QString t = w.dlg.GetDlgItemText(1001);
     return t.endsWith(" KV") ? t.chopped(3).toDouble() : 0.0;
   };
-  EXPECT_TRUE(WaitFor([&] { return w.dlg.m_nCT == 5 && w.dlg.m_nPT == 100 && kv() > 20 && kv() < 24; }, 60))
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return w.dlg.m_nCT == 5 && w.dlg.m_nPT == 100 && kv() > 20 && kv() < 24; }, 60000))
       << "Ua \"" << w.dlg.GetDlgItemText(1001).toStdString() << "\"";
   EXPECT_EQ(w.dlg.m_bySlaveAddr, 3);
   EXPECT_EQ(Told(), 0u) << Messages();
@@ -324,22 +321,17 @@ TEST_F(SerialFaults, ADeviceWithoutPermissionTellsWhichGroupToJoin) {
   ::close(master);
 }
 
-// How long the flood lasts, in seconds: QM_FLOOD_SECONDS, else 20 (a minute by hand).
-int FloodSeconds() {
-  const char* text = std::getenv("QM_FLOOD_SECONDS");
-  const int seconds = text ? std::atoi(text) : 0;
-  return seconds > 0 ? seconds : 20;
-}
-
 TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) {
   PollThrough([](e2e::FarSide& far, Window& w) {
-    const int seconds = FloodSeconds();
+    // How long the flood lasts, in seconds: QM_FLOOD_SECONDS, else 20 (a minute by hand).
+    const char* env = std::getenv("QM_FLOOD_SECONDS");
+    const int seconds = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : 20;
     const long rssBefore = RssKb();
     long rssMax = rssBefore;
     w.clock.onWait = [&](int, uint32_t) { rssMax = std::max(rssMax, RssKb()); };
     const int waitsBefore = w.clock.waits;
     far.Flood(seconds * 1000);
-    ASSERT_TRUE(WaitFor([&] { return !far.Flooding(); }, seconds + 60));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !far.Flooding(); }, (seconds + 60) * 1000));
     w.clock.onWait = nullptr;
     const int waitsDuring = w.clock.waits - waitsBefore;
     std::printf("flood of %d s: %d waits, window deaf %lld ms at most, RSS %ld -> %ld kB\n", seconds,
@@ -357,7 +349,7 @@ TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) 
 TEST_F(SerialFaults, AMeterThatStallsInTheMiddleOfAReplyCostsOnlyThatReply) {
   PollThrough([](e2e::FarSide& far, Window&) {
     far.StallNextReply(3, 10000);  // address, function and byte count, then ten seconds of nothing
-    ASSERT_TRUE(WaitFor([&] { return far.StallDone(); }, 60));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return far.StallDone(); }, 60000));
   });
 }
 
@@ -401,7 +393,7 @@ TEST_P(ClosingWhileACycleWaits, ClosesWhenTheCycleEndsWithThePortClosed) {
   w.dlg.Create();
   w.dlg.show();
   w.Run(1);
-  ASSERT_TRUE(WaitFor([&] { return w.dlg.IsDestroyed(); }, 90)) << "the window never closed";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.dlg.IsDestroyed(); }, 90000)) << "the window never closed";
 
   ASSERT_GT(closedDuring, 0);
   EXPECT_TRUE(closedInWait);

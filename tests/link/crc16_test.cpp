@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 // The result holds the first byte on the wire in its high half.
@@ -17,10 +19,8 @@ TEST(Crc16, KnownValues) {
 TEST(Crc16, TablesStartAndEndAsPublished) {
   const uint8_t high[] = {0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41};
   const uint8_t low[] = {0x00, 0xC0, 0xC1, 0x01, 0xC3, 0x03, 0x02, 0xC2};
-  for (int i = 0; i < 8; ++i) {
-    EXPECT_EQ(qm::link::kCrcHighTable[i], high[i]) << i;
-    EXPECT_EQ(qm::link::kCrcLowTable[i], low[i]) << i;
-  }
+  EXPECT_TRUE(std::equal(high, high + 8, qm::link::kCrcHighTable.begin()));
+  EXPECT_TRUE(std::equal(low, low + 8, qm::link::kCrcLowTable.begin()));
   EXPECT_EQ(qm::link::kCrcHighTable[255], 0x40);
   EXPECT_EQ(qm::link::kCrcLowTable[255], 0x40);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include "meter/analog.h"
 #include "meter/codes.h"
@@ -23,12 +24,7 @@ TEST(Measurements, DisplayEdgeCases) {
   // `raw` goes low word first into `word` and `word` + 1, as the energy counters lie. Units change
   // only above 1000; the power scale acts on P and Q only; the export minus is part of the format.
   // clang-format off
-  const struct {
-    int word, box;
-    uint32_t raw;
-    Scaling scaling;
-    const char* expected;
-  } cases[] = {
+  const struct { int word, box; uint32_t raw; Scaling scaling; const char* expected; } cases[] = {
       {0, 1001, 50000, {2, 1, 1, 1}, "1000.00 V"}, {0, 1001, 50001, {2, 1, 1, 1}, "1.00 KV"},
       {2, 1030, 50000, {1, 200, 1, 1}, "1000.000 A"}, {2, 1030, 50000, {1, 400, 1, 1}, "2.000 KA"},
       {28, 1033, 10000, kUnit, "1000.0 W"}, {28, 1033, Neg(-10000), kUnit, "-1000.0 W"},
@@ -58,12 +54,7 @@ TEST(AnalogReadout, Texts) {
   // P, PF, Q, S: the first value signed, the second not. Single precision: the first value loses
   // digits past float's mantissa (the last two rows), the second only in the power entries.
   // clang-format off
-  const struct {
-    uint8_t code;
-    uint16_t first, second;
-    uint32_t pt, ct;
-    const char* expected;
-  } cases[] = {
+  const struct { uint8_t code; uint16_t first, second; uint32_t pt, ct; const char* expected; } cases[] = {
       {1, 10000, 40000, 1, 1, "100,400,1"}, {27, 50000, 1, 1, 200, "1000.000,0.020,2"},
       {4, 46811, 65535, 1, 1, "50.000,70.000,3"}, {5, 0xFF38, 1000, 1, 1, "-80,400,4"},
       {5, 0, 0xFF38, 1, 1, "0,26134,4"}, {6, 0xEC78, 10000, 1, 1, "-0.500,1.000,8"},
@@ -84,27 +75,22 @@ TEST(AnalogReadout, Texts) {
 }
 
 TEST(AnalogReadout, PairAddresses) {
-  const struct {
-    uint8_t code;
-    AnalogReadPair expected;
-  } cases[] = {{0, {0x0300, 0x035E}},  {1, {0x03A0, 0x0360}},  {5, {0x03A8, 0x0368}},
-               {33, {0x0336, 0x0334}}, {34, {0x0336, 0x0334}}, {35, {0x0300, 0x0332}},
-               {36, {0x03E6, 0x03A6}}, {255, {0x039C, 0x035C}}};
-  for (const auto& c : cases) EXPECT_EQ(AnalogReadAddresses(c.code), c.expected) << int(c.code);
+  const std::pair<uint8_t, AnalogReadPair> cases[] = {
+      {0, {0x0300, 0x035E}},  {1, {0x03A0, 0x0360}},  {5, {0x03A8, 0x0368}},  {33, {0x0336, 0x0334}},
+      {34, {0x0336, 0x0334}}, {35, {0x0300, 0x0332}}, {36, {0x03E6, 0x03A6}}, {255, {0x039C, 0x035C}}};
+  for (const auto& [code, pair] : cases) EXPECT_EQ(AnalogReadAddresses(code), pair) << int(code);
 }
 
 TEST(Identification, Title) {
-  const struct {
-    uint16_t model, version;
-    const char* expected;
-  } cases[] = {
+  const std::tuple<uint16_t, uint16_t, const char*> cases[] = {
       {3100, 1203, "VM3100智能电力监测仪------Velmora(1.2.03版)"},
       {3100, 12345, "VM3100智能电力监测仪------Velmora(1.2.34版)"},
       {7410, 95, "VM7410智能电力监测仪------Velmora(9.5.版)"},
       {7410, 0, "VM7410智能电力监测仪------Velmora(0..版)"},
       {0, 123, "VM0智能电力监测仪------Velmora(1.2.3版)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(IdentificationTitle(c.model, c.version), c.expected) << c.version;
+  for (const auto& [model, version, title] : cases)
+    EXPECT_EQ(IdentificationTitle(model, version), title) << version;
 }
 
 TEST(SettingsBlock, EnergyDecadePastSixKeepsThePreviousMultiplier) {

@@ -27,12 +27,10 @@ void StartPolling(Harness& h) {
   h.dlg->Click(1063);
 }
 
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
 TEST(PollCycle, RunStopStartsAndStopsPollingBothWaysAndIdentifiesOnce) {
   Harness h;
   StartPolling(h);
-  EXPECT_EQ(h.Text(1063), Q("停止"));
+  EXPECT_EQ(h.Text(1063), QString("停止"));
   h.Tick(2);
   // The meter reports analog selection 1, whose pair is at 0x03A0 and 0x0360.
   const auto settings = Request(1, 3, 0x0300, 26), first = Request(1, 3, 0x03A0, 1),
@@ -41,14 +39,14 @@ TEST(PollCycle, RunStopStartsAndStopsPollingBothWaysAndIdentifiesOnce) {
                                        settings, first, second, measurements}));
 
   h.dlg->Click(1063);
-  EXPECT_EQ(h.Text(1063), Q("运行"));
+  EXPECT_EQ(h.Text(1063), QString("运行"));
   EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll));
   h.ClearWire();
   h.Tick();
   EXPECT_TRUE(h.Requests().empty()) << "stopped polling sends nothing";
 
   h.dlg->Click(1063);  // on again: no second identification
-  EXPECT_EQ(h.Text(1063), Q("停止"));
+  EXPECT_EQ(h.Text(1063), QString("停止"));
   h.Tick();
   EXPECT_EQ(h.Requests(), (std::vector{settings, first, second, measurements}));
 }
@@ -118,7 +116,7 @@ TEST(PollCycle, EveryBoxShowsItsOwnWordScaledByTheSettings) {
   for (const auto& r : rows) {
     if (r.box == 0) continue;
     ++shown;
-    EXPECT_EQ(h.Text(r.box), Q(r.text)) << "word " << r.word << ", box " << r.box;
+    EXPECT_EQ(h.Text(r.box), QString(r.text)) << "word " << r.word << ", box " << r.box;
   }
   EXPECT_EQ(shown, 33);
 }
@@ -302,8 +300,8 @@ TEST(AddressScan, HitAt17FromARunningPollLeavesBothStoppedAndTheRunButtonAsItWas
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 17);
   EXPECT_FALSE(h.dlg->IsTimerRunning(kScan));
   EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll));
-  EXPECT_EQ(h.Text(1063), Q("停止"));
-  EXPECT_EQ(h.Text(1057), Q("串行口:1\r\n\r\n波特率: 9600\r\n\r\n校验位:无校验"));
+  EXPECT_EQ(h.Text(1063), QString("停止"));
+  EXPECT_EQ(h.Text(1057), QString("串行口:1\r\n\r\n波特率: 9600\r\n\r\n校验位:无校验"));
 }
 
 }  // namespace

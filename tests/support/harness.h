@@ -30,9 +30,6 @@ class Harness {
   // Message boxes shown in this test, in order.
   std::vector<QString>& messages = Messages();
 
-  // The next modal dialog (port settings, meter settings, slave address) is handed to `script`.
-  void OnNextModal(std::function<int(fw::CDialog&)> script) { QueueModal(std::move(script)); }
-
   // Delivers ticks of the poll timer (timer 1) or the scan timer (timer 2), as if each fell due now.
   void Tick(int n = 1) {
     for (int i = 0; i < n; ++i) dlg->DeliverTimer(CMonitorDlg::kPollTimer);

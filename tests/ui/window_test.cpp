@@ -25,14 +25,12 @@ using qm::sim::Fault;
 using qmtest::Harness;
 using qmtest::Request;
 
-QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
 constexpr int kPoll = CMonitorDlg::kPollTimer;
 
 TEST(MainWindow, AfterStartShowsFiveStatusLinesAndSendsNothing) {
   Harness h;
   EXPECT_EQ(h.Text(1057).split("\r\n"),
-            (QStringList{Q("串行口: 1 "), "", Q("波特率:9600 "), "", Q("校验位:无校验")}));
+            (QStringList{QString("串行口: 1 "), "", QString("波特率:9600 "), "", QString("校验位:无校验")}));
   EXPECT_TRUE(h.Requests().empty()) << "nothing may reach the meter before a button is pressed";
   EXPECT_EQ(h.Text(1061), "0");
 }
@@ -70,7 +68,6 @@ TEST(MainWindow, ClickOrKeyDuringACycleRunsAfterIt) {
   dlg.Click(1063);
   std::vector<std::pair<int, bool>> atWaits;  // run flag, window ended
   clock.after = [&] { atWaits.emplace_back(dlg.m_bRun, dlg.IsEnded()); };
-  const std::vector<std::pair<int, bool>> untouched(5, {1, false});
 
   QWidget* run = dlg.GetDlgItem(1063);
   const QPoint centre = run->rect().center();
@@ -82,17 +79,16 @@ TEST(MainWindow, ClickOrKeyDuringACycleRunsAfterIt) {
     }
   };
   dlg.DeliverTimer(kPoll);  // the first cycle: identification and four reads
-  EXPECT_EQ(atWaits, untouched) << "the click ran inside the cycle";
+  EXPECT_EQ(atWaits, (std::vector<std::pair<int, bool>>(5, {1, false}))) << "the click ran inside the cycle";
   EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.m_bRun == 0; }, 10000)) << "the click was lost";
-  EXPECT_EQ(dlg.GetDlgItemText(1063), Q("运行"));
+  EXPECT_EQ(dlg.GetDlgItemText(1063), QString("运行"));
 
   dlg.Click(1063);
   atWaits.clear();
   device.ClearLog();
   clock.input = [&] {  // Escape
-    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, QEvent::KeyRelease, Qt::Key_Escape,
-                                                   Qt::NoModifier);
+    for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease})
+      Wsi::handleKeyEvent<Wsi::AsynchronousDelivery>(window, type, Qt::Key_Escape, Qt::NoModifier);
   };
   dlg.DeliverTimer(kPoll);
   EXPECT_EQ(atWaits, (std::vector<std::pair<int, bool>>(4, {1, false}))) << "Escape ran inside the cycle";
@@ -112,7 +108,7 @@ struct CommSet {
   }
   // Runs the command with a dialog that clicks `clicks`, then presses `button`.
   void Run(std::vector<int> clicks, int button = fw::IDOK) {
-    h.OnNextModal([=, this](fw::CDialog& d) {
+    qmtest::QueueModal([=, this](fw::CDialog& d) {
       EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll)) << "polling must stop before the dialog opens";
       for (int id : clicks) d.Click(id);
       d.Click(button);
@@ -125,7 +121,7 @@ struct CommSet {
     EXPECT_EQ((qm::link::TimingSet{h.dlg->m_nPollInterval, h.dlg->m_nShortWait, h.dlg->m_nLongWait}), t);
     EXPECT_EQ(h.dlg->TimerInterval(kPoll), t.pollInterval);
     EXPECT_TRUE(h.dlg->IsTimerRunning(kPoll));
-    EXPECT_EQ(h.Text(1057), Q(status));
+    EXPECT_EQ(h.Text(1057), QString(status));
   }
 };
 
@@ -144,7 +140,7 @@ TEST(CommSet, BaudChangeIsTakenOnlyOnAnIntactEcho) {
     c.Run({radio, 1016});  // even parity
     EXPECT_EQ(h.Requests(), std::vector<std::vector<uint8_t>>{Request(1, 0x06, 0x0308, code)}) << radio;
     EXPECT_EQ(h.device.Log()[0].line.baud, 9600) << "the request goes out at the old speed";
-    EXPECT_EQ(h.messages, (std::vector{Q(confirmed ? "改变波特率成功" : "改变波特率不成功")}));
+    EXPECT_EQ(h.messages, (std::vector{QString(confirmed ? "改变波特率成功" : "改变波特率不成功")}));
     if (confirmed)
       c.ExpectLine("19200,E,8,1", {500, 150, 250}, "串行口:1 \r\n\r\n波特率: 19200 \r\n\r\n校验位:偶校验");
     else
@@ -168,7 +164,7 @@ TEST(CommSet, CancelChangesNothingAndParityAloneOnlyThePcSide) {
   c.ExpectLine("9600,O,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:奇校验");
   EXPECT_TRUE(h.Requests().empty());
   EXPECT_TRUE(h.messages.empty());
-  h.OnNextModal([](fw::CDialog& d) {
+  qmtest::QueueModal([](fw::CDialog& d) {
     EXPECT_EQ(d.GetDlgItemText(1000), "1");
     std::vector<int> checked;
     for (int id = 1009; id <= 1016; ++id)
@@ -183,13 +179,13 @@ TEST(CommSet, CancelChangesNothingAndParityAloneOnlyThePcSide) {
 TEST(CommSet, PortNumbersOutside1To255AreRefusedWithTheFocusOnTheNumber) {
   CommSet c;
   auto& h = c.h;
-  h.OnNextModal([&h](fw::CDialog& d) {
+  qmtest::QueueModal([&h](fw::CDialog& d) {
     for (const char* text : {"0", "-1", "256", "65537"}) {
       h.messages.clear();
       d.SetDlgItemText(1000, text);
       d.Click(fw::IDOK);
       EXPECT_FALSE(d.IsEnded()) << text;
-      EXPECT_EQ(h.messages, (std::vector{Q("请输入一个介于 1 和 255 之间的整数。")})) << text;
+      EXPECT_EQ(h.messages, (std::vector{QString("请输入一个介于 1 和 255 之间的整数。")})) << text;
       EXPECT_EQ(d.focusWidget(), d.GetDlgItem(1000)) << text;
     }
     h.messages.clear();
