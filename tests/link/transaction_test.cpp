@@ -17,9 +17,8 @@ struct Rig {
   Rig() : meter(qm::sim::MeterConfig{}), device(meter, clock), wait(device, clock) {
     device.Open("/dev/meter", {9600, 'N', 8, 1});
   }
-  qm::link::TransactionResult Read(uint16_t reg, uint16_t quantity, uint32_t timeout = 400, int retries = 0,
-                                   uint8_t address = 1) {
-    return qm::link::Transact(device, wait, address, 0x03, reg, quantity, {timeout, retries});
+  qm::link::TransactionResult Read(uint16_t reg, uint16_t quantity, uint32_t timeout, int retries = 0) {
+    return qm::link::Transact(device, wait, 1, 0x03, reg, quantity, {timeout, retries});
   }
   qm::sim::VirtualClock clock;
   qm::sim::SimMeter meter;
@@ -49,7 +48,7 @@ TEST(Transact, EndsWithTheReplyOrItsFailure) {
     SCOPED_TRACE(qm::sim::FaultName(c.fault));
     Rig rig;
     if (c.faults > 0) rig.meter.InjectFault(c.fault, c.faults);
-    const qm::link::TransactionResult r = rig.Read(0x0300, 26, c.timeout, c.retries);
+    const auto r = rig.Read(0x0300, 26, c.timeout, c.retries);
     EXPECT_EQ(r.error, c.error);
     EXPECT_EQ(r.attempts, c.attempts);
     EXPECT_EQ(rig.device.Log().size(), static_cast<size_t>(c.attempts)) << "one request per attempt";
@@ -69,7 +68,7 @@ TEST(Transact, AReplyThatCameLateIsNeverTakenForALaterRequest) {
   rig.meter.InjectFault(Fault::Late);
   EXPECT_EQ(rig.Read(0x0000, 41, 300).error, TransactionError::NoReply);
   rig.clock.Advance(3000);  // the late 87-byte reply is waiting now
-  const qm::link::TransactionResult r = rig.Read(0x0300, 26, 300);
+  const auto r = rig.Read(0x0300, 26, 300);
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.frame.size(), 57u);
 }
@@ -116,8 +115,7 @@ TEST(Transact, SleepsThroughTheRestOfAReplyThatHasBegunAndStillEndsWithIt) {
     qm::sim::SimMeter meter;
     PacedLine line(meter, clock);
     qm::test::SimInputWait wait(line, clock);
-    const qm::link::TransactionResult r =
-        qm::link::Transact(line, wait, 1, 0x03, 0x0000, 41, {400, 0, byteMs});
+    const auto r = qm::link::Transact(line, wait, 1, 0x03, 0x0000, 41, {400, 0, byteMs});
     ASSERT_TRUE(r.Ok()) << byteMs;
     EXPECT_EQ(r.elapsedMs, 5u + 87u) << "the exchange ends with the reply's last byte, byteMs " << byteMs;
     if (byteMs > 0)
@@ -129,8 +127,7 @@ TEST(Transact, SleepsThroughTheRestOfAReplyThatHasBegunAndStillEndsWithIt) {
 
 TEST(Transact, AWriteEndsWithItsEcho) {
   Rig rig;
-  const qm::link::TransactionResult r =
-      qm::link::Transact(rig.device, rig.wait, 1, 0x06, 0x030E, 250, {300, 0});
+  const auto r = qm::link::Transact(rig.device, rig.wait, 1, 0x06, 0x030E, 250, {300, 0});
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.frame, rig.device.Log().back().bytes);
   EXPECT_EQ(rig.meter.Word(0x030E), 250);

@@ -27,8 +27,13 @@ void StartPolling(Harness& h) {
   h.dlg->Click(1063);
 }
 
+// After start the window shows five status lines and sends nothing before a button is pressed.
 TEST(PollCycle, RunStopStartsAndStopsPollingBothWaysAndIdentifiesOnce) {
   Harness h;
+  EXPECT_EQ(h.Text(1057).split("\r\n"),
+            (QStringList{QString("串行口: 1 "), "", QString("波特率:9600 "), "", QString("校验位:无校验")}));
+  EXPECT_EQ(h.Text(1061), "0");
+  EXPECT_TRUE(h.Requests().empty());
   StartPolling(h);
   EXPECT_EQ(h.Text(1063), QString("停止"));
   h.Tick(2);
