@@ -232,7 +232,7 @@ def touch(path):
     os.utime(path, (now, now))
 
 
-def summarise(results, report, rel):
+def summarise(results, report, rel, killers=None):
     """Prints the score per folder and the survivors; writes the JSON report when asked."""
     print("\nScore per folder (killed / scored; stillborn mutants do not count):")
     folders = collections.OrderedDict()
@@ -250,7 +250,8 @@ def summarise(results, report, rel):
     if report:
         with open(report, "w", encoding="utf-8") as f:
             json.dump([{"file": rel(m.path), "line": m.line + 1, "kind": m.kind, "before": m.before,
-                        "after": m.after, "status": s} for m, s in results], f, ensure_ascii=False, indent=1)
+                        "after": m.after, "status": s, "killed_by": (killers or {}).get(m, "")}
+                       for m, s in results], f, ensure_ascii=False, indent=1)
     sys.stdout.flush()
 
 
@@ -329,6 +330,7 @@ def main():
         sys.exit("mutate: the tests fail before any mutation:\n" + out[-3000:])
 
     results = []
+    killers = {}
     current = {"path": None, "text": None}
 
     def restore():
@@ -343,7 +345,7 @@ def main():
         for p in list(RUNNING):
             kill_group(p)
         restore()
-        summarise(results, args.report, rel)
+        summarise(results, args.report, rel, killers)
         sys.exit(128 + signum)
 
     signal.signal(signal.SIGINT, on_signal)
@@ -362,17 +364,22 @@ def main():
             if rc != 0:
                 status = "stillborn"
             else:
-                rc, _ = run(test_cmd, args.timeout)
+                rc, out = run(test_cmd, args.timeout)
                 status = "survived" if rc == 0 else "killed"
+                if rc != 0:
+                    # Which test noticed: worth knowing before a test is cut or merged.
+                    failed = re.findall(r"Test +#\d+: (\S+) \.*\**(?:Failed|Timeout|Exception|Not Run)", out)
+                    killers[m] = failed[0] if failed else ("(timeout)" if rc is None else "?")
             restore()
             results.append((m, status))
+            by = f" by {killers[m]}" if m in killers else ""
             print(f"[{i}/{len(picked)}] {status:9} {rel(m.path)}:{m.line + 1} {m.kind}: "
-                  f"{m.before.strip()}  ->  {m.after.strip()}  ({time.time() - t0:.0f} s)", flush=True)
+                  f"{m.before.strip()}  ->  {m.after.strip()}  ({time.time() - t0:.0f} s){by}", flush=True)
     finally:
         restore()
         run(build_cmd, 3600)
 
-    summarise(results, args.report, rel)
+    summarise(results, args.report, rel, killers)
     return 0
 
 
