@@ -1,16 +1,15 @@
 // qm7410-cli: the QM7410 meter from scripts. The work is done in the command-line core; this file
-// gives it the real serial port, the real clocks and Ctrl-C.
+// gives it the real serial port, the real clocks and Ctrl-C. No Qt: a script may start the program
+// once per reading, so it starts in a few milliseconds.
 #include <signal.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "cli/run.h"
-#include "link/qt_serial_device.h"
+#include "link/posix_serial_device.h"
 
 namespace {
 
@@ -26,8 +25,11 @@ void OnSignal(int sig) {
 
 class RealLogClock : public qm::cli::LogClock {
  public:
-  RealLogClock() { started_.start(); }
-  uint64_t NowMs() override { return static_cast<uint64_t>(started_.elapsed()); }
+  uint64_t NowMs() override {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_)
+            .count());
+  }
   void SleepUntil(uint64_t ms, const std::atomic<bool>& stop) override {
     // In short steps, so Ctrl-C ends a long interval without delay.
     for (uint64_t now = NowMs(); now < ms && !stop; now = NowMs())
@@ -36,13 +38,12 @@ class RealLogClock : public qm::cli::LogClock {
   std::chrono::system_clock::time_point WallNow() override { return std::chrono::system_clock::now(); }
 
  private:
-  QElapsedTimer started_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);  // the serial port wants one; no event loop runs
   std::vector<std::string> args(argv + 1, argv + argc);
 
   // Only the log stops gracefully; any other command ends at Ctrl-C as programs do.
@@ -55,8 +56,8 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
   }
 
-  qm::link::QtSerialDevice device;
-  qm::link::QtInputWait wait(device);
+  qm::link::PosixSerialDevice device;
+  qm::link::PosixInputWait wait(device);
   RealLogClock clock;
   qm::cli::Environment env{device, wait, clock, stdout, stderr, g_stop};
   return qm::cli::Run(args, env);

@@ -90,6 +90,8 @@ bool DoubleOf(const QString& raw, std::optional<double>& out) {
   char* end = nullptr;
   errno = 0;
   const double value = std::strtod(text.c_str(), &end);
+  // Underflow: the C library flags a subnormal or a flushed result, the dialog may take either.
+  if (errno == ERANGE && std::fabs(value) <= std::numeric_limits<double>::min()) return false;
   if (errno == ERANGE || end != text.c_str() + text.size() || !std::isfinite(value)) return true;
   out = value;
   return true;

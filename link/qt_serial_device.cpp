@@ -16,8 +16,6 @@
 namespace qm::link {
 namespace {
 
-const char* const kHangUp = "线路另一端已关闭或设备已拔出";
-
 // Linux keeps no parity on a pseudo-terminal (a simulated meter's line): it clears the flag, and
 // QSerialPort, finding it gone, refuses even parity with EINVAL. No parity bit crosses such a line.
 bool IsPseudoTerminal(const std::string& path) {
@@ -36,30 +34,6 @@ QSerialPort::Parity ToQt(char parity) {
 }
 
 }  // namespace
-
-std::string OpenFailureText(const std::string& path, OpenFault fault, const std::string& group,
-                            const std::string& detail) {
-  const std::string head = "无法打开串口 " + path + ": ";
-  const std::string words = detail.empty() ? std::string() : " (" + detail + ")";
-  switch (fault) {
-    case OpenFault::Missing:
-      return head + "设备不存在" + words + "。请检查串口号, 以及 USB 串口适配器是否已插好。";
-    case OpenFault::NotSerial:
-      return head + "这不是串口设备" + words + "。";
-    case OpenFault::NoPermission: {
-      // Serial devices belong to a group (dialout on Debian and Ubuntu, uucp elsewhere); root's own
-      // group is never the one to join.
-      const std::string g = group.empty() || group == "root" ? std::string("dialout") : group;
-      return head + "没有访问权限" + words + "。在 Linux 上, 通常需要把当前用户加入设备所属的组 " + g +
-             " (sudo usermod -aG " + g + " $USER), 然后重新登录。";
-    }
-    case OpenFault::Busy:
-      return head + "设备正被其他程序使用" + words + "。";
-    case OpenFault::Other:
-      break;
-  }
-  return head + (detail.empty() ? std::string("未知错误") : detail);
-}
 
 OpenFault DiagnoseOpenFailure(const std::string& path, QSerialPort::SerialPortError error,
                               std::string& group) {
@@ -93,10 +67,6 @@ OpenFault DiagnoseOpenFailure(const std::string& path, QSerialPort::SerialPortEr
 #endif
 }
 
-std::string LostText(const std::string& path, const std::string& detail) {
-  return "串口 " + path + " 已断开: " + detail;
-}
-
 QtSerialDevice::QtSerialDevice() {
   // A far end that hangs up leaves the descriptor readable for good: Qt then reads end-of-file over
   // and over in the event loop. Close at once; the next call reports it.
@@ -120,7 +90,7 @@ void QtSerialDevice::Configure(const LineSettings& s) {
   if (!ok) {
     const std::string reason = port_.errorString().toStdString();
     port_.clearError();
-    throw CommError("串口 " + path_ + " 设置失败: " + reason);
+    throw CommError(SetupFailureText(path_, reason));
   }
 }
 
@@ -169,7 +139,7 @@ bool QtSerialDevice::HungUp() {
 
 void QtSerialDevice::CheckHangUp() {
   if (!lost_.empty() || !HungUp()) return;
-  lost_ = LostText(path_, kHangUp);
+  lost_ = LostText(path_, kHangUpReason);
   port_.clearError();
   port_.close();
 }
@@ -186,7 +156,7 @@ void QtSerialDevice::ThrowIfLost() {
   const bool hungUp = HungUp();
   if (hungUp || error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
       error == QSerialPort::PermissionError) {
-    const std::string reason = hungUp ? std::string(kHangUp) : port_.errorString().toStdString();
+    const std::string reason = hungUp ? std::string(kHangUpReason) : port_.errorString().toStdString();
     port_.clearError();
     port_.close();
     throw CommError(LostText(path_, reason));

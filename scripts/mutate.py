@@ -232,7 +232,7 @@ def touch(path):
     os.utime(path, (now, now))
 
 
-def summarise(results, report, rel):
+def summarise(results, report, rel, killers=None):
     """Prints the score per folder and the survivors; writes the JSON report when asked."""
     print("\nScore per folder (killed / scored; stillborn mutants do not count):")
     folders = collections.OrderedDict()
@@ -250,7 +250,8 @@ def summarise(results, report, rel):
     if report:
         with open(report, "w", encoding="utf-8") as f:
             json.dump([{"file": rel(m.path), "line": m.line + 1, "kind": m.kind, "before": m.before,
-                        "after": m.after, "status": s} for m, s in results], f, ensure_ascii=False, indent=1)
+                        "after": m.after, "status": s, "killed_by": (killers or {}).get(m, "")}
+                       for m, s in results], f, ensure_ascii=False, indent=1)
     sys.stdout.flush()
 
 
@@ -262,6 +263,9 @@ def main():
     ap.add_argument("--seed", type=int, default=1, help="seed of the random pick (default 1)")
     ap.add_argument("--tests", default="", help="ctest -R regex of the tests to run (default all)")
     ap.add_argument("--exclude", default="", help="ctest -E regex of tests to leave out")
+    ap.add_argument("--slow", default="",
+                    help="ctest -R regex of slow tests, run only after all the others passed (a mutant "
+                         "most tests notice is then told in seconds)")
     ap.add_argument("--timeout", type=int, default=600, help="seconds for the tests of one mutant")
     ap.add_argument("--jobs", type=int, default=2, help="build and test parallelism (default 2)")
     ap.add_argument("--list", action="store_true", help="only list the picked mutants")
@@ -315,20 +319,32 @@ def main():
     if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
         sys.exit(f"mutate: {build} is not a configured build folder (run ./scripts/build.sh first)")
     build_cmd = ["cmake", "--build", build, "-j", str(args.jobs)]
-    test_cmd = ["ctest", "--test-dir", build, "-j", str(args.jobs), "--stop-on-failure", "--timeout", "300"]
-    if args.tests:
-        test_cmd += ["-R", args.tests]
-    if args.exclude:
-        test_cmd += ["-E", args.exclude]
+    base = ["ctest", "--test-dir", build, "-j", str(args.jobs), "--stop-on-failure", "--timeout", "300"]
+    chosen = ["-R", args.tests] if args.tests else []
+    left_out = ["-E", args.exclude] if args.exclude else []
+    stages = [base + chosen + left_out]
+    if args.slow:
+        # ctest has no "and not": the quick stage leaves out the slow and the excluded in one regex.
+        skip = args.slow + ("|" + args.exclude if args.exclude else "")
+        stages = [base + chosen + ["-E", skip], base + ["-R", args.slow] + left_out]
+
+    def run_tests():
+        out = ""
+        for cmd in stages:
+            rc, out = run(cmd, args.timeout)
+            if rc != 0:
+                return rc, out
+        return 0, out
 
     rc, out = run(build_cmd, 3600)
     if rc != 0:
         sys.exit("mutate: the unmutated tree does not build:\n" + out[-3000:])
-    rc, out = run(test_cmd, args.timeout)
+    rc, out = run_tests()
     if rc != 0:
         sys.exit("mutate: the tests fail before any mutation:\n" + out[-3000:])
 
     results = []
+    killers = {}
     current = {"path": None, "text": None}
 
     def restore():
@@ -343,7 +359,7 @@ def main():
         for p in list(RUNNING):
             kill_group(p)
         restore()
-        summarise(results, args.report, rel)
+        summarise(results, args.report, rel, killers)
         sys.exit(128 + signum)
 
     signal.signal(signal.SIGINT, on_signal)
@@ -362,17 +378,22 @@ def main():
             if rc != 0:
                 status = "stillborn"
             else:
-                rc, _ = run(test_cmd, args.timeout)
+                rc, out = run_tests()
                 status = "survived" if rc == 0 else "killed"
+                if rc != 0:
+                    # Which test noticed: worth knowing before a test is cut or merged.
+                    failed = re.findall(r"Test +#\d+: (\S+) \.*\**(?:Failed|Timeout|Exception|Not Run)", out)
+                    killers[m] = failed[0] if failed else ("(timeout)" if rc is None else "?")
             restore()
             results.append((m, status))
+            by = f" by {killers[m]}" if m in killers else ""
             print(f"[{i}/{len(picked)}] {status:9} {rel(m.path)}:{m.line + 1} {m.kind}: "
-                  f"{m.before.strip()}  ->  {m.after.strip()}  ({time.time() - t0:.0f} s)", flush=True)
+                  f"{m.before.strip()}  ->  {m.after.strip()}  ({time.time() - t0:.0f} s){by}", flush=True)
     finally:
         restore()
         run(build_cmd, 3600)
 
-    summarise(results, args.report, rel)
+    summarise(results, args.report, rel, killers)
     return 0
 
 

@@ -1,0 +1,59 @@
+#pragma once
+#include <termios.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/serial_device.h"
+#include "link/transaction.h"
+
+namespace qm::link {
+
+// A serial port straight on the terminal interface, for programs that start often and want no event
+// loop (the command line): raw 8-bit bytes, the given parity and speed, no flow control, held
+// exclusively. Waits are poll(2) on the descriptor.
+class PosixSerialDevice : public SerialDevice {
+ public:
+  // Received bytes kept between two reads; beyond it the line waits, so a far side that floods
+  // cannot make the program read without end or grow its memory.
+  static constexpr size_t kReadBufferBytes = 4096;
+
+  ~PosixSerialDevice() override { Close(); }
+  void Open(const std::string& path, const LineSettings& settings) override;
+  void Close() override;
+  bool IsOpen() const override { return fd_ >= 0; }
+  void Apply(const LineSettings& settings) override;
+  void Write(const std::vector<uint8_t>& bytes) override;
+  int BytesWaiting() override;
+  std::vector<uint8_t> ReadAll() override;
+  void DiscardInput() override;
+  // Returns as soon as the port has input (or has gone away), or after `ms` milliseconds.
+  void WaitForInput(uint32_t ms);
+
+ private:
+  void Configure(const LineSettings& settings);
+  void Fill();
+  [[noreturn]] void Lose(const std::string& reason);
+
+  int fd_ = -1;
+  std::string path_;
+  termios original_{};
+  std::vector<uint8_t> buffer_;
+};
+
+// The command line's exchanges' wait: ends as soon as the port has new input.
+class PosixInputWait : public InputWait {
+ public:
+  explicit PosixInputWait(PosixSerialDevice& device) : device_(device) {}
+  void WaitForInput(uint32_t ms) override { device_.WaitForInput(ms); }
+  void Pause(uint32_t us) override;
+  uint64_t NowMs() const override;
+
+ private:
+  PosixSerialDevice& device_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace qm::link

@@ -1,0 +1,102 @@
+// The command line's serial port over a pseudo-terminal: the test holds the far end.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "link/posix_serial_device.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using qm::link::PosixSerialDevice;
+constexpr int kLimitMs = 60000;  // generous: the machines share two cores with other builds
+
+struct FarEnd {
+  FarEnd() : master(::posix_openpt(O_RDWR | O_NOCTTY)) {
+    ::grantpt(master);
+    ::unlockpt(master);
+    path = ::ptsname(master);
+  }
+  ~FarEnd() { ::close(master); }
+  // What the device sent, as soon as `n` bytes are in.
+  Bytes Read(size_t n) {
+    Bytes got;
+    uint8_t b = 0;
+    for (pollfd p{master, POLLIN, 0};
+         got.size() < n && ::poll(&p, 1, kLimitMs) == 1 && ::read(master, &b, 1) == 1;)
+      got.push_back(b);
+    return got;
+  }
+  int master;
+  std::string path;
+};
+
+// What the device received, as soon as `n` bytes are in.
+Bytes Receive(PosixSerialDevice& device, size_t n) {
+  qm::link::PosixInputWait wait(device);
+  Bytes got;
+  while (got.size() < n && wait.NowMs() < kLimitMs) {
+    const Bytes in = device.ReadAll();
+    got.insert(got.end(), in.begin(), in.end());
+    if (got.size() < n) wait.WaitForInput(kLimitMs);
+  }
+  return got;
+}
+
+// The port's error text from `action`, or "none".
+template <class Action>
+std::string ErrorOf(Action action) {
+  try {
+    action();
+  } catch (const qm::link::CommError& e) {
+    return e.what();
+  }
+  return "none";
+}
+
+TEST(PosixSerialDevice, CarriesEveryByteUnchangedAtTheSetSpeed) {
+  FarEnd far;
+  PosixSerialDevice device;
+  device.Open(far.path, {19200, 'N', 8, 1});
+  termios t{};
+  EXPECT_TRUE(::tcgetattr(far.master, &t) == 0 && cfgetospeed(&t) == B19200);
+  // Bytes a terminal would otherwise translate or act on: CR, LF, XON, XOFF, NUL, interrupt, erase.
+  const Bytes bytes{0x0D, 0x0A, 0x11, 0x13, 0x00, 0xFF, 0x03, 0x7F};
+  device.Write(bytes);
+  EXPECT_EQ(far.Read(bytes.size()), bytes);
+  ASSERT_EQ(::write(far.master, bytes.data(), bytes.size()), 8);
+  EXPECT_EQ(Receive(device, bytes.size()), bytes);
+}
+
+TEST(PosixSerialDevice, APortThatCannotBeOpenedIsNamedWithTheReason) {
+  FarEnd far;
+  PosixSerialDevice first, second;
+  const auto open = [](PosixSerialDevice& device, const std::string& path) {
+    return ErrorOf([&] { device.Open(path, {9600, 'N', 8, 1}); });
+  };
+  EXPECT_EQ(open(first, far.path), "none");
+  EXPECT_EQ(open(second, far.path),
+            "无法打开串口 " + far.path + ": 设备正被其他程序使用 (Device or resource busy)。");
+  first.Close();
+  EXPECT_EQ(open(second, far.path), "none");
+  EXPECT_EQ(open(first, "/dev/null"),
+            "无法打开串口 /dev/null: 这不是串口设备 (Inappropriate ioctl for device)。");
+}
+
+TEST(PosixSerialDevice, AFarEndThatHangsUpIsReportedOnceAndClosesThePort) {
+  auto far = std::make_unique<FarEnd>();
+  const std::string path = far->path;
+  PosixSerialDevice device;
+  device.Open(path, {9600, 'N', 8, 1});
+  far.reset();
+  const std::string error = ErrorOf([&] {
+    qm::link::PosixInputWait(device).WaitForInput(kLimitMs);
+    device.ReadAll();
+  });
+  EXPECT_EQ(error, "串口 " + path + " 已断开: 线路另一端已关闭或设备已拔出");
+  EXPECT_FALSE(device.IsOpen());
+  EXPECT_TRUE(device.ReadAll().empty());  // told once
+}
+
+}  // namespace
