@@ -228,10 +228,14 @@ TEST(PollCycle, ShowsNothingFromABadFrameAndRecovers) {
     EXPECT_EQ(h.Text(1022).isEmpty(), !survives) << "a lost analog reply empties the row";
     EXPECT_TRUE(h.messages.empty()) << "the poll cycle reports nothing";
 
-    h.clock.Advance(3000);  // whatever was late has landed and is dropped by the next exchange
+    // Whatever was late has landed by now and must be dropped by the next exchange: the values
+    // change meanwhile, so a stale reply taken for a fresh one shows the old ones.
+    h.clock.Advance(3000);
+    h.meter.SetMeasurementWord(0, 24000);
+    h.meter.SetWord(Setting(14), 1);
     h.Tick();
-    EXPECT_EQ(h.Text(1001), "2.30 KV");
-    EXPECT_EQ(h.dlg->m_nPT, 10u);
+    EXPECT_EQ(h.Text(1001), "240.00 V");
+    EXPECT_EQ(h.dlg->m_nPT, 1u);
   }
 }
 
