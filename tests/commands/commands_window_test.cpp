@@ -232,6 +232,34 @@ TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
   EXPECT_EQ(h.dlg->m_nParity, 2) << "the records stay as they were";
 }
 
+// A line that lets only the first byte of the reply to the baud write through, as when the meter
+// already answers at its new speed.
+struct FirstByteOfTheBaudEcho : qm::sim::SimSerialDevice {
+  using SimSerialDevice::SimSerialDevice;
+  bool BaudWrite() const {
+    return !Log().empty() && Log().back().bytes[1] == 6 && Log().back().bytes[3] == 8;
+  }
+  int BytesWaiting() override {
+    return BaudWrite() ? std::min(SimSerialDevice::BytesWaiting(), 1) : SimSerialDevice::BytesWaiting();
+  }
+  std::vector<uint8_t> ReadAll() override {
+    std::vector<uint8_t> r = SimSerialDevice::ReadAll();
+    if (BaudWrite() && r.size() > 1) r.resize(1);
+    return r;
+  }
+};
+
+TEST(FactoryInitReply, AnyByteBackCountsAsSuccess) {
+  qm::sim::VirtualClock clock;
+  qm::sim::SimMeter meter(qm::sim::MeterConfig{});
+  FirstByteOfTheBaudEcho line(meter, clock);
+  CMonitorDlg dlg(line, clock);
+  dlg.Create();
+  qmtest::Messages().clear();
+  dlg.RunHandler([&] { dlg.OnFactoryInit(); });
+  EXPECT_EQ(qmtest::Messages(), Texts{QString("仪表初始设置成功!")});
+}
+
 // A meter at address 7 on the presets' line, which still answers once the port runs 9600,N,8,2.
 struct FactoryInitThenPoll : Commands {
   FactoryInitThenPoll() : Commands({}, {.address = 7}) {}
