@@ -6,13 +6,13 @@ set -euo pipefail
 sim=$1 monitor=$2
 here=$(cd "$(dirname "$0")" && pwd)
 launcher=/usr/libexec/at-spi-bus-launcher
-for tool in xvfb-run dbus-run-session "$launcher"; do
+for tool in Xvfb xauth dbus-run-session "$launcher"; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
 # pyatspi is a Debian package: the system Python sees it, another python3 on the PATH may not.
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP: python3-pyatspi missing"; exit 77; }
 if [ -z "${QM_IN_SESSION:-}" ]; then
-  QM_IN_SESSION=1 exec xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- "$0" "$@"
+  QM_IN_SESSION=1 exec "$here/../../scripts/with-xvfb.sh" dbus-run-session -- "$0" "$@"
 fi
 
 "$launcher" --launch-immediately &

@@ -4,12 +4,13 @@
 pids=()
 
 # in_xvfb SCRIPT ARGS...: runs the calling script again inside a virtual X server, once.
+qm_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
 in_xvfb() {
-  for tool in xvfb-run xdotool; do
+  for tool in Xvfb xauth xdotool; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
   done
   if [ -z "${QM_IN_XVFB:-}" ]; then
-    QM_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+    QM_IN_XVFB=1 exec "$qm_scripts/with-xvfb.sh" "$@"
   fi
 }
 
