@@ -15,7 +15,6 @@ using ReceiveBuffer = std::array<uint8_t, kReceiveSize>;
 // Reply geometry. Every reply starts with the slave address and the function code and ends with the
 // two CRC bytes. A read reply carries a byte count and then the data (two bytes per register); a
 // write reply echoes the register and the value, four bytes, which are its data.
-inline constexpr int kReadByteCountAt = 2;
 inline constexpr int kReadDataAt = 3;
 inline constexpr int kWriteDataAt = 2;
 inline constexpr int kWriteDataSize = 4;

@@ -38,7 +38,10 @@ struct Commands : ::testing::Test {
     qmtest::QueueModal([=, this](fw::CDialog& d) {
       EXPECT_FALSE(h.dlg->IsTimerRunning(kPoll));
       for (const auto& [id, text] : texts) d.SetDlgItemText(id, text);
-      if (radio) d.Click(radio);
+      if (radio) {
+        d.Click(radio);
+        EXPECT_TRUE(d.IsDlgButtonChecked(radio)) << "the button clicked shows checked";
+      }
       d.Click(button);
       return d.Result();
     });
