@@ -69,6 +69,21 @@ TEST(PosixSerialDevice, CarriesEveryByteUnchangedAtTheSetSpeed) {
   EXPECT_EQ(Receive(device, bytes.size()), bytes);
 }
 
+// Input that arrived before a discard is never read after it: a late reply is not taken for the
+// answer to the next request.
+TEST(PosixSerialDevice, InputBeforeADiscardIsNeverReadAfterIt) {
+  FarEnd far;
+  PosixSerialDevice device;
+  device.Open(far.path, {9600, 'N', 8, 1});
+  const Bytes late{0x01, 0x03, 0x02}, fresh{0x01, 0x06};
+  ASSERT_EQ(::write(far.master, late.data(), late.size()), 3);
+  qm::link::PosixInputWait wait(device);
+  while (device.BytesWaiting() < 3 && wait.NowMs() < kLimitMs) wait.WaitForInput(kLimitMs);
+  device.DiscardInput();
+  ASSERT_EQ(::write(far.master, fresh.data(), fresh.size()), 2);
+  EXPECT_EQ(Receive(device, 2), fresh);
+}
+
 TEST(PosixSerialDevice, APortThatCannotBeOpenedIsNamedWithTheReason) {
   FarEnd far;
   PosixSerialDevice first, second;
