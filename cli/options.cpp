@@ -17,13 +17,13 @@
 namespace qm::cli {
 namespace {
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;
   char shortName;  // 0: long form only
   bool takesValue;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionDef kOptions[] = {
     {"help", 'h', false},   {"version", 'V', false}, {"verbose", 'v', false}, {"port", 'p', true},
     {"baud", 'b', true},    {"parity", 'P', true},   {"address", 'a', true},  {"timeout", 't', true},
     {"retries", 'r', true}, {"format", 'f', true},   {"interval", 'i', true}, {"count", 'n', true},
@@ -74,8 +74,8 @@ class Parser {
   explicit Parser(ParseResult& result) : r_(result), o_(result.options) {}
 
   // False once an error has been recorded.
-  bool Apply(const OptionSpec& spec, const std::string& value) {
-    const std::string name = spec.name;
+  bool Apply(const OptionDef& def, const std::string& value) {
+    const std::string name = def.name;
     long n = 0;
     if (name == "help") {
       o_.help = true;
@@ -222,10 +222,10 @@ class Parser {
   std::vector<std::string> seen_;
 };
 
-const OptionSpec* FindLong(const std::string& name, std::string& error) {
-  const OptionSpec* match = nullptr;
+const OptionDef* FindLong(const std::string& name, std::string& error) {
+  const OptionDef* match = nullptr;
   int matches = 0;
-  for (const OptionSpec& o : kOptions) {
+  for (const OptionDef& o : kOptions) {
     if (name == o.name) return &o;
     if (std::string(o.name).rfind(name, 0) == 0) {
       match = &o;
@@ -237,8 +237,8 @@ const OptionSpec* FindLong(const std::string& name, std::string& error) {
   return nullptr;
 }
 
-const OptionSpec* FindShort(char c) {
-  for (const OptionSpec& o : kOptions)
+const OptionDef* FindShort(char c) {
+  for (const OptionDef& o : kOptions)
     if (o.shortName == c) return &o;
   return nullptr;
 }
@@ -263,37 +263,37 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
       const size_t eq = arg.find('=');
       const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
       std::string error;
-      const OptionSpec* spec = FindLong(name, error);
-      if (!spec) {
+      const OptionDef* def = FindLong(name, error);
+      if (!def) {
         parser.Fail(error);
         return result;
       }
       std::string value;
-      if (spec->takesValue) {
+      if (def->takesValue) {
         if (eq != std::string::npos) {
           value = arg.substr(eq + 1);
         } else if (i + 1 < args.size()) {
           value = args[++i];
         } else {
-          parser.Fail("option --" + std::string(spec->name) + " wants a value");
+          parser.Fail("option --" + std::string(def->name) + " wants a value");
           return result;
         }
       } else if (eq != std::string::npos) {
-        parser.Fail("option --" + std::string(spec->name) + " takes no value");
+        parser.Fail("option --" + std::string(def->name) + " takes no value");
         return result;
       }
-      if (!parser.Apply(*spec, value)) return result;
+      if (!parser.Apply(*def, value)) return result;
       continue;
     }
     // A cluster of short options; one that takes a value takes the rest of the word or the next.
     for (size_t k = 1; k < arg.size(); ++k) {
-      const OptionSpec* spec = FindShort(arg[k]);
-      if (!spec) {
+      const OptionDef* def = FindShort(arg[k]);
+      if (!def) {
         parser.Fail(std::string("unknown option -") + arg[k]);
         return result;
       }
       std::string value;
-      if (spec->takesValue) {
+      if (def->takesValue) {
         if (k + 1 < arg.size()) {
           value = arg.substr(k + 1);
         } else if (i + 1 < args.size()) {
@@ -304,7 +304,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         }
         k = arg.size();
       }
-      if (!parser.Apply(*spec, value)) return result;
+      if (!parser.Apply(*def, value)) return result;
     }
   }
   parser.Check();
