@@ -15,7 +15,7 @@ TEST(Crc16, KnownValues) {
   EXPECT_EQ(qm::link::CalcCrc16(reinterpret_cast<const uint8_t*>("123456789"), 9), 0x374B);
 }
 
-// The first row and the last entry of the tables printed in the Modbus serial line specification.
+// The first row and the last entry of the tables printed in the "MODBUS over Serial Line" guide.
 TEST(Crc16, TablesStartAndEndAsPublished) {
   const uint8_t high[] = {0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41};
   const uint8_t low[] = {0x00, 0xC0, 0xC1, 0x01, 0xC3, 0x03, 0x02, 0xC2};
