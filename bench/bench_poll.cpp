@@ -31,7 +31,7 @@ namespace {
 // The window with a stopwatch around every poll tick.
 class TimedMonitorDlg : public CMonitorDlg {
  public:
-  TimedMonitorDlg(qm::link::SerialDevice& device, qm::link::Clock& clock) : CMonitorDlg(device, clock) {
+  TimedMonitorDlg(qm::link::Transport& device, qm::link::Clock& clock) : CMonitorDlg(device, clock) {
     watch_.start();
   }
 

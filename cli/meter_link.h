@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "link/serial_device.h"
+#include "link/transport.h"
 #include "link/transaction.h"
 
 namespace qm::cli {
@@ -24,7 +24,7 @@ struct LinkOptions {
 // The meters' line: requests and replies through the early-ending exchange.
 class MeterLink {
  public:
-  MeterLink(link::SerialDevice& device, link::InputWait& wait, LinkOptions options)
+  MeterLink(link::Transport& device, link::InputWait& wait, LinkOptions options)
       : device_(device), wait_(wait), options_(options) {}
 
   link::TransactionResult Read(uint8_t address, uint16_t reg, uint16_t quantity,
@@ -42,7 +42,7 @@ class MeterLink {
  private:
   link::TransactionResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, ReplyWait wait);
 
-  link::SerialDevice& device_;
+  link::Transport& device_;
   link::InputWait& wait_;
   LinkOptions options_;
 };

@@ -6,7 +6,7 @@
 
 #include "cli/log_loop.h"
 #include "cli/options.h"
-#include "link/serial_device.h"
+#include "link/transport.h"
 #include "link/transaction.h"
 
 namespace qm::cli {
@@ -14,7 +14,7 @@ namespace qm::cli {
 // What a run of the command-line program works with: the serial port (not yet open), its wait, the
 // log's clock, the two output streams and the stop request of Ctrl-C.
 struct Environment {
-  link::SerialDevice& device;
+  link::Transport& device;
   link::InputWait& wait;
   LogClock& clock;
   std::FILE* out;

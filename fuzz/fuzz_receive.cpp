@@ -37,7 +37,7 @@ constexpr size_t kHeader = 14;
 constexpr uint8_t kUntouched = 0xA5;  // what the receive buffer holds beyond the copied bytes
 
 // The port: delivers the fuzzed bytes on the read after the wait and claims the fuzzed count.
-class FuzzDevice : public qm::link::SerialDevice {
+class FuzzDevice : public qm::link::Transport {
  public:
   FuzzDevice(std::vector<uint8_t> delivered, int claimed)
       : delivered_(std::move(delivered)), claimed_(claimed) {}
@@ -51,6 +51,7 @@ class FuzzDevice : public qm::link::SerialDevice {
     return sent() ? std::exchange(delivered_, {}) : std::vector<uint8_t>{};
   }
   void DiscardInput() override {}
+  void WaitForInput(uint32_t) override {}
   const std::vector<std::vector<uint8_t>>& Written() const { return written_; }
 
  private:

@@ -23,7 +23,7 @@ struct Piece {
 };
 
 // The line on virtual time: a piece is waiting once the clock has passed its arrival.
-class Line : public qm::link::SerialDevice, public qm::link::InputWait {
+class Line : public qm::link::Transport, public qm::link::InputWait {
  public:
   explicit Line(std::vector<Piece> pieces) : pieces_(std::move(pieces)) {}
   void Open(const std::string&, const qm::link::LineSettings&) override {}

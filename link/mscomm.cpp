@@ -15,7 +15,7 @@ std::string DevicePathForPort(int32_t port) {
 #endif
 }
 
-SerialDevice& CMSComm::device() const {
+Transport& CMSComm::device() const {
   if (!device_) throw CommError("串口控件未连接到任何设备");
   return *device_;
 }

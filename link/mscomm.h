@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_device.h"
+#include "link/transport.h"
 
 namespace qm::link {
 
@@ -11,12 +11,12 @@ namespace qm::link {
 // /dev/ttyS<n-1>.
 std::string DevicePathForPort(int32_t port);
 
-// The serial port control: the seven properties the program uses, over a SerialDevice.
+// The serial port control: the seven properties the program uses, over a Transport.
 class CMSComm {
  public:
-  explicit CMSComm(SerialDevice* device = nullptr) : device_(device) {}
-  void Attach(SerialDevice* device) { device_ = device; }
-  SerialDevice* Device() const { return device_; }
+  explicit CMSComm(Transport* device = nullptr) : device_(device) {}
+  void Attach(Transport* device) { device_ = device; }
+  Transport* Device() const { return device_; }
 
   void SetCommPort(int16_t port);  // only while closed
   int16_t GetCommPort() const { return port_; }
@@ -34,9 +34,9 @@ class CMSComm {
   std::string DevicePath() const { return DevicePathForPort(port_); }
 
  private:
-  SerialDevice& device() const;
+  Transport& device() const;
 
-  SerialDevice* device_;
+  Transport* device_;
   int16_t port_ = 1;
   std::string settings_ = "9600,N,8,1";
   LineSettings line_{};

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_device.h"
+#include "link/transport.h"
 #include "link/transaction.h"
 
 namespace qm::link {
@@ -14,7 +14,7 @@ namespace qm::link {
 // A serial port straight on the terminal interface, for programs that start often and want no event
 // loop (the command line): raw 8-bit bytes, the given parity and speed, no flow control, held
 // exclusively. Waits are poll(2) on the descriptor.
-class PosixSerialDevice : public SerialDevice {
+class PosixSerialDevice : public Transport {
  public:
   // Received bytes kept between two reads; beyond it the line waits, so a far side that floods
   // cannot make the program read without end or grow its memory.
@@ -30,7 +30,7 @@ class PosixSerialDevice : public SerialDevice {
   std::vector<uint8_t> ReadAll() override;
   void DiscardInput() override;
   // Returns as soon as the port has input (or has gone away), or after `ms` milliseconds.
-  void WaitForInput(uint32_t ms);
+  void WaitForInput(uint32_t ms) override;
 
  private:
   void Configure(const LineSettings& settings);

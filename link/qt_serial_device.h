@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "link/port_errors.h"
-#include "link/serial_device.h"
+#include "link/transport.h"
 #include "link/transaction.h"
 
 namespace qm::link {
@@ -16,7 +16,7 @@ OpenFault DiagnoseOpenFailure(const std::string& path, QSerialPort::SerialPortEr
                               std::string& group);
 
 // The program's serial port: QSerialPort driven from the UI thread with blocking waits in between.
-class QtSerialDevice : public SerialDevice {
+class QtSerialDevice : public Transport {
  public:
   // Received bytes kept between two reads. Far more than any exchange needs (a reply has at most 87
   // bytes and the receive buffer holds 400); beyond it the line waits, so a far side that floods
@@ -33,7 +33,7 @@ class QtSerialDevice : public SerialDevice {
   std::vector<uint8_t> ReadAll() override;
   void DiscardInput() override;
   // Returns as soon as new bytes have arrived, or after `ms` milliseconds.
-  void WaitForInput(uint32_t ms);
+  void WaitForInput(uint32_t ms) override;
 
  private:
   void Configure(const LineSettings& settings);

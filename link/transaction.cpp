@@ -4,11 +4,11 @@
 
 #include "link/find_response.h"
 #include "link/frame.h"
+#include "link/modbus.h"
 
 namespace qm::link {
 namespace {
 
-constexpr uint8_t kExceptionBit = 0x80;
 constexpr int kExceptionLength = 5;  // address, function | 0x80, code, CRC
 // A sender's clock may run up to a few percent fast; a pause for the rest of a reply is cut short by
 // this much so it never ends after the reply.
@@ -16,25 +16,6 @@ constexpr double kLineRateMargin = 0.95;
 // Bytes are searched in pieces of at most this size, so a flood of any length stays within the
 // search's 16-bit lengths.
 constexpr size_t kPiece = 1024;
-
-const char* ExceptionName(uint8_t code) {
-  switch (code) {
-    case 1:
-      return "illegal function";
-    case 2:
-      return "illegal data address";
-    case 3:
-      return "illegal data value";
-    case 4:
-      return "device failure";
-    case 5:
-      return "acknowledge";
-    case 6:
-      return "device busy";
-    default:
-      return "unknown exception";
-  }
-}
 
 // Searches the bytes gathered so far; afterwards keeps only a tail that may still begin a frame.
 class ReplySearch {
@@ -91,7 +72,7 @@ std::span<const uint8_t> TransactionResult::Data() const {
                                                  static_cast<size_t>(dataSize));
 }
 
-TransactionResult Transact(SerialDevice& device, InputWait& wait, uint8_t address, uint8_t function,
+TransactionResult Transact(Transport& device, InputWait& wait, uint8_t address, uint8_t function,
                            uint16_t reg, uint16_t word, const TransactionOptions& options) {
   RequestFrame request;
   BuildRequest(request, address, function, reg, word);

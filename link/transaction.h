@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_device.h"
+#include "link/transport.h"
 
 namespace qm::link {
 
@@ -55,7 +55,7 @@ struct TransactionResult {
 // follows from the request. Pending input is dropped before each attempt. An exception reply ends
 // at once (asking again would get the same answer). CommError from the device passes through.
 // `word` is the quantity of a read or the value of a write.
-TransactionResult Transact(SerialDevice& device, InputWait& wait, uint8_t address, uint8_t function,
+TransactionResult Transact(Transport& device, InputWait& wait, uint8_t address, uint8_t function,
                            uint16_t reg, uint16_t word, const TransactionOptions& options);
 
 // "no reply", "no valid reply (12 bytes)", "exception 2 (illegal data address)", with the number of

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/serial_device.h"
+#include "link/transport.h"
 
 namespace qm::sim {
 

@@ -82,6 +82,10 @@ void SimSerialDevice::DiscardInput() {
   received_.clear();
 }
 
+void SimSerialDevice::WaitForInput(uint32_t ms) {
+  for (uint32_t waited = 0; waited < ms && BytesWaiting() == 0; ++waited) clock_.Advance(1);
+}
+
 // Everything whose last byte has arrived by now reaches its receiver, in order of arrival: requests
 // reach the meter (which may put a reply on the line), replies reach the receive buffer.
 void SimSerialDevice::Deliver() {

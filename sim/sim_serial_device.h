@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_device.h"
+#include "link/transport.h"
 #include "sim/sim_meter.h"
 #include "sim/virtual_clock.h"
 
@@ -11,7 +11,7 @@ namespace qm::sim {
 
 // A serial port wired to an in-process SimMeter on virtual time. Bytes take their transmission time
 // at the line's speed: a reply is waiting only once the clock has passed its arrival.
-class SimSerialDevice : public link::SerialDevice {
+class SimSerialDevice : public link::Transport {
  public:
   SimSerialDevice(SimMeter& meter, VirtualClock& clock) : meter_(meter), clock_(clock) {}
 
@@ -23,6 +23,8 @@ class SimSerialDevice : public link::SerialDevice {
   int BytesWaiting() override;
   std::vector<uint8_t> ReadAll() override;
   void DiscardInput() override;
+  // Moves the virtual clock a millisecond at a time until something is waiting.
+  void WaitForInput(uint32_t ms) override;
 
   // What crossed the wire from the program, with the virtual time it was written and the line then.
   struct Sent {

@@ -1,7 +1,7 @@
 // The main window itself: message map, data exchange, initialisation and closing.
 #include "ui/monitor_dlg.h"
 
-#include "link/serial_device.h"
+#include "link/transport.h"
 #include "ui/monitor_ids.h"
 #include "ui/status_text.h"
 #include "ui/templates.h"
@@ -12,7 +12,7 @@ namespace ids = qm::ui::monitor_ids;
 
 }  // namespace
 
-CMonitorDlg::CMonitorDlg(qm::link::SerialDevice& device, qm::link::Clock& clock, QWidget* parent)
+CMonitorDlg::CMonitorDlg(qm::link::Transport& device, qm::link::Clock& clock, QWidget* parent)
     : fw::CDialog(qm::ui::MainWindowTemplate(), parent), m_comm(&device), m_clock(clock) {
   using fw::Notify;
   // Painting, the drag icon and control colours are the framework's own; the timer reaches the

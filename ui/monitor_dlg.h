@@ -24,7 +24,7 @@ class CMonitorDlg : public fw::CDialog {
 
   // The serial device and the clock are the seams: QSerialPort and a real wait in the program, the
   // simulated meter and a virtual clock in tests.
-  CMonitorDlg(qm::link::SerialDevice& device, qm::link::Clock& clock, QWidget* parent = nullptr);
+  CMonitorDlg(qm::link::Transport& device, qm::link::Clock& clock, QWidget* parent = nullptr);
   ~CMonitorDlg() override;
 
   // ---- State of a run, in declaration order of the record ----

@@ -84,7 +84,7 @@ TEST(Transact, AReplyThatCameLateIsNeverTakenForALaterRequest) {
 
 // The meter's reply one byte per millisecond after a 5 ms turnaround, as a slow line carries it, on
 // virtual time.
-class PacedLine : public qm::link::SerialDevice {
+class PacedLine : public qm::link::Transport {
  public:
   PacedLine(qm::sim::SimMeter& meter, qm::sim::VirtualClock& clock) : meter_(meter), clock_(clock) {}
   void Open(const std::string&, const qm::link::LineSettings&) override {}
@@ -105,6 +105,9 @@ class PacedLine : public qm::link::SerialDevice {
     return out;
   }
   void DiscardInput() override { taken_ = Arrived(); }
+  void WaitForInput(uint32_t ms) override {
+    for (uint32_t waited = 0; waited < ms && BytesWaiting() == 0; ++waited) clock_.Advance(1);
+  }
 
  private:
   size_t Arrived() const {  // byte i is complete 1 + i ms after the turnaround

@@ -11,7 +11,7 @@ namespace qm::test {
 
 class SimInputWait : public link::InputWait {
  public:
-  SimInputWait(link::SerialDevice& device, sim::VirtualClock& clock) : device_(device), clock_(clock) {}
+  SimInputWait(link::Transport& device, sim::VirtualClock& clock) : device_(device), clock_(clock) {}
   void WaitForInput(uint32_t ms) override {
     ++wakeups;
     for (uint32_t waited = 0; waited < ms && device_.BytesWaiting() == 0; ++waited) clock_.Advance(1);
@@ -24,7 +24,7 @@ class SimInputWait : public link::InputWait {
   int wakeups = 0;
 
  private:
-  link::SerialDevice& device_;
+  link::Transport& device_;
   sim::VirtualClock& clock_;
 };
 

@@ -1,4 +1,4 @@
-#include "link/serial_device.h"
+#include "link/transport.h"
 
 #include <cctype>
 #include <sstream>

@@ -25,11 +25,13 @@ class CommError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The one platform seam under the serial port control: QSerialPort in the program, the simulated meter
-// in tests. Every call happens on the UI thread.
-class SerialDevice {
+// The one seam under every exchange: a serial port (QSerialPort in the window, the terminal interface
+// on the command line), a gateway connection, or the simulated meter in tests. A transport is used
+// from one thread at a time. A port or connection that goes away is reported once, by a CommError
+// from the call that noticed; afterwards the transport counts as closed.
+class Transport {
  public:
-  virtual ~SerialDevice() = default;
+  virtual ~Transport() = default;
   // Throws CommError naming `path` and the reason when the port cannot be opened.
   virtual void Open(const std::string& path, const LineSettings& settings) = 0;
   virtual void Close() = 0;
@@ -43,6 +45,8 @@ class SerialDevice {
   virtual int BytesWaiting() = 0;
   virtual std::vector<uint8_t> ReadAll() = 0;
   virtual void DiscardInput() = 0;
+  // Returns as soon as something new has arrived (or the port has gone away), or after `ms`.
+  virtual void WaitForInput(uint32_t ms) = 0;
 };
 
 }  // namespace qm::link
