@@ -6,6 +6,7 @@
 #include "app/app_icon.h"
 #include "commands/comm_set_dlg.h"
 #include "link/event_loop_clock.h"
+#include "link/named_transport.h"
 #include "link/qt_serial_device.h"
 #include "ui/monitor_dlg.h"
 
@@ -27,7 +28,9 @@ bool CMonitorApp::InitInstance() {
   commSetDlg.SetLinkSettings(qm::link::LinkSettings{});  // the presets: port 1, 9600 baud, no parity
   if (commSetDlg.DoModal() != fw::IDOK) return false;
 
-  qm::link::QtSerialDevice device;
+  // A port number may name a gateway instead of a serial device (QM7410_COM<n>=tcp://HOST:PORT).
+  qm::link::QtSerialDevice serial;
+  qm::link::NamedTransport device(serial, qm::link::Wording::Chinese);
   qm::link::EventLoopClock clock;
   CMonitorDlg dlg(device, clock);
   m_pMainWnd = &dlg;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/run.h"
+#include "link/named_transport.h"
 #include "link/posix_serial_device.h"
 
 namespace {
@@ -56,8 +57,10 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
   }
 
-  qm::link::PosixSerialDevice device;
-  qm::link::PosixInputWait wait(device);
+  // --port names a serial device or a gateway (tcp://HOST:PORT, rtuovertcp://HOST:PORT).
+  qm::link::PosixSerialDevice serial;
+  qm::link::NamedTransport device(serial, qm::link::Wording::English);
+  qm::link::SteadyClock wait;
   RealLogClock clock;
   qm::cli::Environment env{device, wait, clock, stdout, stderr, g_stop};
   return qm::cli::Run(args, env);

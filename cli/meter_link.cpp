@@ -19,11 +19,11 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-link::TransactionResult MeterLink::Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait) {
+link::ExchangeResult MeterLink::Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait) {
   return Run(address, link::kFnReadHolding, reg, quantity, wait);
 }
 
-link::TransactionResult MeterLink::Write(uint8_t address, uint16_t reg, uint16_t value) {
+link::ExchangeResult MeterLink::Write(uint8_t address, uint16_t reg, uint16_t value) {
   return Run(address, link::kFnWriteSingle, reg, value, ReplyWait::Short);
 }
 
@@ -32,16 +32,23 @@ void MeterLink::SetBaud(int32_t baud) {
   device_.Apply(Line());
 }
 
-link::TransactionResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
+link::ExchangeResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
                                        ReplyWait wait) {
-  link::TransactionOptions t;
   const link::TimingSet timing = link::TimingForBaud(options_.baud);
-  t.timeoutMs = options_.timeoutMs.value_or(wait == ReplyWait::Long ? timing.longWait : timing.shortWait);
-  t.retries = options_.retries;
   const link::LineSettings line = Line();
   const int bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
-  t.byteMs = bits * 1000.0 / line.baud;
-  link::TransactionResult r = link::Transact(device_, wait_, address, function, reg, word, t);
+  const link::Timing t = link::Timing::UntilReply(
+      options_.timeoutMs.value_or(wait == ReplyWait::Long ? timing.longWait : timing.shortWait),
+      options_.retries, bits * 1000.0 / line.baud);
+  link::ExchangeResult r;
+  try {
+    if (!device_.IsOpen() && !options_.reopen.empty()) device_.Open(options_.reopen, line);
+    r = link::Exchange(device_, clock_, {address, function, reg, word}, t);
+  } catch (const link::CommError& e) {
+    r = link::ExchangeResult{};
+    r.error = link::LinkError::Lost;
+    r.detail = e.what();
+  }
   if (options_.verbose) {
     link::RequestFrame request;
     link::BuildRequest(request, address, function, reg, word);

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "link/clock.h"
+#include "link/exchange.h"
 #include "link/transport.h"
-#include "link/transaction.h"
 
 namespace qm::cli {
 
@@ -19,17 +21,21 @@ struct LinkOptions {
   std::optional<uint32_t> timeoutMs;
   int retries = 2;
   std::FILE* verbose = nullptr;  // every exchange is described here when set
+  // When set, a port that went away is opened again under this name before the next request (a
+  // log outlives a gateway's restart or an adapter plugged back in).
+  std::string reopen;
 };
 
-// The meters' line: requests and replies through the early-ending exchange.
+// The meters' line: requests and replies through the exchange that ends with the reply. A port or
+// connection that goes away gives a result with LinkError::Lost, not an exception.
 class MeterLink {
  public:
-  MeterLink(link::Transport& device, link::InputWait& wait, LinkOptions options)
-      : device_(device), wait_(wait), options_(options) {}
+  MeterLink(link::Transport& device, link::Clock& clock, LinkOptions options)
+      : device_(device), clock_(clock), options_(std::move(options)) {}
 
-  link::TransactionResult Read(uint8_t address, uint16_t reg, uint16_t quantity,
+  link::ExchangeResult Read(uint8_t address, uint16_t reg, uint16_t quantity,
                                ReplyWait wait = ReplyWait::Short);
-  link::TransactionResult Write(uint8_t address, uint16_t reg, uint16_t value);
+  link::ExchangeResult Write(uint8_t address, uint16_t reg, uint16_t value);
 
   // Puts the PC's side of the line on another baud rate (after the meters have moved to it).
   void SetBaud(int32_t baud);
@@ -37,13 +43,13 @@ class MeterLink {
   link::LineSettings Line() const { return {options_.baud, options_.parity, 8, 1}; }
 
   void SetRetries(int retries) { options_.retries = retries; }
-  link::InputWait& Wait() { return wait_; }
+  link::Clock& Clock() { return clock_; }
 
  private:
-  link::TransactionResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, ReplyWait wait);
+  link::ExchangeResult Run(uint8_t address, uint8_t function, uint16_t reg, uint16_t word, ReplyWait wait);
 
   link::Transport& device_;
-  link::InputWait& wait_;
+  link::Clock& clock_;
   LinkOptions options_;
 };
 

@@ -9,7 +9,7 @@
 namespace qm::cli {
 
 bool ReadIdentification(MeterLink& port, MeterReading& reading, std::string& error) {
-  const link::TransactionResult r =
+  const link::ExchangeResult r =
       port.Read(reading.address, meter::kIdentificationAddress, meter::kIdentificationWords);
   if (!r.Ok()) {
     error = "identification: " + link::DescribeFailure(r);
@@ -21,7 +21,7 @@ bool ReadIdentification(MeterLink& port, MeterReading& reading, std::string& err
 }
 
 bool ReadSettings(MeterLink& port, MeterReading& reading, int32_t previousMultiplier, std::string& error) {
-  const link::TransactionResult r =
+  const link::ExchangeResult r =
       port.Read(reading.address, meter::kSettingsAddress, meter::kSettingsWords);
   if (!r.Ok()) {
     error = "settings block: " + link::DescribeFailure(r);
@@ -34,7 +34,7 @@ bool ReadSettings(MeterLink& port, MeterReading& reading, int32_t previousMultip
 }
 
 bool ReadMeasurements(MeterLink& port, MeterReading& reading, std::string& error) {
-  const link::TransactionResult r =
+  const link::ExchangeResult r =
       port.Read(reading.address, meter::kMeasurementAddress, meter::kMeasurementWords, ReplyWait::Long);
   if (!r.Ok()) {
     error = "measurement block: " + link::DescribeFailure(r);

@@ -30,9 +30,11 @@ void Emit(std::FILE* out, const std::string& text) {
   std::fflush(out);
 }
 
-// A failed exchange's exit status: an exception reply to a write is the meter refusing the value.
-int FailureCode(const link::TransactionResult& r, bool write) {
-  return write && r.error == link::TransactionError::Exception ? kExitRefused : kExitNoReply;
+// A failed exchange's exit status: an exception reply to a write is the meter refusing the value; a
+// port or connection that went away is the port's failure.
+int FailureCode(const link::ExchangeResult& r, bool write) {
+  if (r.error == link::LinkError::Lost) return kExitPort;
+  return write && r.error == link::LinkError::Exception ? kExitRefused : kExitNoReply;
 }
 
 class Runner {
@@ -53,7 +55,7 @@ class Runner {
           (!measurements || (ReadSettings(link_, m, 1, error) && ReadMeasurements(link_, m, error)));
       if (!ok) {
         Error(env_.err, "meter %d on %s: %s", address, line_.device.c_str(), error.c_str());
-        code = kExitNoReply;
+        code = env_.device.IsOpen() ? kExitNoReply : kExitPort;
         continue;
       }
       readings.push_back(std::move(m));
@@ -100,7 +102,7 @@ class Runner {
     for (uint8_t address : o_.addresses) {
       for (size_t k = 0; k < commands::kEnergyResetWrites.size(); ++k) {
         const commands::RegisterWrite& w = commands::kEnergyResetWrites[k];
-        const link::TransactionResult r = link_.Write(address, w.reg, w.value);
+        const link::ExchangeResult r = link_.Write(address, w.reg, w.value);
         if (r.Ok()) continue;
         Error(env_.err, "meter %d: energy reset stopped, write %zu of %zu not confirmed: %s", address, k + 1,
               commands::kEnergyResetWrites.size(), link::DescribeFailure(r).c_str());
@@ -119,11 +121,11 @@ class Runner {
     std::vector<RawWords> result;
     int code = kExitOk;
     for (uint8_t address : o_.addresses) {
-      const link::TransactionResult r = link_.Read(address, start, count, ReplyWait::Long);
+      const link::ExchangeResult r = link_.Read(address, start, count, ReplyWait::Long);
       if (!r.Ok()) {
         Error(env_.err, "meter %d on %s: %s", address, line_.device.c_str(),
               link::DescribeFailure(r).c_str());
-        code = kExitNoReply;
+        code = FailureCode(r, false);
         continue;
       }
       RawWords words{address, start, {}};
@@ -160,10 +162,10 @@ class Runner {
     uint8_t current = address;
     for (const SettingWrite& w : plan.writes) {
       const char* name = SettingName(w.setting);
-      const link::TransactionResult r = link_.Write(current, w.reg, w.value);
+      const link::ExchangeResult r = link_.Write(current, w.reg, w.value);
       if (!r.Ok()) {
         Error(env_.err, "meter %d: %s=%s %s: %s", current, name, w.shown.c_str(),
-              r.error == link::TransactionError::Exception ? "refused by the meter" : "not confirmed",
+              r.error == link::LinkError::Exception ? "refused by the meter" : "not confirmed",
               link::DescribeFailure(r).c_str());
         return FailureCode(r, true);
       }
@@ -263,7 +265,9 @@ int Run(const Options& o, Environment& env) {
   int code = kExitOk;
   try {
     env.device.Open(device, link::LineSettings{o.baud, o.parity, 8, 1});
-    LinkOptions lo{o.baud, o.parity, o.timeoutMs, o.retries.value_or(2), o.verbose ? env.err : nullptr};
+    LinkOptions lo{o.baud, o.parity, o.timeoutMs, o.retries.value_or(2), o.verbose ? env.err : nullptr, {}};
+    // A log outlives a lost port or connection: it opens it again and counts the gap as failed reads.
+    if (o.command == Command::Log) lo.reopen = device;
     MeterLink link(env.device, env.wait, lo);
     Runner runner(o, env, link);
     switch (o.command) {
@@ -293,7 +297,7 @@ int Run(const Options& o, Environment& env) {
         break;
     }
   } catch (const link::CommError& e) {
-    Error(env.err, "port %s: %s", device.c_str(), e.what());
+    Error(env.err, "%s", e.what());  // it names the device or the gateway
     code = kExitPort;
   }
   if (logOut != env.out) std::fclose(logOut);

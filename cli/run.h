@@ -7,7 +7,7 @@
 #include "cli/log_loop.h"
 #include "cli/options.h"
 #include "link/transport.h"
-#include "link/transaction.h"
+#include "link/clock.h"
 
 namespace qm::cli {
 
@@ -15,7 +15,7 @@ namespace qm::cli {
 // log's clock, the two output streams and the stop request of Ctrl-C.
 struct Environment {
   link::Transport& device;
-  link::InputWait& wait;
+  link::Clock& wait;
   LogClock& clock;
   std::FILE* out;
   std::FILE* err;

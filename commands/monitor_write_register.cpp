@@ -9,5 +9,5 @@ qm::link::ExchangeResult CMonitorDlg::WriteRegister(uint16_t reg, uint16_t value
 bool CMonitorDlg::WriteSingleRegister(uint16_t reg, uint16_t value, uint32_t waitMs,
                                       qm::link::ReplyMode mode) {
   const qm::link::ExchangeResult result = WriteRegister(reg, value, waitMs, mode);
-  return mode == qm::link::ReplyMode::Check && result.data.has_value();
+  return mode == qm::link::ReplyMode::Check && result.Ok();
 }

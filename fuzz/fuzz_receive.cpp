@@ -271,15 +271,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The exchange, as every step of the poll cycle and every checked write makes it.
   FuzzDevice device(delivered, claimed);
-  qm::link::CMSComm comm(&device);
-  comm.SetPortOpen(true);
+  device.Open("/dev/fuzz", {});
   NoWait clock;
   qm::link::RequestFrame request{};
   qm::link::ReceiveBuffer rx;
   rx.fill(kUntouched);
+  const qm::link::WindowBuffers buffers{request, rx};
   const qm::link::ExchangeResult r =
-      qm::link::Exchange({comm, clock, request, rx}, address, function, kReplies[kind].reg, word, 200,
-                         qm::link::ReplyMode::Check);
+      qm::link::Exchange(device, clock, {address, function, kReplies[kind].reg, word},
+                         qm::link::Timing::Fixed(200, qm::link::ReplyMode::Check), &buffers);
 
   // Exactly the request went out, with its CRC.
   FUZZ_CHECK(device.Written().size() == 1 && device.Written()[0].size() == 8);
@@ -312,16 +312,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(r.index == want, "found at %d, the first valid frame is at %d", r.index, want);
   if (plant && offset + length <= copied) FUZZ_CHECK(r.index >= 0 && static_cast<size_t>(r.index) <= offset);
   if (r.index < 0) {
-    FUZZ_CHECK(!r.data.has_value());
+    FUZZ_CHECK(!r.Ok() && r.Data().empty());
     return 0;
   }
   FUZZ_CHECK(static_cast<size_t>(r.index) + length <= copied, "reply beyond the copied bytes");
   // The reply's data: after address, function and (for a read) the byte count, up to the CRC.
   const size_t dataAt = static_cast<size_t>(r.index) + (function == 0x03 ? 3 : 2);
-  FUZZ_CHECK(r.data.has_value() && r.data->data() == rx.data() + dataAt &&
-                 r.data->size() == length - (dataAt - r.index) - 2,
-             "data span at %td of %zu bytes", r.data ? r.data->data() - rx.data() : -1,
-             r.data ? r.data->size() : 0);
+  const size_t dataSize = length - (dataAt - static_cast<size_t>(r.index)) - 2;
+  FUZZ_CHECK(r.Ok() && r.Data().size() == dataSize &&
+                 std::equal(r.Data().begin(), r.Data().end(), rx.begin() + static_cast<std::ptrdiff_t>(dataAt)),
+             "data of %zu bytes, not those at %zu", r.Data().size(), dataAt);
 
   const uint8_t* reply = rx.data() + r.index + 3;
   switch (kind) {

@@ -23,7 +23,7 @@ struct Piece {
 };
 
 // The line on virtual time: a piece is waiting once the clock has passed its arrival.
-class Line : public qm::link::Transport, public qm::link::InputWait {
+class Line : public qm::link::Transport, public qm::link::Clock {
  public:
   explicit Line(std::vector<Piece> pieces) : pieces_(std::move(pieces)) {}
   void Open(const std::string&, const qm::link::LineSettings&) override {}
@@ -54,6 +54,7 @@ class Line : public qm::link::Transport, public qm::link::InputWait {
     const double until = now_ + ms;
     now_ = next_ < pieces_.size() ? std::min(until, std::max(now_, pieces_[next_].at)) : until;
   }
+  void Sleep(uint32_t ms) override { now_ += ms; }
   void Pause(uint32_t us) override { now_ += us / 1000.0; }
   uint64_t NowMs() const override { return static_cast<uint64_t>(now_); }
 
@@ -91,10 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint16_t quantity = std::max(1, data[0] >> 1);
   const uint16_t word = read ? quantity : 0x1234;
   const uint8_t address = data[1];
-  qm::link::TransactionOptions options;
-  options.retries = data[2] & 3;
-  options.byteMs = (data[2] & 4) ? 10 * 1000.0 / 9600 : 0;
-  options.timeoutMs = 10u * std::max<uint32_t>(1, data[3]);
+  const qm::link::Timing options = qm::link::Timing::UntilReply(
+      10u * std::max<uint32_t>(1, data[3]), data[2] & 3, (data[2] & 4) ? 10 * 1000.0 / 9600 : 0);
 
   std::vector<Piece> pieces;
   double at = 0;
@@ -106,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   Line line(std::move(pieces));
-  const qm::link::TransactionResult r =
-      qm::link::Transact(line, line, address, function, 0x0300, word, options);
+  line.Open("/dev/fuzz", {});
+  const qm::link::ExchangeResult r = qm::link::Exchange(line, line, {address, function, 0x0300, word}, options);
 
   FUZZ_CHECK(r.attempts >= 1 && r.attempts <= 1 + options.retries && line.writes == r.attempts);
   FUZZ_CHECK(static_cast<size_t>(r.received) == line.readSinceDiscard.size(), "received %d, read %zu",
@@ -115,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(!qm::link::DescribeFailure(r).empty());
   const size_t length = read ? 5 + 2 * static_cast<size_t>(quantity) : 8;
   switch (r.error) {
-    case qm::link::TransactionError::None: {
+    case qm::link::LinkError::None: {
       // A whole reply with its CRC, as it arrived in the last attempt; its data inside it.
       FUZZ_CHECK(r.frame.size() == length && r.frame[0] == address && r.frame[1] == function);
       FUZZ_CHECK(fuzz::CrcOk(r.frame.data(), r.frame.size()) && Contains(line.readSinceDiscard, r.frame));
@@ -124,17 +123,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(d.data() >= r.frame.data() && d.data() + d.size() <= r.frame.data() + r.frame.size() - 2);
       break;
     }
-    case qm::link::TransactionError::Exception:
+    case qm::link::LinkError::Exception:
       FUZZ_CHECK(r.frame.size() == 5 && r.frame[0] == address && r.frame[1] == (function | 0x80));
       FUZZ_CHECK(fuzz::CrcOk(r.frame.data(), 5) && r.exceptionCode == r.frame[2] &&
                  Contains(line.readSinceDiscard, r.frame));
       FUZZ_CHECK(r.Data().empty());
       break;
-    case qm::link::TransactionError::NoReply:
+    case qm::link::LinkError::NoReply:
       FUZZ_CHECK(r.received == 0 && r.Data().empty());
       break;
-    case qm::link::TransactionError::BadReply:
-      FUZZ_CHECK(r.received > 0 && r.Data().empty());
+    case qm::link::LinkError::BadReply:
+      FUZZ_CHECK(r.received > 0 && r.Data().empty() && r.frame.empty());
+      break;
+    case qm::link::LinkError::OtherReply:
+      // A valid frame that came, but not for this request.
+      FUZZ_CHECK(r.received > 0 && r.Data().empty() && fuzz::CrcOk(r.frame.data(), r.frame.size()) &&
+                 Contains(line.readSinceDiscard, r.frame));
+      FUZZ_CHECK(!(r.frame[0] == address && (r.frame[1] == function || r.frame[1] == (function | 0x80))) ||
+                 r.frame.size() != (r.frame[1] & 0x80 ? 5u : length));
+      break;
+    case qm::link::LinkError::Lost:
+      FUZZ_CHECK(false, "the line never goes away");
       break;
   }
   return 0;

@@ -1,15 +1,152 @@
 #include "link/exchange.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "link/find_response.h"
+#include "link/modbus.h"
 
 namespace qm::link {
+namespace {
 
-void SendFrame(CMSComm& comm, const uint8_t* data, int16_t length) {
-  if (!comm.GetPortOpen() || length <= 0) return;
-  comm.SetOutput(std::vector<uint8_t>(data, data + length));
+constexpr int kExceptionLength = 5;  // address, function | 0x80, code, CRC
+// A sender's clock may run up to a few percent fast; a pause for the rest of a reply is cut short by
+// this much so it never ends after the reply.
+constexpr double kLineRateMargin = 0.95;
+// Bytes are searched in pieces of at most this size, so a flood of any length stays within the
+// search's 16-bit lengths.
+constexpr size_t kPiece = 1024;
+
+// Searches what has come back so far for the reply, an exception reply, or another valid frame.
+class ReplySearch {
+ public:
+  explicit ReplySearch(const Request& r)
+      : address_(r.address), function_(r.function), length_(ExpectedReplyLength(r.function, r.word)) {}
+
+  // True once the reply or an exception reply is complete (result.error and frame say which).
+  bool Search(const uint8_t* b, size_t n, ExchangeResult& result) {
+    const auto count = static_cast<int16_t>(n);
+    if (const int16_t i = FindResponse(b, count, function_, address_, static_cast<int16_t>(length_)); i >= 0) {
+      result.error = LinkError::None;
+      result.index = i;
+      result.frame.assign(b + i, b + i + length_);
+      return true;
+    }
+    const auto exceptionFn = static_cast<uint8_t>(function_ | kExceptionBit);
+    if (const int16_t e = FindResponse(b, count, exceptionFn, address_, kExceptionLength); e >= 0) {
+      result.error = LinkError::Exception;
+      result.exceptionCode = b[e + 2];
+      result.frame.assign(b + e, b + e + kExceptionLength);
+      return true;
+    }
+    if (other_.empty()) {
+      const std::span<const uint8_t> other = FindAnyFrame({b, n});
+      other_.assign(other.begin(), other.end());
+    }
+    return false;
+  }
+
+  // Adds bytes that came in and searches everything that may still hold a frame.
+  bool Add(const std::vector<uint8_t>& bytes, ExchangeResult& result) {
+    for (size_t at = 0; at < bytes.size(); at += kPiece) {
+      const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+      buffer_.insert(buffer_.end(), first,
+                     first + static_cast<std::ptrdiff_t>(std::min(kPiece, bytes.size() - at)));
+      if (Search(buffer_.data(), buffer_.size(), result)) return true;
+      // Every frame that could start before the tail has been tried already.
+      const size_t keep = static_cast<size_t>(std::max(length_, kExceptionLength) - 1);
+      if (buffer_.size() > keep)
+        buffer_.erase(buffer_.begin(), buffer_.end() - static_cast<std::ptrdiff_t>(keep));
+    }
+    return false;
+  }
+
+  // The search found nothing: what that was.
+  void Fail(ExchangeResult& result) const {
+    result.index = -1;
+    if (!other_.empty()) {
+      result.error = LinkError::OtherReply;
+      result.frame = other_;
+    } else {
+      result.error = result.received ? LinkError::BadReply : LinkError::NoReply;
+    }
+  }
+
+ private:
+  uint8_t address_;
+  uint8_t function_;
+  int length_;
+  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> other_;
+};
+
+// Drops pending input and sends the request; nothing is sent on a closed transport.
+void Send(Transport& transport, const std::vector<uint8_t>& bytes) {
+  if (!transport.IsOpen()) return;
+  transport.DiscardInput();  // stale bytes, a late reply among them, are never examined
+  transport.Write(bytes);
+}
+
+// The window's way: one wait, whatever arrives meanwhile, then one look at what came.
+void FixedWait(Transport& transport, Clock& clock, const Request& request, const Timing& timing,
+               const WindowBuffers& buffers, const std::vector<uint8_t>& bytes, ExchangeResult& result) {
+  Send(transport, bytes);
+  clock.Sleep(timing.waitMs);
+  result.attempts = 1;
+  if (timing.reply == ReplyMode::None) return;
+  const bool open = transport.IsOpen();
+  const int waiting = open ? transport.BytesWaiting() : 0;
+  const auto count = static_cast<int16_t>(std::clamp(waiting, 0, 32767));
+  result.received = CopyReceived(open ? transport.ReadAll() : std::vector<uint8_t>{}, count, buffers.receive);
+  if (timing.reply != ReplyMode::Check) return;
+  ReplySearch search(request);
+  if (!search.Search(buffers.receive.data(), static_cast<size_t>(result.received), result)) search.Fail(result);
+}
+
+// The command line's way: the reply is taken the moment it is complete.
+void UntilReply(Transport& transport, Clock& clock, const Request& request, const Timing& timing,
+                const std::vector<uint8_t>& bytes, ExchangeResult& result) {
+  const int length = ExpectedReplyLength(request.function, request.word);
+  const int attempts = 1 + std::max(timing.retries, 0);
+  for (int attempt = 1; attempt <= attempts; ++attempt) {
+    result = ExchangeResult{};
+    result.attempts = attempt;
+    Send(transport, bytes);
+    const uint64_t deadline = clock.NowMs() + timing.waitMs;
+    ReplySearch search(request);
+    bool done = false;
+    for (;;) {
+      const std::vector<uint8_t> in = transport.ReadAll();
+      result.received += static_cast<int>(in.size());
+      if ((done = search.Add(in, result))) break;
+      const uint64_t now = clock.NowMs();
+      if (now >= deadline || !transport.IsOpen()) break;
+      // Once more bytes are in than an exception reply has, the rest of the reply cannot come
+      // sooner than the line carries it: sleep through most of that (a meter's clock may run a
+      // little fast), then wait for what is left.
+      const int rest = length - result.received;
+      if (timing.byteMs > 0 && result.received >= kExceptionLength && rest > 1) {
+        const double pauseMs = (rest - 1) * timing.byteMs * kLineRateMargin;
+        const double leftMs = static_cast<double>(deadline - now);
+        if (pauseMs >= 1) {
+          clock.Pause(static_cast<uint32_t>(std::min(pauseMs, leftMs) * 1000));
+          continue;
+        }
+      }
+      transport.WaitForInput(static_cast<uint32_t>(deadline - now));
+    }
+    if (!done) search.Fail(result);
+    if (result.error == LinkError::None || result.error == LinkError::Exception) break;
+  }
+}
+
+}  // namespace
+
+std::span<const uint8_t> ExchangeResult::Data() const {
+  if (!Ok() || frame.size() < static_cast<size_t>(dataOffset + dataSize)) return {};
+  return std::span<const uint8_t>(frame).subspan(static_cast<size_t>(dataOffset),
+                                                 static_cast<size_t>(dataSize));
 }
 
 int16_t CopyReceived(const std::vector<uint8_t>& delivered, int16_t count, ReceiveBuffer& rx) {
@@ -18,26 +155,57 @@ int16_t CopyReceived(const std::vector<uint8_t>& delivered, int16_t count, Recei
   return static_cast<int16_t>(n);
 }
 
-ExchangeResult Exchange(LinkContext link, uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
-                        uint32_t waitMs, ReplyMode mode) {
-  BuildRequest(link.request, address, function, reg, word);
-  link.comm.GetInput();  // stale bytes, a late reply among them, are never examined
-  SendFrame(link.comm, link.request.data(), kRequestSize);
-  link.clock.Sleep(waitMs);
+ExchangeResult Exchange(Transport& transport, Clock& clock, const Request& request, const Timing& timing,
+                        const WindowBuffers* window) {
+  RequestFrame ownRequest;
+  ReceiveBuffer ownReceive;
+  const WindowBuffers buffers = window ? *window : WindowBuffers{ownRequest, ownReceive};
+  BuildRequest(buffers.request, request.address, request.function, request.reg, request.word);
+  const std::vector<uint8_t> bytes(buffers.request.begin(), buffers.request.end());
 
+  const uint64_t started = clock.NowMs();
   ExchangeResult result;
-  if (mode == ReplyMode::None) return result;
-  const int16_t count = link.comm.GetInBufferCount();
-  result.received = CopyReceived(link.comm.GetInput(), count, link.receive);
-  if (mode != ReplyMode::Check) return result;
-  result.index = FindResponse(link.receive.data(), result.received, function, address,
-                              ExpectedReplyLength(function, word));
-  if (result.index < 0) return result;
-  const int begin = result.index + ReplyDataOffset(function);
-  const int size = ReplyDataSize(function, word);
-  if (begin + size <= result.received)
-    result.data = std::span<const uint8_t>(link.receive.data() + begin, static_cast<size_t>(size));
+  if (timing.mode == Timing::Mode::FixedWait)
+    FixedWait(transport, clock, request, timing, buffers, bytes, result);
+  else
+    UntilReply(transport, clock, request, timing, bytes, result);
+  result.elapsedMs = clock.NowMs() - started;
+  if (result.Ok()) {
+    result.dataOffset = ReplyDataOffset(request.function);
+    result.dataSize = ReplyDataSize(request.function, request.word);
+  } else {
+    result.detail = transport.TakeNotice();
+  }
   return result;
+}
+
+std::string DescribeFailure(const ExchangeResult& r) {
+  std::string text;
+  switch (r.error) {
+    case LinkError::None:
+      return "ok";
+    case LinkError::NoReply:
+      text = "no reply";
+      break;
+    case LinkError::BadReply:
+      text = "no valid reply (" + std::to_string(r.received) + " bytes, wrong address, length or CRC)";
+      break;
+    case LinkError::OtherReply: {
+      char head[96];
+      std::snprintf(head, sizeof head, "a valid frame for slave %d, function 0x%02X, but no reply to this request",
+                    r.frame.empty() ? 0 : r.frame[0], r.frame.size() > 1 ? r.frame[1] : 0);
+      text = head;
+      break;
+    }
+    case LinkError::Exception:
+      text = "exception " + std::to_string(r.exceptionCode) + " (" + ExceptionName(r.exceptionCode) + ")";
+      break;
+    case LinkError::Lost:
+      return r.detail.empty() ? "the port went away" : r.detail;
+  }
+  if (r.attempts > 1) text += " in " + std::to_string(r.attempts) + " attempts";
+  if (!r.detail.empty()) text += ": " + r.detail;
+  return text;
 }
 
 }  // namespace qm::link

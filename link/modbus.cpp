@@ -47,4 +47,21 @@ bool CrcOk(std::span<const uint8_t> frame) {
   return frame[n] == (crc >> 8) && frame[n + 1] == (crc & 0xFF);
 }
 
+std::span<const uint8_t> FindAnyFrame(std::span<const uint8_t> bytes) {
+  const uint8_t* b = bytes.data();
+  const size_t n = bytes.size();
+  for (size_t i = 0; i + 4 < n; ++i) {
+    const uint8_t fn = b[i + 1];
+    size_t length = 0;
+    if (fn & kExceptionBit)
+      length = 5;  // address, function, code, CRC
+    else if (fn == 0x03)
+      length = 5 + size_t{b[i + 2]};  // address, function, byte count, data, CRC
+    else if (fn == 0x06)
+      length = 8;  // address, function, register, value, CRC
+    if (length && i + length <= n && CrcOk({b + i, length})) return {b + i, length};
+  }
+  return {};
+}
+
 }  // namespace qm::link

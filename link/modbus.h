@@ -32,4 +32,9 @@ bool IsGatewayException(uint8_t code);
 void AppendCrc(std::vector<uint8_t>& frame);
 bool CrcOk(std::span<const uint8_t> frame);
 
+// The first valid RTU frame among `bytes` whatever its slave: a read reply, a write or its echo, or
+// an exception; its length follows from its function (and a read reply's byte count). Empty when
+// there is none.
+std::span<const uint8_t> FindAnyFrame(std::span<const uint8_t> bytes);
+
 }  // namespace qm::link

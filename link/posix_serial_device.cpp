@@ -19,6 +19,8 @@
 namespace qm::link {
 namespace {
 
+// The command line and the service speak English.
+constexpr Wording kWording = Wording::English;
 // A write the line does not take within this long means the adapter is stuck.
 constexpr int kWriteLimitMs = 2000;
 
@@ -67,7 +69,7 @@ void PosixSerialDevice::Open(const std::string& path, const LineSettings& settin
   path_ = path;
   const auto refuse = [&path](OpenFault fault, int error) {
     throw CommError(OpenFailureText(path, fault, fault == OpenFault::NoPermission ? GroupOf(path) : "",
-                                    std::strerror(error)));
+                                    std::strerror(error), kWording));
   };
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) refuse(FaultOf(errno), errno);
@@ -113,7 +115,7 @@ void PosixSerialDevice::Apply(const LineSettings& settings) {
 
 void PosixSerialDevice::Configure(const LineSettings& s) {
   speed_t speed = B0;
-  if (!SpeedFor(s.baud, speed)) throw CommError(SetupFailureText(path_, std::strerror(EINVAL)));
+  if (!SpeedFor(s.baud, speed)) throw CommError(SetupFailureText(path_, std::strerror(EINVAL), kWording));
   termios t = original_;
   cfmakeraw(&t);
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
@@ -126,13 +128,13 @@ void PosixSerialDevice::Configure(const LineSettings& s) {
   t.c_cc[VTIME] = 0;
   cfsetispeed(&t, speed);
   cfsetospeed(&t, speed);
-  if (::tcsetattr(fd_, TCSANOW, &t) != 0) throw CommError(SetupFailureText(path_, std::strerror(errno)));
+  if (::tcsetattr(fd_, TCSANOW, &t) != 0) throw CommError(SetupFailureText(path_, std::strerror(errno), kWording));
 }
 
 void PosixSerialDevice::Lose(const std::string& reason) {
   const std::string path = path_;
   Close();
-  throw CommError(LostText(path, reason));
+  throw CommError(LostText(path, reason, kWording));
 }
 
 // Takes what the port has received, up to the buffer's size.
@@ -148,7 +150,7 @@ void PosixSerialDevice::Fill() {
     } else if (n < 0 && errno == EAGAIN) {
       return;
     } else {
-      Lose(n == 0 || errno == EIO ? kHangUpReason : std::strerror(errno));
+      Lose(n == 0 || errno == EIO ? HangUpReason(kWording) : std::strerror(errno));
     }
   }
 }
@@ -163,7 +165,7 @@ void PosixSerialDevice::Write(const std::vector<uint8_t>& bytes) {
       continue;
     }
     if (errno == EINTR) continue;
-    if (errno != EAGAIN) Lose(errno == EIO ? kHangUpReason : std::strerror(errno));
+    if (errno != EAGAIN) Lose(errno == EIO ? HangUpReason(kWording) : std::strerror(errno));
     pollfd p{fd_, POLLOUT, 0};
     if (::poll(&p, 1, kWriteLimitMs) == 0) Lose(std::strerror(ETIMEDOUT));
   }
@@ -193,15 +195,7 @@ void PosixSerialDevice::WaitForInput(uint32_t ms) {
   // Interrupted by a signal (Ctrl-C during a log): return early; the caller looks at its clock.
   if (::poll(&p, 1, static_cast<int>(std::min<uint32_t>(ms, INT32_MAX))) == 1 && !(p.revents & POLLIN) &&
       (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-    Lose(kHangUpReason);
-}
-
-void PosixInputWait::Pause(uint32_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
-
-uint64_t PosixInputWait::NowMs() const {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_)
-          .count());
+    Lose(HangUpReason(kWording));
 }
 
 }  // namespace qm::link

@@ -1,13 +1,11 @@
 #pragma once
 #include <termios.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "link/transport.h"
-#include "link/transaction.h"
 
 namespace qm::link {
 
@@ -41,19 +39,6 @@ class PosixSerialDevice : public Transport {
   std::string path_;
   termios original_{};
   std::vector<uint8_t> buffer_;
-};
-
-// The command line's exchanges' wait: ends as soon as the port has new input.
-class PosixInputWait : public InputWait {
- public:
-  explicit PosixInputWait(PosixSerialDevice& device) : device_(device) {}
-  void WaitForInput(uint32_t ms) override { device_.WaitForInput(ms); }
-  void Pause(uint32_t us) override;
-  uint64_t NowMs() const override;
-
- private:
-  PosixSerialDevice& device_;
-  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace qm::link

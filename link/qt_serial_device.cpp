@@ -139,7 +139,7 @@ bool QtSerialDevice::HungUp() {
 
 void QtSerialDevice::CheckHangUp() {
   if (!lost_.empty() || !HungUp()) return;
-  lost_ = LostText(path_, kHangUpReason);
+  lost_ = LostText(path_, HangUpReason());
   port_.clearError();
   port_.close();
 }
@@ -156,7 +156,7 @@ void QtSerialDevice::ThrowIfLost() {
   const bool hungUp = HungUp();
   if (hungUp || error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
       error == QSerialPort::PermissionError) {
-    const std::string reason = hungUp ? std::string(kHangUpReason) : port_.errorString().toStdString();
+    const std::string reason = hungUp ? HangUpReason() : port_.errorString().toStdString();
     port_.clearError();
     port_.close();
     throw CommError(LostText(path_, reason));

@@ -1,12 +1,9 @@
 #pragma once
 #include <QElapsedTimer>
 #include <QSerialPort>
-#include <chrono>
-#include <thread>
 
 #include "link/port_errors.h"
 #include "link/transport.h"
-#include "link/transaction.h"
 
 namespace qm::link {
 
@@ -47,19 +44,6 @@ class QtSerialDevice : public Transport {
   // Set when the port was found gone between two calls (it is closed already); the next call reports
   // it, so the loss is told once and by a call, like every other failure.
   std::string lost_;
-};
-
-// The command-line exchanges' wait: ends as soon as the port has new input.
-class QtInputWait : public InputWait {
- public:
-  explicit QtInputWait(QtSerialDevice& device) : device_(device) { started_.start(); }
-  void WaitForInput(uint32_t ms) override { device_.WaitForInput(ms); }
-  void Pause(uint32_t us) override { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
-  uint64_t NowMs() const override { return static_cast<uint64_t>(started_.elapsed()); }
-
- private:
-  QtSerialDevice& device_;
-  QElapsedTimer started_;
 };
 
 }  // namespace qm::link

@@ -47,6 +47,9 @@ class Transport {
   virtual void DiscardInput() = 0;
   // Returns as soon as something new has arrived (or the port has gone away), or after `ms`.
   virtual void WaitForInput(uint32_t ms) = 0;
+  // What the transport noticed about the input since it was last asked that the bytes it delivered
+  // do not show (a gateway of the other kind, a reply to another request); empty when nothing.
+  virtual std::string TakeNotice() { return {}; }
 };
 
 }  // namespace qm::link

@@ -22,12 +22,13 @@ void CMonitorDlg::ProbeAddress(int32_t address) {
   UpdateData(
       true);  // the address shown in the slave address edit (the previous probe's) becomes the slave address
   const uint8_t a = static_cast<uint8_t>(address & 0xFF);
-  // The exchange drops whatever waits on the line before it sends the probe.
+  // The exchange drops whatever waits on the line before it sends the probe. A gateway's word that
+  // nothing answers at an address is what a scan expects: it is not told.
   const qm::link::ExchangeResult r =
       Exchange(a, qm::link::kFnReadHolding, qm::meter::kSettingsAddress, qm::poll::kProbeWords, m_nShortWait,
-               qm::link::ReplyMode::Check);
+               qm::link::ReplyMode::Check, LinkTrouble::Quiet);
   SetDlgItemText(ids::kSlaveAddr, QString::number(address));
-  if (!r.data) return;
+  if (!r.Ok()) return;
   m_bySlaveAddr = a;
   KillTimer(kScanTimer);
   SetStatusText(QString::fromStdString(qm::ui::ScanHitStatusText(GetLinkSettings())));

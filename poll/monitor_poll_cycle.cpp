@@ -75,8 +75,8 @@ void CMonitorDlg::RunPollCycle() {
   // Settings block.
   qm::link::ExchangeResult r = Exchange(m_bySlaveAddr, kFnReadHolding, meter::kSettingsAddress,
                                         meter::kSettingsWords, m_nShortWait, ReplyMode::Check);
-  if (r.data) {
-    std::copy_n(r.data->begin(), meter::kSettingsBytes, m_settings.begin());
+  if (r.Ok()) {
+    std::copy_n(r.Data().begin(), meter::kSettingsBytes, m_settings.begin());
     const poll::SettingsValues v =
         poll::ParseSettings(std::span<const uint8_t, meter::kSettingsBytes>(m_settings), m_nEnergyMul);
     m_bySlaveAddr = v.slaveAddress;  // the rest of this cycle already asks the new address
@@ -100,8 +100,8 @@ void CMonitorDlg::RunPollCycle() {
   const uint8_t code = m_byAnalogSel;
   const meter::AnalogReadPair pair = meter::AnalogReadAddresses(code);
   r = Exchange(m_bySlaveAddr, kFnReadHolding, pair.first, 1, m_nShortWait, ReplyMode::Check);
-  if (r.data) {
-    m_analogFirst = {(*r.data)[0], (*r.data)[1]};
+  if (r.Ok()) {
+    m_analogFirst = {r.Data()[0], r.Data()[1]};
     m_analogFirstCode = code;
   } else if (m_analogFirstCode != code) {
     // A value kept from another entry would be shown under this one's unit.
@@ -110,8 +110,7 @@ void CMonitorDlg::RunPollCycle() {
   }
   QString readout;
   r = Exchange(m_bySlaveAddr, kFnReadHolding, pair.second, 1, m_nShortWait, ReplyMode::Check);
-  if (r.data)
-    readout = FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], (*r.data)[0], (*r.data)[1]);
+  if (r.Ok()) readout = FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], r.Data()[0], r.Data()[1]);
 
   const poll::ReadoutRow row = poll::MakeReadoutRow(code, readout.toStdString());
   SelectOrNone(m_cbUnit, row.unit);
@@ -121,5 +120,5 @@ void CMonitorDlg::RunPollCycle() {
   // Measurement block; the display takes the data's position in the receive buffer.
   r = Exchange(m_bySlaveAddr, kFnReadHolding, meter::kMeasurementAddress, meter::kMeasurementWords,
                m_nLongWait, ReplyMode::Check);
-  if (r.data) ShowMeasurements(static_cast<int16_t>(r.data->data() - m_rx.data()));
+  if (r.Ok()) ShowMeasurements(static_cast<int16_t>(r.index + r.dataOffset));
 }

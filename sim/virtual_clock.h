@@ -7,6 +7,8 @@ namespace qm::sim {
 class VirtualClock : public link::Clock {
  public:
   void Sleep(uint32_t ms) override { now_ += ms; }
+  // Whole milliseconds only: a pause advances at least one.
+  void Pause(uint32_t us) override { now_ += us < 1000 ? 1 : us / 1000; }
   uint64_t NowMs() const override { return now_; }
   void Advance(uint64_t ms) { now_ += ms; }
 

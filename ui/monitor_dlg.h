@@ -71,6 +71,8 @@ class CMonitorDlg : public fw::CDialog {
   std::array<uint8_t, 2> m_analogFirst{};
   int m_analogFirstCode = -1;
   bool m_bTickRunning = false;
+  // Set once a gateway's trouble was told; cleared by the next reply that comes through.
+  bool m_bLinkTroubleTold = false;
 
   qm::link::Clock& m_clock;
 
@@ -78,14 +80,15 @@ class CMonitorDlg : public fw::CDialog {
   qm::link::LinkSettings GetLinkSettings() const { return {m_nParity, m_nBaud, m_nPort}; }
   void SetLinkSettings(const qm::link::LinkSettings& link);
 
-  // ---- Framing, over link/ (ui/monitor_link.cpp) ----
-  uint16_t CalcCrc16(const uint8_t* data, int16_t length);
-  int16_t FindResponse(const uint8_t* buffer, int16_t length, uint8_t function, uint8_t address,
-                       int16_t frameLength);
-  void SendFrame(const uint8_t* data, int16_t length);
-  // One exchange on this window's port, clock and buffers.
+  // ---- The exchange, over link/ (ui/monitor_link.cpp) ----
+  // Whether an exchange tells the user what a gateway said: a gateway's exception or a gateway of
+  // the other kind is told once (a box, like a lost adapter) until a reply comes through again;
+  // the address scan, to which silence at most addresses is normal, tells nothing.
+  enum class LinkTrouble { Tell, Quiet };
+  // One exchange on this window's port, clock and buffers, with the fixed wait.
   qm::link::ExchangeResult Exchange(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
-                                    uint32_t waitMs, qm::link::ReplyMode mode);
+                                    uint32_t waitMs, qm::link::ReplyMode mode,
+                                    LinkTrouble trouble = LinkTrouble::Tell);
   void SetTimingFromBaud();
 
   // ---- Poll cycle and display (poll/) ----

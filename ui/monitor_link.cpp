@@ -1,25 +1,31 @@
-// The main window's framing operations: thin members over the link functions, on the window's own
-// port, clock and buffers.
-#include "link/crc16.h"
-#include "link/find_response.h"
+// The main window's exchange: the link's one request path on the window's own port, clock and
+// buffers, with the fixed waits.
+#include "link/modbus.h"
 #include "ui/monitor_dlg.h"
 
-uint16_t CMonitorDlg::CalcCrc16(const uint8_t* data, int16_t length) {
-  return qm::link::CalcCrc16(data, length);
-}
-
-int16_t CMonitorDlg::FindResponse(const uint8_t* buffer, int16_t length, uint8_t function, uint8_t address,
-                                  int16_t frameLength) {
-  return qm::link::FindResponse(buffer, length, function, address, frameLength);
-}
-
-void CMonitorDlg::SendFrame(const uint8_t* data, int16_t length) {
-  qm::link::SendFrame(m_comm, data, length);
-}
-
 qm::link::ExchangeResult CMonitorDlg::Exchange(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
-                                               uint32_t waitMs, qm::link::ReplyMode mode) {
-  return qm::link::Exchange({m_comm, m_clock, m_frame, m_rx}, address, function, reg, word, waitMs, mode);
+                                               uint32_t waitMs, qm::link::ReplyMode mode, LinkTrouble trouble) {
+  qm::link::Transport* transport = m_comm.Device();
+  if (!transport) throw qm::link::CommError("串口控件未连接到任何设备");
+  const qm::link::WindowBuffers buffers{m_frame, m_rx};
+  qm::link::ExchangeResult r = qm::link::Exchange(*transport, m_clock, {address, function, reg, word},
+                                                  qm::link::Timing::Fixed(waitMs, mode), &buffers);
+  if (r.Ok()) m_bLinkTroubleTold = false;
+  if (trouble == LinkTrouble::Quiet || m_bLinkTroubleTold) return r;
+  // What only a gateway says: the meter behind it is unreachable, or the gateway speaks the other
+  // protocol. Told once, like a lost adapter; polling goes on quietly after it.
+  std::string text;
+  if (r.error == qm::link::LinkError::Exception && qm::link::IsGatewayException(r.exceptionCode))
+    text = "网关 " + m_comm.DevicePath() + ": " +
+           (r.exceptionCode == static_cast<uint8_t>(qm::link::ExceptionCode::GatewayPathUnavailable)
+                ? "网关路径不可用"
+                : "网关后的仪表没有响应") +
+           " (Modbus 异常 " + std::to_string(r.exceptionCode) + ")";
+  else if (!r.Ok() && !r.detail.empty())
+    text = r.detail;
+  if (text.empty()) return r;
+  m_bLinkTroubleTold = true;
+  throw qm::link::CommError(text);
 }
 
 void CMonitorDlg::SetTimingFromBaud() {

@@ -125,8 +125,9 @@ TEST(CliProgram, ExitStatusSaysWhatWentWrongAndRefusedValuesSendNothing) {
   const Result absent = Cli({"--port", QString::fromStdString(missing), "read"});
   EXPECT_EQ(absent.code, 3);
   EXPECT_EQ(absent.err,
-            "qm7410-cli: port " + missing + ": 无法打开串口 " + missing +
-                ": 设备不存在 (No such file or directory)。请检查串口号, 以及 USB 串口适配器是否已插好。\n");
+            "qm7410-cli: cannot open serial port " + missing +
+                ": no such device (No such file or directory). Check the port number and that the USB adapter is "
+                "plugged in.\n");
   const Result silent = Cli({"--port", sim.Link(), "-a", "7", "-t", "100", "-r", "0", "read"});
   EXPECT_EQ(silent.code, 4);
   EXPECT_EQ(silent.err,

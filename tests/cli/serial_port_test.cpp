@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "link/clock.h"
 #include "link/posix_serial_device.h"
 
 namespace {
@@ -34,12 +35,12 @@ struct FarEnd {
 
 // What the device received, as soon as `n` bytes are in.
 Bytes Receive(PosixSerialDevice& device, size_t n) {
-  qm::link::PosixInputWait wait(device);
+  qm::link::SteadyClock wait;
   Bytes got;
   while (got.size() < n && wait.NowMs() < kLimitMs) {
     const Bytes in = device.ReadAll();
     got.insert(got.end(), in.begin(), in.end());
-    if (got.size() < n) wait.WaitForInput(kLimitMs);
+    if (got.size() < n) device.WaitForInput(kLimitMs);
   }
   return got;
 }
@@ -77,8 +78,8 @@ TEST(PosixSerialDevice, InputBeforeADiscardIsNeverReadAfterIt) {
   device.Open(far.path, {9600, 'N', 8, 1});
   const Bytes late{0x01, 0x03, 0x02}, fresh{0x01, 0x06};
   ASSERT_EQ(::write(far.master, late.data(), late.size()), 3);
-  qm::link::PosixInputWait wait(device);
-  while (device.BytesWaiting() < 3 && wait.NowMs() < kLimitMs) wait.WaitForInput(kLimitMs);
+  qm::link::SteadyClock wait;
+  while (device.BytesWaiting() < 3 && wait.NowMs() < kLimitMs) device.WaitForInput(kLimitMs);
   device.DiscardInput();
   ASSERT_EQ(::write(far.master, fresh.data(), fresh.size()), 2);
   EXPECT_EQ(Receive(device, 2), fresh);
@@ -92,11 +93,11 @@ TEST(PosixSerialDevice, APortThatCannotBeOpenedIsNamedWithTheReason) {
   };
   EXPECT_EQ(open(first, far.path), "none");
   EXPECT_EQ(open(second, far.path),
-            "无法打开串口 " + far.path + ": 设备正被其他程序使用 (Device or resource busy)。");
+            "cannot open serial port " + far.path + ": in use by another program (Device or resource busy).");
   first.Close();
   EXPECT_EQ(open(second, far.path), "none");
   EXPECT_EQ(open(first, "/dev/null"),
-            "无法打开串口 /dev/null: 这不是串口设备 (Inappropriate ioctl for device)。");
+            "cannot open serial port /dev/null: not a serial device (Inappropriate ioctl for device).");
 }
 
 TEST(PosixSerialDevice, AFarEndThatHangsUpIsReportedOnceAndClosesThePort) {
@@ -106,10 +107,10 @@ TEST(PosixSerialDevice, AFarEndThatHangsUpIsReportedOnceAndClosesThePort) {
   device.Open(path, {9600, 'N', 8, 1});
   far.reset();
   const std::string error = ErrorOf([&] {
-    qm::link::PosixInputWait(device).WaitForInput(kLimitMs);
+    device.WaitForInput(kLimitMs);
     device.ReadAll();
   });
-  EXPECT_EQ(error, "串口 " + path + " 已断开: 线路另一端已关闭或设备已拔出");
+  EXPECT_EQ(error, "serial port " + path + " went away: the far end closed the line or the adapter was unplugged");
   EXPECT_FALSE(device.IsOpen());
   EXPECT_TRUE(device.ReadAll().empty());  // told once
 }

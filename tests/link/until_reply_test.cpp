@@ -1,47 +1,47 @@
 // The exchange that ends when the whole reply is in, against the in-process simulated meter on
 // virtual time.
-#include "link/transaction.h"
+#include "link/exchange.h"
 
 #include <gtest/gtest.h>
 
 #include "sim/sim_commands.h"
 #include "sim/sim_meter.h"
-#include "tests/support/sim_input_wait.h"
+#include "sim/sim_serial_device.h"
+#include "sim/virtual_clock.h"
 
 namespace {
 
-using qm::link::TransactionError;
+using qm::link::LinkError;
 using qm::sim::Fault;
 
 struct Rig {
-  Rig() : meter(qm::sim::MeterConfig{}), device(meter, clock), wait(device, clock) {
+  Rig() : meter(qm::sim::MeterConfig{}), device(meter, clock) {
     device.Open("/dev/meter", {9600, 'N', 8, 1});
   }
-  qm::link::TransactionResult Read(uint16_t reg, uint16_t quantity, uint32_t timeout, int retries = 0) {
-    return qm::link::Transact(device, wait, 1, 0x03, reg, quantity, {timeout, retries});
+  qm::link::ExchangeResult Read(uint16_t reg, uint16_t quantity, uint32_t timeout, int retries = 0) {
+    return qm::link::Exchange(device, clock, {1, 0x03, reg, quantity}, qm::link::Timing::UntilReply(timeout, retries));
   }
   qm::sim::VirtualClock clock;
   qm::sim::SimMeter meter;
   qm::sim::SimSerialDevice device;
-  qm::test::SimInputWait wait;
 };
 
 // Reads of the 26-word settings block: request and reply take (8 + 57) x 10 bits at 9600 baud, 67.7 ms,
 // and the meter answers after 5 ms. An attempt without a valid reply costs its timeout; another
 // attempt may then get the reply. An exception reply ends at once without asking again.
-TEST(Transact, EndsWithTheReplyOrItsFailure) {
+TEST(UntilReply, EndsWithTheReplyOrItsFailure) {
   // clang-format off
-  const struct { Fault fault; int faults, retries; uint32_t timeout; TransactionError error; int attempts;
+  const struct { Fault fault; int faults, retries; uint32_t timeout; LinkError error; int attempts;
                  uint64_t minMs, maxMs; const char* said; } cases[] = {
-      {Fault::None, 0, 0, 400, TransactionError::None, 1, 72, 74, "ok"},
-      {Fault::Noise, 1, 0, 1000, TransactionError::None, 1, 72, 200, "ok"},
-      {Fault::Flood, 1, 0, 1000, TransactionError::None, 1, 72, 1000, "ok"},  // longer than the buffer
-      {Fault::BadCrc, 1, 1, 200, TransactionError::None, 2, 272, 274, "ok"},
-      {Fault::Silence, 3, 2, 250, TransactionError::NoReply, 3, 750, 760, "no reply in 3 attempts"},
-      {Fault::BadCrc, 1, 0, 300, TransactionError::BadReply, 1, 300, 302, "no valid reply (57 bytes"},
-      {Fault::WrongAddress, 1, 0, 300, TransactionError::BadReply, 1, 300, 302, "no valid reply (57 bytes"},
-      {Fault::Truncated, 1, 0, 300, TransactionError::BadReply, 1, 300, 302, "no valid reply ("},
-      {Fault::Exception, 1, 2, 400, TransactionError::Exception, 1, 0, 50, "exception 4 (device failure)"},
+      {Fault::None, 0, 0, 400, LinkError::None, 1, 72, 74, "ok"},
+      {Fault::Noise, 1, 0, 1000, LinkError::None, 1, 72, 200, "ok"},
+      {Fault::Flood, 1, 0, 1000, LinkError::None, 1, 72, 1000, "ok"},  // longer than the buffer
+      {Fault::BadCrc, 1, 1, 200, LinkError::None, 2, 272, 274, "ok"},
+      {Fault::Silence, 3, 2, 250, LinkError::NoReply, 3, 750, 760, "no reply in 3 attempts"},
+      {Fault::BadCrc, 1, 0, 300, LinkError::BadReply, 1, 300, 302, "no valid reply (57 bytes"},
+      {Fault::WrongAddress, 1, 0, 300, LinkError::OtherReply, 1, 300, 302, "a valid frame for slave 2, function 0x03"},
+      {Fault::Truncated, 1, 0, 300, LinkError::BadReply, 1, 300, 302, "no valid reply ("},
+      {Fault::Exception, 1, 2, 400, LinkError::Exception, 1, 0, 50, "exception 4 (device failure)"},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -64,7 +64,7 @@ TEST(Transact, EndsWithTheReplyOrItsFailure) {
 }
 
 // Noise before an exception reply (to a read of no words): the reply is still taken whole.
-TEST(Transact, AnExceptionReplyBehindNoiseIsTakenWhole) {
+TEST(UntilReply, AnExceptionReplyBehindNoiseIsTakenWhole) {
   Rig rig;
   rig.meter.InjectFault(Fault::Noise);
   const auto r = rig.Read(0x0300, 0, 400);
@@ -72,10 +72,10 @@ TEST(Transact, AnExceptionReplyBehindNoiseIsTakenWhole) {
   EXPECT_EQ(r.frame.size(), 5u);
 }
 
-TEST(Transact, AReplyThatCameLateIsNeverTakenForALaterRequest) {
+TEST(UntilReply, AReplyThatCameLateIsNeverTakenForALaterRequest) {
   Rig rig;
   rig.meter.InjectFault(Fault::Late);
-  EXPECT_EQ(rig.Read(0x0000, 41, 300).error, TransactionError::NoReply);
+  EXPECT_EQ(rig.Read(0x0000, 41, 300).error, LinkError::NoReply);
   rig.clock.Advance(3000);  // the late 87-byte reply is waiting now
   const auto r = rig.Read(0x0300, 26, 300);
   ASSERT_TRUE(r.Ok());
@@ -106,6 +106,7 @@ class PacedLine : public qm::link::Transport {
   }
   void DiscardInput() override { taken_ = Arrived(); }
   void WaitForInput(uint32_t ms) override {
+    ++waits;
     for (uint32_t waited = 0; waited < ms && BytesWaiting() == 0; ++waited) clock_.Advance(1);
   }
 
@@ -114,6 +115,11 @@ class PacedLine : public qm::link::Transport {
     const uint64_t now = clock_.NowMs();
     return now < start_ ? 0 : std::min<size_t>(reply_.size(), static_cast<size_t>(now - start_));
   }
+
+ public:
+  int waits = 0;
+
+ private:
   qm::sim::SimMeter& meter_;
   qm::sim::VirtualClock& clock_;
   std::vector<uint8_t> reply_;
@@ -121,23 +127,41 @@ class PacedLine : public qm::link::Transport {
   size_t taken_ = 0;
 };
 
-TEST(Transact, SleepsThroughTheRestOfAReplyThatHasBegunAndStillEndsWithIt) {
+// Counts the pauses of an exchange on virtual time.
+class CountingClock : public qm::link::Clock {
+ public:
+  explicit CountingClock(qm::sim::VirtualClock& clock) : clock_(clock) {}
+  void Sleep(uint32_t ms) override { clock_.Sleep(ms); }
+  void Pause(uint32_t us) override {
+    ++pauses;
+    clock_.Pause(us);
+  }
+  uint64_t NowMs() const override { return clock_.NowMs(); }
+  int pauses = 0;
+
+ private:
+  qm::sim::VirtualClock& clock_;
+};
+
+TEST(UntilReply, SleepsThroughTheRestOfAReplyThatHasBegunAndStillEndsWithIt) {
   for (const double byteMs : {0.0, 1.0}) {
     qm::sim::VirtualClock clock;
     qm::sim::SimMeter meter;
     PacedLine line(meter, clock);
-    qm::test::SimInputWait wait(line, clock);
-    const auto r = qm::link::Transact(line, wait, 1, 0x03, 0x0000, 41, {400, 0, byteMs});
+    CountingClock counted(clock);
+    const auto r = qm::link::Exchange(line, counted, {1, 0x03, 0x0000, 41}, qm::link::Timing::UntilReply(400, 0, byteMs));
     ASSERT_TRUE(r.Ok()) << byteMs;
     EXPECT_EQ(r.elapsedMs, 5u + 87u) << "the exchange ends with the reply's last byte, byteMs " << byteMs;
     // One wake-up per byte without the line's rate.
-    EXPECT_TRUE(byteMs > 0 ? wait.wakeups <= 12 : wait.wakeups >= 80) << byteMs << ": " << wait.wakeups;
+    const int wakeups = line.waits + counted.pauses;
+    EXPECT_TRUE(byteMs > 0 ? wakeups <= 12 : wakeups >= 80) << byteMs << ": " << wakeups;
   }
 }
 
-TEST(Transact, AWriteEndsWithItsEcho) {
+TEST(UntilReply, AWriteEndsWithItsEcho) {
   Rig rig;
-  const auto r = qm::link::Transact(rig.device, rig.wait, 1, 0x06, 0x030E, 250, {300, 0});
+  const auto r =
+      qm::link::Exchange(rig.device, rig.clock, {1, 0x06, 0x030E, 250}, qm::link::Timing::UntilReply(300, 0));
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.frame, rig.device.Log().back().bytes);
   EXPECT_EQ(rig.meter.Word(0x030E), 250);
