@@ -10,7 +10,8 @@ void SteadyClock::Pause(uint32_t us) { std::this_thread::sleep_for(std::chrono::
 
 uint64_t SteadyClock::NowMs() const {
   return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_).count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_)
+          .count());
 }
 
 }  // namespace qm::link

@@ -27,7 +27,8 @@ class ReplySearch {
   // True once the reply or an exception reply is complete (result.error and frame say which).
   bool Search(const uint8_t* b, size_t n, ExchangeResult& result) {
     const auto count = static_cast<int16_t>(n);
-    if (const int16_t i = FindResponse(b, count, function_, address_, static_cast<int16_t>(length_)); i >= 0) {
+    if (const int16_t i = FindResponse(b, count, function_, address_, static_cast<int16_t>(length_));
+        i >= 0) {
       result.error = LinkError::None;
       result.index = i;
       result.frame.assign(b + i, b + i + length_);
@@ -101,7 +102,8 @@ void FixedWait(Transport& transport, Clock& clock, const Request& request, const
   result.received = CopyReceived(open ? transport.ReadAll() : std::vector<uint8_t>{}, count, buffers.receive);
   if (timing.reply != ReplyMode::Check) return;
   ReplySearch search(request);
-  if (!search.Search(buffers.receive.data(), static_cast<size_t>(result.received), result)) search.Fail(result);
+  if (!search.Search(buffers.receive.data(), static_cast<size_t>(result.received), result))
+    search.Fail(result);
 }
 
 // The command line's way: the reply is taken the moment it is complete.
@@ -192,7 +194,8 @@ std::string DescribeFailure(const ExchangeResult& r) {
       break;
     case LinkError::OtherReply: {
       char head[96];
-      std::snprintf(head, sizeof head, "a valid frame for slave %d, function 0x%02X, but no reply to this request",
+      std::snprintf(head, sizeof head,
+                    "a valid frame for slave %d, function 0x%02X, but no reply to this request",
                     r.frame.empty() ? 0 : r.frame[0], r.frame.size() > 1 ? r.frame[1] : 0);
       text = head;
       break;

@@ -31,7 +31,7 @@ struct Timing {
   Mode mode = Mode::UntilReply;
   uint32_t waitMs = 400;  // the fixed wait, or the timeout of one attempt counted from the request
   ReplyMode reply = ReplyMode::Check;  // fixed wait only
-  int retries = 0;  // until-reply only: further attempts after a missing or invalid reply
+  int retries = 0;                     // until-reply only: further attempts after a missing or invalid reply
   // How long one character takes on the line; 0 when unknown. With it, the wait for the rest of a
   // reply that has begun sleeps through the time the rest needs on the line instead of waking at
   // every byte.

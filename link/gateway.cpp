@@ -15,9 +15,9 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 // The length field a reply with this PDU must carry, 0 when the function does not tell.
 size_t ExpectedLength(const uint8_t* pdu, size_t available) {
   if (available < 1) return 0;
-  if (pdu[0] & kExceptionBit) return 1 + 2;        // unit, function, code
+  if (pdu[0] & kExceptionBit) return 1 + 2;                             // unit, function, code
   if (pdu[0] == 0x03 && available >= 2) return 1 + 2 + size_t{pdu[1]};  // unit, function, count, data
-  if (pdu[0] == 0x06) return 1 + 5;                // unit, function, register, value
+  if (pdu[0] == 0x06) return 1 + 5;                                     // unit, function, register, value
   return 0;
 }
 
@@ -25,7 +25,8 @@ size_t ExpectedLength(const uint8_t* pdu, size_t available) {
 
 std::string GatewayAddress::Text() const {
   const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  return std::string(kind == GatewayKind::ModbusTcp ? kTcpScheme : kRtuScheme) + h + ":" + std::to_string(port);
+  return std::string(kind == GatewayKind::ModbusTcp ? kTcpScheme : kRtuScheme) + h + ":" +
+         std::to_string(port);
 }
 
 bool ParseGatewayAddress(const std::string& name, GatewayAddress& out, std::string& error, Wording wording) {
@@ -40,9 +41,12 @@ bool ParseGatewayAddress(const std::string& name, GatewayAddress& out, std::stri
     rest = name.substr(sizeof kRtuScheme - 1);
   } else if (name.find("://") != std::string::npos) {
     error = wording == Wording::English
-                ? name + ": unknown kind of address; a gateway is tcp://HOST:PORT (Modbus TCP) or "
-                         "rtuovertcp://HOST:PORT (RTU over TCP)"
-                : name + ": 无法识别的地址; 网关地址是 tcp://主机:端口 (Modbus TCP) 或 rtuovertcp://主机:端口 (RTU over TCP)";
+                ? name +
+                      ": unknown kind of address; a gateway is tcp://HOST:PORT (Modbus TCP) or "
+                      "rtuovertcp://HOST:PORT (RTU over TCP)"
+                : name +
+                      ": 无法识别的地址; 网关地址是 tcp://主机:端口 (Modbus TCP) 或 rtuovertcp://主机:端口 "
+                      "(RTU over TCP)";
     return false;
   } else {
     return false;  // a device path
@@ -61,15 +65,16 @@ bool ParseGatewayAddress(const std::string& name, GatewayAddress& out, std::stri
   unsigned port = 0;
   const std::string digits = colon == std::string::npos ? std::string() : rest.substr(colon + 1);
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-  const bool portOk = !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() && port >= 1 &&
-                      port <= 65535;
+  const bool portOk = !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() &&
+                      port >= 1 && port <= 65535;
   if (a.host.empty() || a.host.find_first_of("/?#@ ") != std::string::npos || !portOk) {
-    error = wording == Wording::English ? name + ": a gateway address needs a host and a port 1..65535, as in " +
-                                              std::string(a.kind == GatewayKind::ModbusTcp ? kTcpScheme : kRtuScheme) +
-                                              "192.168.1.20:502"
-                                        : name + ": 网关地址需要主机和端口 (1..65535), 例如 " +
-                                              std::string(a.kind == GatewayKind::ModbusTcp ? kTcpScheme : kRtuScheme) +
-                                              "192.168.1.20:502";
+    error = wording == Wording::English
+                ? name + ": a gateway address needs a host and a port 1..65535, as in " +
+                      std::string(a.kind == GatewayKind::ModbusTcp ? kTcpScheme : kRtuScheme) +
+                      "192.168.1.20:502"
+                : name + ": 网关地址需要主机和端口 (1..65535), 例如 " +
+                      std::string(a.kind == GatewayKind::ModbusTcp ? kTcpScheme : kRtuScheme) +
+                      "192.168.1.20:502";
     return false;
   }
   a.port = static_cast<uint16_t>(port);
@@ -94,13 +99,15 @@ bool MbapReader::TakeFrame(std::vector<uint8_t>& out) {
   const uint16_t protocol = static_cast<uint16_t>(pending_[2] << 8 | pending_[3]);
   const size_t length = static_cast<size_t>(pending_[4] << 8 | pending_[5]);
   if (protocol != 0 || length < 2 || length > kMaxLength) {
-    // No Modbus TCP: nothing in the stream can be trusted to mark where a frame starts again.
+    // No Modbus TCP: nothing in the stream can be trusted to mark where a frame starts again, and
+    // no reply is taken from it.
     const bool rtu = !FindAnyFrame(pending_).empty();
     Note(wording_ == Wording::English
-             ? std::string("the gateway's answer is not Modbus TCP") +
+             ? std::string("the gateway answered ") + std::to_string(pending_.size()) +
+                   " bytes that are not Modbus TCP" +
                    (rtu ? " but RTU frames: this looks like an RTU-over-TCP gateway, use rtuovertcp://" : "")
-             : std::string("网关的回答不是 Modbus TCP") + (rtu ? ", 而是 RTU 帧: 这像是 RTU over TCP 网关, 请用 rtuovertcp://" : ""));
-    out.insert(out.end(), pending_.begin(), pending_.end());
+             : "网关回答了 " + std::to_string(pending_.size()) + " 字节, 不是 Modbus TCP" +
+                   (rtu ? ", 而是 RTU 帧: 这像是 RTU over TCP 网关, 请用 rtuovertcp://" : ""));
     pending_.clear();
     return false;
   }
@@ -115,7 +122,8 @@ bool MbapReader::TakeFrame(std::vector<uint8_t>& out) {
                    std::to_string(expected_) + ")");
   } else if (wanted != 0 && wanted != length) {
     Note(wording_ == Wording::English
-             ? "a reply whose length field (" + std::to_string(length) + ") does not match its content was dropped"
+             ? "a reply whose length field (" + std::to_string(length) +
+                   ") does not match its content was dropped"
              : "丢弃了一个长度字段 (" + std::to_string(length) + ") 与内容不符的回答");
   } else {
     std::vector<uint8_t> frame(unitAndPdu, unitAndPdu + length);
@@ -141,8 +149,9 @@ void MbapReader::Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>& o
 std::vector<uint8_t> MbapRequest(const std::vector<uint8_t>& rtu, uint16_t transaction) {
   if (rtu.size() < 4) return {};
   const size_t length = rtu.size() - 2;  // unit id and PDU: the RTU frame without its CRC
-  std::vector<uint8_t> out{static_cast<uint8_t>(transaction >> 8), static_cast<uint8_t>(transaction & 0xFF), 0, 0,
-                           static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF)};
+  std::vector<uint8_t> out{
+      static_cast<uint8_t>(transaction >> 8), static_cast<uint8_t>(transaction & 0xFF), 0, 0,
+      static_cast<uint8_t>(length >> 8),      static_cast<uint8_t>(length & 0xFF)};
   out.insert(out.end(), rtu.begin(), rtu.end() - 2);
   return out;
 }

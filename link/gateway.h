@@ -29,8 +29,8 @@ bool ParseGatewayAddress(const std::string& name, GatewayAddress& out, std::stri
 // Reads Modbus TCP from a connection's byte stream and turns each reply to the expected transaction
 // into the RTU frame a meter on a serial line would have sent (slave address, PDU, CRC), so the one
 // reply search serves both. Frames may arrive split or joined in any way. A reply to another
-// transaction, or whose length field does not match its PDU, is dropped and noted; bytes that are no
-// Modbus TCP at all are passed through as they are, and noted.
+// transaction, or whose length field does not match its PDU, is dropped and noted; so are bytes that
+// are no Modbus TCP at all.
 class MbapReader {
  public:
   static constexpr size_t kHeaderSize = 7;

@@ -43,7 +43,9 @@ void NamedTransport::Write(const std::vector<uint8_t>& bytes) {
 
 int NamedTransport::BytesWaiting() { return active_ ? active_->BytesWaiting() : 0; }
 
-std::vector<uint8_t> NamedTransport::ReadAll() { return active_ ? active_->ReadAll() : std::vector<uint8_t>{}; }
+std::vector<uint8_t> NamedTransport::ReadAll() {
+  return active_ ? active_->ReadAll() : std::vector<uint8_t>{};
+}
 
 void NamedTransport::DiscardInput() {
   if (active_) active_->DiscardInput();

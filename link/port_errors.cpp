@@ -9,12 +9,13 @@ std::string GroupToJoin(const std::string& group) {
   return group.empty() || group == "root" ? std::string("dialout") : group;
 }
 
-std::string English(const std::string& path, OpenFault fault, const std::string& group, const std::string& words,
-                    const std::string& detail) {
+std::string English(const std::string& path, OpenFault fault, const std::string& group,
+                    const std::string& words, const std::string& detail) {
   const std::string head = "cannot open serial port " + path + ": ";
   switch (fault) {
     case OpenFault::Missing:
-      return head + "no such device" + words + ". Check the port number and that the USB adapter is plugged in.";
+      return head + "no such device" + words +
+             ". Check the port number and that the USB adapter is plugged in.";
     case OpenFault::NotSerial:
       return head + "not a serial device" + words + ".";
     case OpenFault::NoPermission: {

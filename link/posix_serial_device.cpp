@@ -128,7 +128,8 @@ void PosixSerialDevice::Configure(const LineSettings& s) {
   t.c_cc[VTIME] = 0;
   cfsetispeed(&t, speed);
   cfsetospeed(&t, speed);
-  if (::tcsetattr(fd_, TCSANOW, &t) != 0) throw CommError(SetupFailureText(path_, std::strerror(errno), kWording));
+  if (::tcsetattr(fd_, TCSANOW, &t) != 0)
+    throw CommError(SetupFailureText(path_, std::strerror(errno), kWording));
 }
 
 void PosixSerialDevice::Lose(const std::string& reason) {

@@ -56,7 +56,8 @@ int ConnectWithin(int fd, const sockaddr* addr, socklen_t length, uint32_t ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
     if (left <= 0) return ETIMEDOUT;
     pollfd p{fd, POLLOUT, 0};
     const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
@@ -206,6 +207,12 @@ std::string TcpTransport::TakeNotice() {
   std::string n = kind_ == GatewayKind::ModbusTcp ? reader_.TakeNotice() : std::string();
   if (n.empty()) n.swap(notice_);
   notice_.clear();
+  if (n.empty() && kind_ == GatewayKind::ModbusTcp && reader_.Pending() > 0) {
+    const std::string count = std::to_string(reader_.Pending());
+    n = wording_ == Wording::English
+            ? "the gateway sent " + count + " bytes of a Modbus TCP frame and stalled"
+            : "网关发来了 " + count + " 字节的不完整 Modbus TCP 帧后停顿";
+  }
   return n;
 }
 
