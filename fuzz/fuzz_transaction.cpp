@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "link/transaction.h"
+#include "link/exchange.h"
 
 namespace {
 

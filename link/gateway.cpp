@@ -12,7 +12,7 @@ constexpr char kRtuScheme[] = "rtuovertcp://";
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-// The length field a reply with this PDU must carry, 0 when the function does not tell.
+// The length field a reply with this PDU must carry, 0 for a function the program never asks for.
 size_t ExpectedLength(const uint8_t* pdu, size_t available) {
   if (available < 1) return 0;
   if (pdu[0] & kExceptionBit) return 1 + 2;                             // unit, function, code
@@ -120,7 +120,7 @@ bool MbapReader::TakeFrame(std::vector<uint8_t>& out) {
                    std::to_string(expected_) + ") was dropped"
              : "丢弃了一个属于其他事务的回答 (事务号 " + std::to_string(transaction) + ", 应为 " +
                    std::to_string(expected_) + ")");
-  } else if (wanted != 0 && wanted != length) {
+  } else if (wanted != length) {  // also a function the program never asks for
     Note(wording_ == Wording::English
              ? "a reply whose length field (" + std::to_string(length) +
                    ") does not match its content was dropped"

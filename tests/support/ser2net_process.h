@@ -39,8 +39,9 @@ inline bool Accepts(uint16_t port) {
 
 class Ser2Net {
  public:
-  // Serves `device` (a serial device or a link to one) at `line` ("9600n81").
-  Ser2Net(const std::string& device, const std::string& line = "9600n81") : port_(FreePort()) {
+  // Serves `device` (a serial device or a link to one) at `line` ("9600n81") on `port` (0: a free one).
+  explicit Ser2Net(const std::string& device, uint16_t port = 0, const std::string& line = "9600n81")
+      : port_(port ? port : FreePort()) {
     const std::string config = "connection: &meter\n  accepter: tcp,127.0.0.1," + std::to_string(port_) +
                                "\n  connector: serialdev," + device + "," + line + ",local\n";
     proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
