@@ -84,7 +84,7 @@ class Parser {
     } else if (name == "verbose") {
       o_.verbose = true;
     } else if (name == "port") {
-      if (value.empty()) return Fail("--port wants a port number or a device path");
+      if (value.empty()) return Fail("--port wants a port number, a device path or a gateway's address");
       if (value.find_first_not_of('0') == std::string::npos) return Fail("port numbers start at 1");
       o_.port = value;
     } else if (name == "baud") {
@@ -354,10 +354,12 @@ Commands:
   raw START COUNT      COUNT (1..125) registers from START, unscaled
 
 Link options:
-  -p, --port=N|PATH    serial port: a number counts as the window's port
+  -p, --port=N|PATH|URL  serial port: a number counts as the window's port
                        numbers do (1 is the first port: $QM7410_COM1 when
                        set, else /dev/ttyS0), a path is used as it is
-                       (default 1)
+                       (default 1); a meter behind a gateway:
+                       tcp://HOST:PORT (Modbus TCP) or
+                       rtuovertcp://HOST:PORT (RTU frames over TCP)
   -b, --baud=RATE      1200, 2400, 4800, 9600 or 19200 (default 9600)
   -P, --parity=N|O|E   none, odd or even (default N)
   -a, --address=A[,B...]  slave addresses of the meters on the line
@@ -389,7 +391,7 @@ Exit status:
   0  success
   1  an output file could not be written
   2  the command line is wrong
-  3  the serial port cannot be opened, or went away
+  3  the serial port or gateway cannot be opened, or went away
   4  a meter did not answer, or not with a valid reply
   5  a value was refused, before sending or by the meter
 
@@ -398,6 +400,7 @@ Examples:
   qm7410-cli -p 1 -a 1,2 log --interval 10 --output meters.csv
   qm7410-cli scan --from 1 --to 32
   qm7410-cli -a 5 set pt=100 ct=50 wiring=3
+  qm7410-cli -p tcp://192.168.1.20:502 -a 3 read
 )";
 }
 

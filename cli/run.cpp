@@ -7,6 +7,7 @@
 #include "cli/set_plan.h"
 #include "cli/writers.h"
 #include "commands/meter_writes.h"
+#include "link/gateway.h"
 #include "link/link_settings.h"
 #include "meter/codes.h"
 #include "poll/address_scan.h"
@@ -41,6 +42,9 @@ class Runner {
  public:
   Runner(const Options& o, Environment& env, MeterLink& link) : o_(o), env_(env), link_(link) {
     line_ = {DevicePath(o.port), o.baud, o.parity};
+    link::GatewayAddress gateway;
+    std::string error;
+    behindGateway_ = link::ParseGatewayAddress(line_.device, gateway, error);
   }
 
   int Read(bool measurements) {
@@ -171,6 +175,13 @@ class Runner {
       }
       // The meter answers at its new address or speed from now on.
       if (w.setting == Setting::Address) current = static_cast<uint8_t>(w.value);
+      if (w.setting == Setting::Baud && behindGateway_) {
+        // The gateway's serial side keeps its own speed: nothing here can follow the meter.
+        Emit(env_.out, "meter " + std::to_string(address) + ": baud = " + w.shown +
+                           ", confirmed; set the gateway's serial side to " + w.shown +
+                           " baud to reach the meter again\n");
+        return kExitOk;
+      }
       if (w.setting == Setting::Baud) link_.SetBaud(meter::BaudForCode(w.value));
 
       MeterReading m;
@@ -201,6 +212,7 @@ class Runner {
   Environment& env_;
   MeterLink& link_;
   LineInfo line_;
+  bool behindGateway_ = false;
 };
 
 }  // namespace

@@ -89,6 +89,20 @@ void MbapReader::Note(std::string text) {
 std::string MbapReader::TakeNotice() {
   std::string n;
   n.swap(notice_);
+  if (n.empty() && foreign_ > 0) {
+    // What is still pending after them most likely belongs with them.
+    std::vector<uint8_t> seen = foreignSeen_;
+    seen.insert(seen.end(), pending_.begin(), pending_.end());
+    const bool rtu = !FindAnyFrame(seen).empty();
+    const std::string count = std::to_string(foreign_ + pending_.size());
+    n = wording_ == Wording::English
+            ? "the gateway answered " + count + " bytes that are not Modbus TCP" +
+                  (rtu ? " but RTU frames: this looks like an RTU-over-TCP gateway, use rtuovertcp://" : "")
+            : "网关回答了 " + count + " 字节, 不是 Modbus TCP" +
+                  (rtu ? ", 而是 RTU 帧: 这像是 RTU over TCP 网关, 请用 rtuovertcp://" : "");
+  }
+  foreign_ = 0;
+  foreignSeen_.clear();
   return n;
 }
 
@@ -99,17 +113,12 @@ bool MbapReader::TakeFrame(std::vector<uint8_t>& out) {
   const uint16_t protocol = static_cast<uint16_t>(pending_[2] << 8 | pending_[3]);
   const size_t length = static_cast<size_t>(pending_[4] << 8 | pending_[5]);
   if (protocol != 0 || length < 2 || length > kMaxLength) {
-    // No Modbus TCP: nothing in the stream can be trusted to mark where a frame starts again, and
-    // no reply is taken from it.
-    const bool rtu = !FindAnyFrame(pending_).empty();
-    Note(wording_ == Wording::English
-             ? std::string("the gateway answered ") + std::to_string(pending_.size()) +
-                   " bytes that are not Modbus TCP" +
-                   (rtu ? " but RTU frames: this looks like an RTU-over-TCP gateway, use rtuovertcp://" : "")
-             : "网关回答了 " + std::to_string(pending_.size()) + " 字节, 不是 Modbus TCP" +
-                   (rtu ? ", 而是 RTU 帧: 这像是 RTU over TCP 网关, 请用 rtuovertcp://" : ""));
-    pending_.clear();
-    return false;
+    // No Modbus TCP here: step over one byte and look for a header again, so what is taken never
+    // depends on how the stream was cut. Nothing from these bytes is taken as a reply.
+    ++foreign_;
+    if (foreignSeen_.size() < 2 * kMaxLength) foreignSeen_.push_back(pending_.front());
+    pending_.erase(pending_.begin());
+    return true;
   }
   if (pending_.size() < 6 + length) return false;
   const uint8_t* unitAndPdu = pending_.data() + 6;

@@ -53,6 +53,8 @@ class MbapReader {
   uint16_t expected_ = 0;
   std::vector<uint8_t> pending_;
   std::string notice_;
+  size_t foreign_ = 0;                // bytes that were no Modbus TCP, since the last notice
+  std::vector<uint8_t> foreignSeen_;  // the first of them, to tell what they were
 };
 
 // The Modbus TCP request for an RTU request frame: the MBAP header with `transaction`, the slave
