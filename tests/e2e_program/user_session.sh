@@ -13,7 +13,18 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; cat "$dir"/*.log 2>/dev/null | tail -20; exit 1; }
 
 start_sim "$sim" "$dir/COM1" --address 0 || fail "simulator not ready"
-start_polling "$monitor" "$dir/COM1" || fail "could not start polling"
+port="$dir/COM1"
+if [ "${QM_GATEWAY:-}" = ser2net ]; then
+  # The same session with the meter behind Debian's ser2net, a transparent gateway: port 1 is its URL.
+  command -v ser2net >/dev/null || { echo "SKIP: ser2net missing"; exit 77; }
+  tcp=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  ser2net -n -u -Y "connection: &meter#  accepter: tcp,127.0.0.1,$tcp#  connector: serialdev,$dir/COM1,9600n81,local" \
+    >"$dir/ser2net.log" 2>&1 &
+  pids+=($!)
+  until_within 60 bash -c "exec 3<>/dev/tcp/127.0.0.1/$tcp" || fail "ser2net did not listen"
+  port="rtuovertcp://127.0.0.1:$tcp"
+fi
+start_polling "$monitor" "$port" || fail "could not start polling"
 until_within 60 focused "VM7410智能电力监测仪------Velmora(1.2.03版)" || fail "identification title not shown"
 # Cycles now follow each other back to back; Escape must still get through between two of them.
 start=$(date +%s%N)
