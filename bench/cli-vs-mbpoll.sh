@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # qm7410-cli against Debian's mbpoll: both read the 41-register measurement block from qm7410-sim
 # --pace (replies at the line's real byte rate) at 9600 and 19200 baud, taking turns, READS times
-# each, one process per read. Prints the median and 95th percentile time per read, the CPU per read
+# each, one process per read: on the serial line (a pseudo-terminal), through Debian's ser2net as a
+# transparent gateway (RTU over TCP), and over Modbus TCP from the simulator's own gateway side
+# (--listen-tcp), where mbpoll -m tcp reads beside it. Prints the median and 95th percentile time per read, the CPU per read
 # and the line's physical limit (request and reply at ten bits a byte, plus the simulator's
 # turnaround). A measuring program, not a test: it takes a few minutes of wall time and little CPU.
 #
@@ -25,27 +27,47 @@ if ! command -v mbpoll >/dev/null; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends mbpoll
 fi
+if ! command -v ser2net >/dev/null; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends ser2net
+fi
 if [ ! -x "$build/qm7410-cli" ] || [ ! -x "$build/qm7410-sim" ]; then
   ./scripts/build.sh "$build"
 fi
 
 dir=$(mktemp -d /tmp/qm7410-bench.XXXXXX)
 sim_pid=""
+gw_pid=""
 cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  for p in $sim_pid $gw_pid; do
+    kill "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
+  done
   rm -rf "$dir"
 }
 trap cleanup EXIT
 
-start_sim() {  # baud
-  "$build/qm7410-sim" --link "$dir/meter" --baud "$1" --pace --turnaround "$turnaround" \
-    </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+start_sim() {  # baud: the meter on a pseudo-terminal and on its own Modbus TCP side
+  "$build/qm7410-sim" --link "$dir/meter" --listen-tcp 127.0.0.1:0 --baud "$1" --pace \
+    --turnaround "$turnaround" </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
   sim_pid=$!
   for _ in $(seq 200); do
-    grep -q '^ready' "$dir/sim.out" 2>/dev/null && return 0
+    if grep -q '^ready /' "$dir/sim.out" 2>/dev/null && grep -q '^ready tcp' "$dir/sim.out" 2>/dev/null; then
+      tcp_port=$(sed -n 's/^ready tcp .*:\([0-9]*\)$/\1/p' "$dir/sim.out")
+      # ser2net in front of the pseudo-terminal, as a transparent gateway.
+      rtu_port=$(free_port)
+      ser2net -n -u -Y "connection: \&meter#  accepter: tcp,127.0.0.1,$rtu_port#  connector: serialdev,$dir/meter,$1n81,local" \
+        >"$dir/ser2net.log" 2>&1 &
+      gw_pid=$!
+      for _ in $(seq 200); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$rtu_port") 2>/dev/null && return 0
+        sleep 0.05
+      done
+      break
+    fi
     kill -0 "$sim_pid" 2>/dev/null || break
     sleep 0.05
   done
@@ -55,9 +77,10 @@ start_sim() {  # baud
 }
 
 stop_sim() {
-  kill "$sim_pid"
-  wait "$sim_pid" 2>/dev/null || true
+  kill "$gw_pid" "$sim_pid"
+  wait "$gw_pid" "$sim_pid" 2>/dev/null || true
   sim_pid=""
+  gw_pid=""
 }
 
 results="$dir/results"
@@ -67,10 +90,11 @@ for baud in 9600 19200; do
   link="$dir/meter"
   # One line per tool: a label, the bytes it puts on the line (requests and replies), its exchanges,
   # then the command.
-  python3 - "$reads" "$baud" "$turnaround" "$results" <<EOF
+  python3 - "$reads" "$baud" "$turnaround" "$results" "$tcp_port" "$rtu_port" <<EOF
 import os, subprocess, sys, time
 
 reads, baud, turnaround, results = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
+tcp, rtu = "tcp://127.0.0.1:" + sys.argv[5], "rtuovertcp://127.0.0.1:" + sys.argv[6]
 tools = [
     ("qm7410-cli raw 0 41", 8 + 87, 1,
      ["$build/qm7410-cli", "--port", "$link", "--baud", str(baud), "--verbose", "raw", "0", "41",
@@ -80,6 +104,14 @@ tools = [
       "-c", "41", "-1", "-o", "1", "$link"]),
     ("qm7410-cli read", (8 + 9) + (8 + 57) + (8 + 87), 3,
      ["$build/qm7410-cli", "--port", "$link", "--baud", str(baud), "read", "--format", "csv"]),
+    # Behind a gateway the serial line behind it is the limit, as on the pseudo-terminal.
+    ("cli raw rtuovertcp", 8 + 87, 1,
+     ["$build/qm7410-cli", "--port", rtu, "--baud", str(baud), "raw", "0", "41", "--format", "csv"]),
+    ("cli raw tcp", 8 + 87, 1,
+     ["$build/qm7410-cli", "--port", tcp, "--baud", str(baud), "raw", "0", "41", "--format", "csv"]),
+    ("mbpoll -m tcp", 8 + 87, 1,
+     ["mbpoll", "-m", "tcp", "-p", sys.argv[5], "-a", "1", "-t", "4", "-0", "-r", "0", "-c", "41", "-1",
+      "-o", "1", "127.0.0.1"]),
 ]
 import re
 exchange_label = "  its exchange alone"  # the raw read's exchange, on qm7410-cli's own clock (-v)
@@ -134,7 +166,7 @@ print("%-6s %-20s %4s %9s %10s %10s %11s %14s %12s %7s" % (
 mb = {}
 for baud, label, exch, limit, med, p95, cpu, failed in rows:
     if label.startswith("mbpoll"):
-        mb[baud] = float(med)
+        mb[(baud, label)] = float(med)
 for baud, label, exch, limit, med, p95, cpu, failed in rows:
     limit, med, p95, cpu = float(limit), float(med), float(p95), float(cpu)
     print("%-6s %-20s %4s %9.1f %10.1f %10.1f %+11.1f %13.3fx %12s %7s" % (
@@ -142,6 +174,13 @@ for baud, label, exch, limit, med, p95, cpu, failed in rows:
         "-" if cpu != cpu else "%.1f" % cpu, failed))
 print()
 for baud, label, exch, limit, med, p95, cpu, failed in rows:
-    if label.startswith("qm7410-cli raw") and baud in mb:
-        print("%s baud: qm7410-cli raw / mbpoll median time per read = %.3f" % (baud, float(med) / mb[baud]))
+    if label.startswith("qm7410-cli raw") and (baud, "mbpoll -c 41") in mb:
+        print("%s baud: qm7410-cli raw / mbpoll median time per read, serial line = %.3f" % (
+            baud, float(med) / mb[(baud, "mbpoll -c 41")]))
+    if label == "cli raw tcp" and (baud, "mbpoll -m tcp") in mb:
+        print("%s baud: qm7410-cli raw / mbpoll median time per read, Modbus TCP = %.3f" % (
+            baud, float(med) / mb[(baud, "mbpoll -m tcp")]))
+    if label == "cli raw rtuovertcp":
+        print("%s baud: qm7410-cli raw through ser2net, median - the line's limit = %+.1f ms" % (
+            baud, float(med) - float(limit)))
 EOF
