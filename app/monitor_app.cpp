@@ -2,12 +2,19 @@
 
 #include <QApplication>
 #include <QColor>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "app/app_icon.h"
 #include "commands/comm_set_dlg.h"
 #include "link/event_loop_clock.h"
 #include "link/named_transport.h"
 #include "link/qt_serial_device.h"
+#include "link/trace.h"
+#include "meter/register_names.h"
 #include "ui/monitor_dlg.h"
 
 namespace {
@@ -33,6 +40,18 @@ bool CMonitorApp::InitInstance() {
   qm::link::NamedTransport device(serial, qm::link::Wording::Chinese);
   qm::link::EventLoopClock clock;
   CMonitorDlg dlg(device, clock);
+  // $QM7410_TRACE=FILE: every frame in and out, in words, appended to FILE for a support request.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile(nullptr, std::fclose);
+  std::unique_ptr<qm::link::Trace> trace;
+  if (const char* path = std::getenv("QM7410_TRACE"); path && *path) {
+    traceFile.reset(std::fopen(path, "a"));
+    if (traceFile) {
+      trace = std::make_unique<qm::link::Trace>(traceFile.get(), qm::meter::RegisterName);
+      dlg.m_pTrace = trace.get();
+    } else {
+      std::fprintf(stderr, "qm7410-monitor: cannot write the trace to %s: %s\n", path, std::strerror(errno));
+    }
+  }
   m_pMainWnd = &dlg;
   SetDialogBkColor(kDialogBackground, kDialogText);
   dlg.SetLinkSettings(commSetDlg.GetLinkSettings());

@@ -24,6 +24,10 @@ struct LinkOptions {
   // When set, a port that went away is opened again under this name before the next request (a
   // log outlives a gateway's restart or an adapter plugged back in).
   std::string reopen;
+  // The line hands back what it sends (--echo). Learnt from the first read that shows it, too.
+  bool echo = false;
+  std::FILE* notes = nullptr;    // where a learnt echo is told, once
+  link::Trace* trace = nullptr;  // every frame in and out, in words, when set
 };
 
 // The meters' line: requests and replies through the exchange that ends with the reply. A port or
@@ -34,9 +38,15 @@ class MeterLink {
       : device_(device), clock_(clock), options_(std::move(options)) {}
 
   link::ExchangeResult Read(uint8_t address, uint16_t reg, uint16_t quantity,
-                               ReplyWait wait = ReplyWait::Short);
+                            ReplyWait wait = ReplyWait::Short);
   link::ExchangeResult Write(uint8_t address, uint16_t reg, uint16_t value);
 
+  // Puts the PC's side of the line on another baud rate and parity (the doctor's search).
+  void SetLine(int32_t baud, char parity);
+  // The timeout of a request, unless --timeout says otherwise.
+  void SetDefaultTimeout(std::optional<uint32_t> ms) { defaultTimeoutMs_ = ms; }
+  bool Echo() const { return options_.echo; }
+  link::Transport& Device() { return device_; }
   // Puts the PC's side of the line on another baud rate (after the meters have moved to it).
   void SetBaud(int32_t baud);
   int32_t Baud() const { return options_.baud; }
@@ -51,6 +61,7 @@ class MeterLink {
   link::Transport& device_;
   link::Clock& clock_;
   LinkOptions options_;
+  std::optional<uint32_t> defaultTimeoutMs_;
 };
 
 }  // namespace qm::cli

@@ -27,7 +27,8 @@ constexpr OptionDef kOptions[] = {
     {"help", 'h', false},   {"version", 'V', false}, {"verbose", 'v', false}, {"port", 'p', true},
     {"baud", 'b', true},    {"parity", 'P', true},   {"address", 'a', true},  {"timeout", 't', true},
     {"retries", 'r', true}, {"format", 'f', true},   {"interval", 'i', true}, {"count", 'n', true},
-    {"output", 'o', true},  {"from", 0, true},       {"to", 0, true},
+    {"output", 'o', true},  {"from", 0, true},       {"to", 0, true},         {"echo", 0, false},
+    {"trace", 0, false},    {"quick", 0, false},     {"all", 0, false},
 };
 
 struct CommandSpec {
@@ -36,9 +37,9 @@ struct CommandSpec {
 };
 
 constexpr CommandSpec kCommands[] = {
-    {"read", Command::Read}, {"log", Command::Log}, {"identify", Command::Identify},
-    {"scan", Command::Scan}, {"set", Command::Set}, {"energy-reset", Command::EnergyReset},
-    {"raw", Command::Raw},
+    {"read", Command::Read}, {"log", Command::Log},       {"identify", Command::Identify},
+    {"scan", Command::Scan}, {"set", Command::Set},       {"energy-reset", Command::EnergyReset},
+    {"raw", Command::Raw},   {"doctor", Command::Doctor},
 };
 
 // A whole decimal number (or 0x hexadecimal) within [min, max].
@@ -83,6 +84,14 @@ class Parser {
       o_.version = true;
     } else if (name == "verbose") {
       o_.verbose = true;
+    } else if (name == "echo") {
+      o_.echo = true;
+    } else if (name == "trace") {
+      o_.trace = true;
+    } else if (name == "quick") {
+      o_.quick = true;
+    } else if (name == "all") {
+      o_.all = true;
     } else if (name == "port") {
       if (value.empty()) return Fail("--port wants a port number, a device path or a gateway's address");
       if (value.find_first_not_of('0') == std::string::npos) return Fail("port numbers start at 1");
@@ -91,6 +100,7 @@ class Parser {
       if (!ParseInteger(value, 1, 10000000, n) || meter::BaudCode(static_cast<int32_t>(n)) < 0)
         return Fail("--baud must be " + BaudRateList() + ", not '" + value + "'");
       o_.baud = static_cast<int32_t>(n);
+      o_.baudGiven = true;
     } else if (name == "parity") {
       const std::string p = Lower(value);
       if (p == "n" || p == "none")
@@ -101,6 +111,7 @@ class Parser {
         o_.parity = 'E';
       else
         return Fail("--parity must be N, O or E, not '" + value + "'");
+      o_.parityGiven = true;
     } else if (name == "address") {
       if (!ParseAddresses(value)) return false;
     } else if (name == "timeout") {
@@ -174,8 +185,11 @@ class Parser {
     if (!only("interval", c == Command::Log) || !only("count", c == Command::Log) ||
         !only("output", c == Command::Log) || !only("from", c == Command::Scan) ||
         !only("to", c == Command::Scan) || !only("address", c != Command::Scan) ||
-        !only("format", c != Command::Set && c != Command::EnergyReset))
+        !only("format", c != Command::Set && c != Command::EnergyReset && c != Command::Doctor) ||
+        !only("quick", c == Command::Doctor) || !only("all", c == Command::Doctor))
       return false;
+    if (c == Command::Doctor && o_.addresses.size() > 1)
+      return Fail("doctor looks for one --address at most");
 
     if (c == Command::Log) {
       if (!o_.intervalS) return Fail("log needs --interval SECONDS");
@@ -352,6 +366,11 @@ Commands:
                        every value is checked before anything is sent
   energy-reset         clear the four energy counters
   raw START COUNT      COUNT (1..125) registers from START, unscaled
+  doctor               find the meter's line settings (every baud rate with
+                       each parity, probing addresses as scan does), say
+                       what is wrong on the line, and check it: echo,
+                       other masters, the pause the meter needs; --baud,
+                       --parity and --address narrow the search
 
 Link options:
   -p, --port=N|PATH|URL  serial port: a number counts as the window's port
@@ -366,6 +385,10 @@ Link options:
                        (default 1)
   -t, --timeout=MS     how long to wait for a reply that has not come
                        (default: the window's reply wait at the baud rate)
+      --echo           the line hands back every byte sent (a 2-wire RS-485
+                       adapter without echo suppression): drop the echo
+      --trace          every frame in and out on standard error, with a
+                       time stamp and in words
   -r, --retries=N      ask again N times after a missing or broken reply
                        (default 2; 0 for scan)
 
@@ -378,6 +401,9 @@ Output options:
                        an existing one must start with the same header (log)
       --from=A, --to=B first and last address to probe (scan; default 0
                        and 254)
+      --quick          doctor: probe addresses 1 to 8 only
+      --all            doctor: every address at every setting, not only up
+                       to the first meter that answers
   -v, --verbose        show every exchange on standard error
   -h, --help           show this help and exit
   -V, --version        show the version and exit

@@ -16,7 +16,7 @@ enum ExitCode {
   kExitRefused = 5,  // a value refused before sending, or not taken by the meter
 };
 
-enum class Command { None, Read, Log, Identify, Scan, Set, EnergyReset, Raw };
+enum class Command { None, Read, Log, Identify, Scan, Set, EnergyReset, Raw, Doctor };
 enum class Format { Default, Table, Json, Csv, Jsonl };
 
 struct Options {
@@ -24,6 +24,8 @@ struct Options {
   std::string port = "1";  // a port number as the window counts them, or a device path
   int32_t baud = 9600;
   char parity = 'N';
+  bool baudGiven = false;  // the doctor then tries only that rate
+  bool parityGiven = false;
   std::vector<uint8_t> addresses{1};
   bool addressGiven = false;
   std::optional<uint32_t> timeoutMs;  // default: the window's reply wait for the request
@@ -35,6 +37,10 @@ struct Options {
   std::optional<int> scanFrom;
   std::optional<int> scanTo;
   bool verbose = false;
+  bool echo = false;   // the line hands back what it sends; drop the echo of every request
+  bool trace = false;  // every frame in and out on standard error, in words
+  bool quick = false;  // doctor: the first few addresses only
+  bool all = false;    // doctor: every address at every setting, not only up to the first meter
   bool help = false;
   bool version = false;
   std::vector<std::string> arguments;  // the command's own words: set's NAME=VALUE, raw's numbers

@@ -21,8 +21,7 @@ bool ReadIdentification(MeterLink& port, MeterReading& reading, std::string& err
 }
 
 bool ReadSettings(MeterLink& port, MeterReading& reading, int32_t previousMultiplier, std::string& error) {
-  const link::ExchangeResult r =
-      port.Read(reading.address, meter::kSettingsAddress, meter::kSettingsWords);
+  const link::ExchangeResult r = port.Read(reading.address, meter::kSettingsAddress, meter::kSettingsWords);
   if (!r.Ok()) {
     error = "settings block: " + link::DescribeFailure(r);
     return false;

@@ -3,13 +3,16 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "cli/doctor.h"
 #include "cli/reading.h"
 #include "cli/set_plan.h"
 #include "cli/writers.h"
 #include "commands/meter_writes.h"
 #include "link/gateway.h"
 #include "link/link_settings.h"
+#include "link/trace.h"
 #include "meter/codes.h"
+#include "meter/register_names.h"
 #include "poll/address_scan.h"
 
 namespace qm::cli {
@@ -277,7 +280,9 @@ int Run(const Options& o, Environment& env) {
   int code = kExitOk;
   try {
     env.device.Open(device, link::LineSettings{o.baud, o.parity, 8, 1});
-    LinkOptions lo{o.baud, o.parity, o.timeoutMs, o.retries.value_or(2), o.verbose ? env.err : nullptr, {}};
+    link::Trace trace(env.err, meter::RegisterName);
+    LinkOptions lo{o.baud, o.parity, o.timeoutMs, o.retries.value_or(2),     o.verbose ? env.err : nullptr,
+                   {},     o.echo,   env.err,     o.trace ? &trace : nullptr};
     // A log outlives a lost port or connection: it opens it again and counts the gap as failed reads.
     if (o.command == Command::Log) lo.reopen = device;
     MeterLink link(env.device, env.wait, lo);
@@ -300,6 +305,10 @@ int Run(const Options& o, Environment& env) {
         break;
       case Command::Raw:
         code = runner.Raw(static_cast<uint16_t>(rawStart), static_cast<uint16_t>(rawCount));
+        break;
+      case Command::Doctor:
+        link.SetRetries(o.retries.value_or(0));  // a probe into silence costs one timeout
+        code = RunDoctor(PlanDoctor(o), link, env, device);
         break;
       case Command::Log:
         if (logOut == env.out) Emit(env.out, LogHeader(o.format));

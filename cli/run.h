@@ -6,8 +6,8 @@
 
 #include "cli/log_loop.h"
 #include "cli/options.h"
-#include "link/transport.h"
 #include "link/clock.h"
+#include "link/transport.h"
 
 namespace qm::cli {
 

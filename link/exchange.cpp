@@ -6,6 +6,7 @@
 
 #include "link/find_response.h"
 #include "link/modbus.h"
+#include "link/trace.h"
 
 namespace qm::link {
 namespace {
@@ -31,6 +32,7 @@ class ReplySearch {
         i >= 0) {
       result.error = LinkError::None;
       result.index = i;
+      result.skipped = static_cast<int>(dropped_) + i;
       result.frame.assign(b + i, b + i + length_);
       return true;
     }
@@ -38,6 +40,7 @@ class ReplySearch {
     if (const int16_t e = FindResponse(b, count, exceptionFn, address_, kExceptionLength); e >= 0) {
       result.error = LinkError::Exception;
       result.exceptionCode = b[e + 2];
+      result.skipped = static_cast<int>(dropped_) + e;
       result.frame.assign(b + e, b + e + kExceptionLength);
       return true;
     }
@@ -57,8 +60,10 @@ class ReplySearch {
       if (Search(buffer_.data(), buffer_.size(), result)) return true;
       // Every frame that could start before the tail has been tried already.
       const size_t keep = static_cast<size_t>(std::max(length_, kExceptionLength) - 1);
-      if (buffer_.size() > keep)
+      if (buffer_.size() > keep) {
+        dropped_ += buffer_.size() - keep;
         buffer_.erase(buffer_.begin(), buffer_.end() - static_cast<std::ptrdiff_t>(keep));
+      }
     }
     return false;
   }
@@ -79,27 +84,79 @@ class ReplySearch {
   uint8_t function_;
   int length_;
   std::vector<uint8_t> buffer_;
+  size_t dropped_ = 0;  // bytes searched and let go before the buffer
   std::vector<uint8_t> other_;
 };
 
+// Watches the first bytes that come back for the request's own: a 2-wire adapter without echo
+// suppression hands back every byte it sends. Bytes that only begin like the request (a read reply
+// starts with the same address and function) are given back once they differ.
+class EchoWatch {
+ public:
+  EchoWatch(const std::vector<uint8_t>& request, bool drop) : request_(request), drop_(drop) {}
+  // What of `in` the reply search gets.
+  std::vector<uint8_t> Take(const std::vector<uint8_t>& in) {
+    std::vector<uint8_t> out;
+    for (const uint8_t b : in) {
+      if (!over_ && b == request_[matched_]) {
+        held_.push_back(b);
+        if (++matched_ < request_.size()) continue;
+        over_ = true;  // the whole request came back
+        if (!drop_) out.insert(out.end(), held_.begin(), held_.end());
+        held_.clear();
+        continue;
+      }
+      over_ = true;
+      out.insert(out.end(), held_.begin(), held_.end());
+      held_.clear();
+      out.push_back(b);
+    }
+    return out;
+  }
+  // What may still be an echo once nothing more comes.
+  std::vector<uint8_t> Rest() {
+    std::vector<uint8_t> out;
+    out.swap(held_);
+    return out;
+  }
+  bool Echoed() const { return matched_ == request_.size(); }
+
+ private:
+  const std::vector<uint8_t>& request_;
+  bool drop_;
+  size_t matched_ = 0;
+  bool over_ = false;
+  std::vector<uint8_t> held_;
+};
+
 // Drops pending input and sends the request; nothing is sent on a closed transport.
-void Send(Transport& transport, const std::vector<uint8_t>& bytes) {
+void Send(Transport& transport, const std::vector<uint8_t>& bytes, Clock& clock, Trace* trace,
+          const Request& request) {
   if (!transport.IsOpen()) return;
   transport.DiscardInput();  // stale bytes, a late reply among them, are never examined
+  if (trace) trace->Sent(clock.NowMs(), request, bytes);
   transport.Write(bytes);
 }
 
 // The window's way: one wait, whatever arrives meanwhile, then one look at what came.
 void FixedWait(Transport& transport, Clock& clock, const Request& request, const Timing& timing,
                const WindowBuffers& buffers, const std::vector<uint8_t>& bytes, ExchangeResult& result) {
-  Send(transport, bytes);
+  Send(transport, bytes, clock, timing.trace, request);
   clock.Sleep(timing.waitMs);
   result.attempts = 1;
   if (timing.reply == ReplyMode::None) return;
   const bool open = transport.IsOpen();
   const int waiting = open ? transport.BytesWaiting() : 0;
-  const auto count = static_cast<int16_t>(std::clamp(waiting, 0, 32767));
-  result.received = CopyReceived(open ? transport.ReadAll() : std::vector<uint8_t>{}, count, buffers.receive);
+  std::vector<uint8_t> got = open ? transport.ReadAll() : std::vector<uint8_t>{};
+  got.resize(std::min(got.size(), static_cast<size_t>(std::clamp(waiting, 0, 32767))));
+  if (timing.trace) timing.trace->Input(clock.NowMs(), got);
+  EchoWatch echo(bytes, timing.echo);
+  got = echo.Take(got);
+  const std::vector<uint8_t> rest = echo.Rest();
+  got.insert(got.end(), rest.begin(), rest.end());
+  result.echoed = echo.Echoed();
+  result.received =
+      CopyReceived(got, static_cast<int16_t>(std::min<size_t>(got.size(), 32767)), buffers.receive);
   if (timing.reply != ReplyMode::Check) return;
   ReplySearch search(request);
   if (!search.Search(buffers.receive.data(), static_cast<size_t>(result.received), result))
@@ -112,14 +169,19 @@ void UntilReply(Transport& transport, Clock& clock, const Request& request, cons
   const int length = ExpectedReplyLength(request.function, request.word);
   const int attempts = 1 + std::max(timing.retries, 0);
   for (int attempt = 1; attempt <= attempts; ++attempt) {
+    if (attempt > 1 && timing.trace) timing.trace->Outcome(clock.NowMs(), result, timing.waitMs);
     result = ExchangeResult{};
     result.attempts = attempt;
-    Send(transport, bytes);
+    Send(transport, bytes, clock, timing.trace, request);
     const uint64_t deadline = clock.NowMs() + timing.waitMs;
     ReplySearch search(request);
+    EchoWatch echo(bytes, timing.echo);
     bool done = false;
     for (;;) {
-      const std::vector<uint8_t> in = transport.ReadAll();
+      std::vector<uint8_t> in = transport.ReadAll();
+      if (!in.empty() && timing.trace) timing.trace->Input(clock.NowMs(), in);
+      in = echo.Take(in);
+      result.echoed = echo.Echoed();
       result.received += static_cast<int>(in.size());
       if ((done = search.Add(in, result))) break;
       const uint64_t now = clock.NowMs();
@@ -138,7 +200,11 @@ void UntilReply(Transport& transport, Clock& clock, const Request& request, cons
       }
       transport.WaitForInput(static_cast<uint32_t>(deadline - now));
     }
-    if (!done) search.Fail(result);
+    if (!done) {
+      const std::vector<uint8_t> rest = echo.Rest();
+      result.received += static_cast<int>(rest.size());
+      if (!search.Add(rest, result)) search.Fail(result);
+    }
     if (result.error == LinkError::None || result.error == LinkError::Exception) break;
   }
 }
@@ -178,6 +244,7 @@ ExchangeResult Exchange(Transport& transport, Clock& clock, const Request& reque
   } else {
     result.detail = transport.TakeNotice();
   }
+  if (timing.trace) timing.trace->Outcome(clock.NowMs(), result, timing.waitMs);
   return result;
 }
 

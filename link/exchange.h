@@ -10,6 +10,8 @@
 
 namespace qm::link {
 
+class Trace;
+
 // One request: the slave, the function and its two words (register, then the quantity of a read or
 // the value of a write), as they travel on the wire.
 struct Request {
@@ -36,10 +38,17 @@ struct Timing {
   // reply that has begun sleeps through the time the rest needs on the line instead of waking at
   // every byte.
   double byteMs = 0;
+  // The line hands every byte sent back (a 2-wire RS-485 adapter without echo suppression): exactly
+  // the request's own bytes are dropped when they come back first, so the echo of a write is never
+  // taken for its reply.
+  bool echo = false;
+  Trace* trace = nullptr;  // every frame in and out is told here when set
 
-  static Timing Fixed(uint32_t waitMs, ReplyMode reply) { return {Mode::FixedWait, waitMs, reply, 0, 0}; }
+  static Timing Fixed(uint32_t waitMs, ReplyMode reply) {
+    return {Mode::FixedWait, waitMs, reply, 0, 0, false, nullptr};
+  }
   static Timing UntilReply(uint32_t timeoutMs, int retries, double byteMs = 0) {
-    return {Mode::UntilReply, timeoutMs, ReplyMode::Check, retries, byteMs};
+    return {Mode::UntilReply, timeoutMs, ReplyMode::Check, retries, byteMs, false, nullptr};
   }
 };
 
@@ -61,7 +70,9 @@ struct ExchangeResult {
   std::vector<uint8_t> frame;
   // Where the found reply starts in the window's receive buffer, -1 when not found or not looked for.
   int16_t index = -1;
-  int received = 0;  // bytes that came back in the last attempt (in the window: copied to its buffer)
+  int received = 0;     // bytes that came back in the last attempt (in the window: copied to its buffer)
+  int skipped = 0;      // of them, bytes before the frame that was found
+  bool echoed = false;  // the request's own bytes came back first (dropped when Timing::echo)
   int attempts = 0;
   uint64_t elapsedMs = 0;
   // What the transport noticed that the bytes alone do not say (a gateway of the other kind, a

@@ -15,6 +15,12 @@ std::string DevicePathForPort(int32_t port) {
 #endif
 }
 
+bool EchoForPort(int32_t port) {
+  const std::string var = "QM7410_ECHO" + std::to_string(port);
+  const char* value = std::getenv(var.c_str());
+  return value && std::string(value) == "1";
+}
+
 Transport& CMSComm::device() const {
   if (!device_) throw CommError("串口控件未连接到任何设备");
   return *device_;

@@ -10,6 +10,9 @@ namespace qm::link {
 // Device path of serial port number n: COMn on Windows; elsewhere $QM7410_COM<n> when set, else
 // /dev/ttyS<n-1>.
 std::string DevicePathForPort(int32_t port);
+// Whether the line of port n hands back what it sends ($QM7410_ECHO<n>=1: a 2-wire RS-485 adapter
+// without echo suppression); the exchanges then drop the echo of every request.
+bool EchoForPort(int32_t port);
 
 // The serial port control: the seven properties the program uses, over a Transport.
 class CMSComm {

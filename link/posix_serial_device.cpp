@@ -55,6 +55,11 @@ OpenFault FaultOf(int error) {
   }
 }
 
+bool IsPseudoTerminal(int fd) {
+  char path[64];
+  return ::ttyname_r(fd, path, sizeof path) == 0 && std::strncmp(path, "/dev/pts/", 9) == 0;
+}
+
 std::string GroupOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};
@@ -128,8 +133,14 @@ void PosixSerialDevice::Configure(const LineSettings& s) {
   t.c_cc[VTIME] = 0;
   cfsetispeed(&t, speed);
   cfsetospeed(&t, speed);
-  if (::tcsetattr(fd_, TCSANOW, &t) != 0)
-    throw CommError(SetupFailureText(path_, std::strerror(errno), kWording));
+  if (::tcsetattr(fd_, TCSANOW, &t) == 0) return;
+  if (errno == EINVAL && s.parity != 'N' && IsPseudoTerminal(fd_)) {
+    // Linux keeps no parity on a pseudo-terminal (a simulated meter's line): no parity bit crosses
+    // such a line, so the setting is dropped rather than refused, as the window's port does.
+    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+    if (::tcsetattr(fd_, TCSANOW, &t) == 0) return;
+  }
+  throw CommError(SetupFailureText(path_, std::strerror(errno), kWording));
 }
 
 void PosixSerialDevice::Lose(const std::string& reason) {

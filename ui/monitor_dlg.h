@@ -73,6 +73,8 @@ class CMonitorDlg : public fw::CDialog {
   bool m_bTickRunning = false;
   // Set once a gateway's trouble was told; cleared by the next reply that comes through.
   bool m_bLinkTroubleTold = false;
+  // Every frame in and out, in words, when the user asked for a trace ($QM7410_TRACE).
+  qm::link::Trace* m_pTrace = nullptr;
 
   qm::link::Clock& m_clock;
 

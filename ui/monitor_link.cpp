@@ -4,12 +4,16 @@
 #include "ui/monitor_dlg.h"
 
 qm::link::ExchangeResult CMonitorDlg::Exchange(uint8_t address, uint8_t function, uint16_t reg, uint16_t word,
-                                               uint32_t waitMs, qm::link::ReplyMode mode, LinkTrouble trouble) {
+                                               uint32_t waitMs, qm::link::ReplyMode mode,
+                                               LinkTrouble trouble) {
   qm::link::Transport* transport = m_comm.Device();
   if (!transport) throw qm::link::CommError("串口控件未连接到任何设备");
   const qm::link::WindowBuffers buffers{m_frame, m_rx};
-  qm::link::ExchangeResult r = qm::link::Exchange(*transport, m_clock, {address, function, reg, word},
-                                                  qm::link::Timing::Fixed(waitMs, mode), &buffers);
+  qm::link::Timing timing = qm::link::Timing::Fixed(waitMs, mode);
+  timing.echo = qm::link::EchoForPort(m_comm.GetCommPort());
+  timing.trace = m_pTrace;
+  qm::link::ExchangeResult r =
+      qm::link::Exchange(*transport, m_clock, {address, function, reg, word}, timing, &buffers);
   if (r.Ok()) m_bLinkTroubleTold = false;
   if (trouble == LinkTrouble::Quiet || m_bLinkTroubleTold) return r;
   // What only a gateway says: the meter behind it is unreachable, or the gateway speaks the other
