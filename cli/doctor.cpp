@@ -46,6 +46,10 @@ struct Tally {
 
   void Count(const link::ExchangeResult& r) {
     ++probes;
+    if (r.echoed && r.error == link::LinkError::BadReply && r.received <= 8) {
+      ++silent;  // nothing but the request's own bytes (told once, as the echo)
+      return;
+    }
     switch (r.error) {
       case link::LinkError::NoReply:
         ++silent;

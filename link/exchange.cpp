@@ -22,8 +22,11 @@ constexpr size_t kPiece = 1024;
 // Searches what has come back so far for the reply, an exception reply, or another valid frame.
 class ReplySearch {
  public:
-  explicit ReplySearch(const Request& r)
-      : address_(r.address), function_(r.function), length_(ExpectedReplyLength(r.function, r.word)) {}
+  ReplySearch(const Request& r, const std::vector<uint8_t>& request)
+      : address_(r.address),
+        function_(r.function),
+        length_(ExpectedReplyLength(r.function, r.word)),
+        request_(request) {}
 
   // True once the reply or an exception reply is complete (result.error and frame say which).
   bool Search(const uint8_t* b, size_t n, ExchangeResult& result) {
@@ -44,9 +47,13 @@ class ReplySearch {
       result.frame.assign(b + e, b + e + kExceptionLength);
       return true;
     }
-    if (other_.empty()) {
-      const std::span<const uint8_t> other = FindAnyFrame({b, n});
-      other_.assign(other.begin(), other.end());
+    // A valid frame that is not the request's own echo: someone else's request or reply.
+    for (size_t at = 0; other_.empty() && at < n;) {
+      const std::span<const uint8_t> frame = FindAnyFrame({b + at, n - at});
+      if (frame.empty()) break;
+      if (!std::equal(frame.begin(), frame.end(), request_.begin(), request_.end()))
+        other_.assign(frame.begin(), frame.end());
+      at = static_cast<size_t>(frame.data() - b) + 1;
     }
     return false;
   }
@@ -83,6 +90,7 @@ class ReplySearch {
   uint8_t address_;
   uint8_t function_;
   int length_;
+  const std::vector<uint8_t>& request_;
   std::vector<uint8_t> buffer_;
   size_t dropped_ = 0;  // bytes searched and let go before the buffer
   std::vector<uint8_t> other_;
@@ -158,7 +166,7 @@ void FixedWait(Transport& transport, Clock& clock, const Request& request, const
   result.received =
       CopyReceived(got, static_cast<int16_t>(std::min<size_t>(got.size(), 32767)), buffers.receive);
   if (timing.reply != ReplyMode::Check) return;
-  ReplySearch search(request);
+  ReplySearch search(request, bytes);
   if (!search.Search(buffers.receive.data(), static_cast<size_t>(result.received), result))
     search.Fail(result);
 }
@@ -174,7 +182,7 @@ void UntilReply(Transport& transport, Clock& clock, const Request& request, cons
     result.attempts = attempt;
     Send(transport, bytes, clock, timing.trace, request);
     const uint64_t deadline = clock.NowMs() + timing.waitMs;
-    ReplySearch search(request);
+    ReplySearch search(request, bytes);
     EchoWatch echo(bytes, timing.echo);
     bool done = false;
     for (;;) {

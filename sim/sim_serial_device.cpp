@@ -55,6 +55,7 @@ void SimSerialDevice::Write(const std::vector<uint8_t>& bytes) {
   const double start = std::max(now, lineFreeAt_);
   lineFreeAt_ = start + TransmitMs(bytes.size(), line_);
   inFlight_.push_back({lineFreeAt_, bytes, line_, true});
+  if (echo_) inFlight_.push_back({lineFreeAt_, bytes, line_, false});
 }
 
 void SimSerialDevice::Inject(const std::vector<uint8_t>& bytes) {

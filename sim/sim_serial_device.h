@@ -41,6 +41,8 @@ class SimSerialDevice : public link::Transport {
   void Unplug() { unplugged_ = true; }
   // Unsolicited bytes that arrive now.
   void Inject(const std::vector<uint8_t>& bytes);
+  // The line hands every byte the PC sends back to it, as a 2-wire adapter without echo suppression.
+  void SetEcho(bool on) { echo_ = on; }
 
   const std::string& Path() const { return path_; }
   const link::LineSettings& Line() const { return line_; }
@@ -56,6 +58,7 @@ class SimSerialDevice : public link::Transport {
   VirtualClock& clock_;
   bool open_ = false;
   bool unplugged_ = false;
+  bool echo_ = false;
   std::string path_;
   link::LineSettings line_{};
   std::map<std::string, std::string> openFailures_;

@@ -66,9 +66,7 @@ std::string Text(FILE* file) {
 
 // The program's core with the simulated meter behind "/dev/meter".
 struct Cli {
-  explicit Cli(qm::sim::MeterConfig config = {}) : meter(config), device(meter, clock) {
-    meter.Freeze(true);
-  }
+  explicit Cli(qm::sim::MeterConfig config = {}) : meter(config), device(meter, clock) { meter.Freeze(true); }
   int Run(Lines args) {
     Environment env{device, clock, logClock, std::tmpfile(), std::tmpfile(), stop};
     args.insert(args.begin(), {"--port", "/dev/meter"});
@@ -314,6 +312,105 @@ TEST(Formatting, NumbersAreShortAndPlainTextIsEscaped) {
       "220.01 -0.5 10000000 0");
   EXPECT_EQ(CsvField("a,\"b\""), "\"a,\"\"b\"\"\"");
   EXPECT_EQ(JsonString("a\"\\\n\x01"), "\"a\\\"\\\\\\n\\u0001\"");
+}
+
+}  // namespace
+
+namespace {
+
+constexpr auto npos = std::string::npos;
+
+// With nothing known the doctor finds a meter moved to 4800 baud, even parity, address 23. It tries
+// 9600 and 19200 first, each with no, even and odd parity, then 4800 without parity, probing
+// addresses 1 to 254 and 0, and takes no longer than a probe's wait per address at each setting:
+// 15 characters on the line (request and one-word reply) and 60 ms for the meter to turn round.
+TEST(Doctor, FindsAMeterAt4800BaudEvenParityAddress23WithinItsBound) {
+  qm::sim::MeterConfig config;
+  config.address = 23;
+  config.baud = 4800;
+  config.parity = 'E';
+  Cli cli(config);
+  ASSERT_EQ(cli.Run({"doctor"}), kExitOk) << cli.err;
+  const Lines out = Split(cli.out);
+  ASSERT_GE(out.size(), 10u) << cli.out;
+  EXPECT_EQ(
+      Lines(out.begin() + 1, out.begin() + 9),
+      (Lines{"9600 baud, no parity: silence (255 probes)", "9600 baud, even parity: silence (255 probes)",
+             "9600 baud, odd parity: silence (255 probes)", "19200 baud, no parity: silence (255 probes)",
+             "19200 baud, even parity: silence (255 probes)", "19200 baud, odd parity: silence (255 probes)",
+             "4800 baud, no parity: silence (255 probes)", "address 23 answers at 4800 baud, even parity"}));
+  // Probe waits in ms: 9600 baud 16 + 60 without parity, 18 + 60 with; 19200 baud 8 + 60 and 9 + 60;
+  // 4800 baud 32 + 60 and 35 + 60. The search ends at the 23rd probe at 4800 baud, even parity; the
+  // line check after it (ten reads of the settings block, a second of listening) takes under 3 s.
+  const uint64_t search = 255 * (76 + 78 + 78 + 68 + 69 + 69 + 92) + 23 * 95;
+  EXPECT_LE(cli.clock.NowMs(), search + 3000);
+  EXPECT_EQ(out.back(),
+            "the line looks healthy: 10 reads back to back, no echo, no stray bytes, no traffic from others");
+}
+
+// Bytes at another rate arrive garbled; a meter answering only some probes at a setting, or the
+// request's own bytes coming back, each get their words.
+TEST(Doctor, SaysWhatTheLineDeliveredAtEachSetting) {
+  qm::sim::MeterConfig config;
+  config.baud = 19200;
+  Cli cli(config);
+  cli.device.SetEcho(true);
+  // At 9600 baud the meter is deaf; the echo comes back whatever the rate.
+  ASSERT_EQ(cli.Run({"doctor", "--quick", "-P", "N"}), kExitOk) << cli.err;
+  const Lines out = Split(cli.out);
+  ASSERT_GE(out.size(), 4u) << cli.out;
+  EXPECT_EQ(out[1], "9600 baud, no parity: silence (8 probes)");  // the echo dropped from the first probe on
+  EXPECT_EQ(out[2], "address 1 answers at 19200 baud, no parity");
+  EXPECT_NE(cli.out.find("this adapter echoes what it sends; use --echo"), npos) << cli.out;
+  EXPECT_NE(cli.err.find("the line echoes what it sends"), npos) << cli.err;
+}
+
+// A 2-wire adapter hands back every request. With --echo exactly the echo is dropped, so a read and
+// a write go through it; and a write whose only "reply" is its own echo is not taken as confirmed.
+TEST(Echo, TheEchoOfAWriteIsNeverTakenForItsReply) {
+  Cli cli;
+  cli.device.SetEcho(true);
+  EXPECT_EQ(cli.Run({"--echo", "identify"}), kExitOk) << cli.err;
+  EXPECT_EQ(cli.Run({"--echo", "set", "pt=100"}), kExitOk) << cli.err;
+  cli.meter.InjectFault(Fault::Silence, 1);
+  EXPECT_EQ(cli.Run({"--echo", "-r", "0", "set", "ct=5"}), kExitNoReply);
+  EXPECT_NE(cli.err.find("meter 1: ct=5 not confirmed: no reply"), npos) << cli.err;
+}
+
+// Without --echo the first read shows the echo (the request comes back before its reply); it is
+// told once, and the writes after it are judged without it.
+TEST(Echo, AReadTeachesTheEchoAndLaterWritesAreJudgedWithoutIt) {
+  Cli cli;
+  cli.device.SetEcho(true);
+  cli.device.beforeWrite = [&](const std::vector<uint8_t>& request) {
+    if (request[1] == 0x06 && request[3] == 0x12) cli.meter.InjectFault(Fault::Silence, 1);  // the CT write
+  };
+  EXPECT_EQ(cli.Run({"-r", "0", "set", "pt=100", "ct=5"}), kExitNoReply);
+  EXPECT_EQ(Split(cli.out), Lines{"meter 1: pt = 100, read back"});
+  EXPECT_NE(cli.err.find("ct=5 not confirmed: no reply"), npos) << cli.err;
+  const size_t first = cli.err.find("the line echoes what it sends");
+  EXPECT_TRUE(first != npos && cli.err.find("the line echoes", first + 1) == npos) << cli.err;
+}
+
+// The trace of a read and of a write the meter does not answer, as a support request carries it.
+TEST(Trace, EveryFrameInAndOutInWords) {
+  Cli cli;
+  ASSERT_EQ(cli.Run({"--trace", "identify"}), kExitOk) << cli.err;
+  // 8 + 9 bytes at 9600 baud take 17.7 ms, and the meter turns round in 5.
+  EXPECT_EQ(
+      cli.err,
+      "       0 ms > 01 03 03 E0 00 02 C5 B9  read 2 registers from 0x03E0 (identification) at slave 1\n"
+      "      23 ms < 01 03 04 1C F2 04 B3 1F 25 (9 bytes)\n"
+      "      23 ms = reply: 4 data bytes, CRC ok\n");
+  cli.meter.InjectFault(Fault::Silence, 1);
+  const uint64_t start = cli.clock.NowMs();
+  EXPECT_EQ(cli.Run({"--trace", "-r", "0", "-t", "300", "set", "pt=100"}), kExitNoReply);
+  const Lines lines = Split(cli.err);
+  ASSERT_EQ(lines.size(), 3u) << cli.err;
+  EXPECT_EQ(start, 23u);
+  EXPECT_EQ(lines[0], "      23 ms > 01 06 03 0E 00 64 E9 A6  write 100 to 0x030E (PT ratio) at slave 1");
+  EXPECT_EQ(lines[1], "     323 ms = no reply in 300 ms");
+  EXPECT_EQ(lines[2], "qm7410-cli: meter 1: pt=100 not confirmed: no reply");
 }
 
 }  // namespace

@@ -124,10 +124,11 @@ TEST(CliProgram, ExitStatusSaysWhatWentWrongAndRefusedValuesSendNothing) {
   EXPECT_EQ(Cli({"read", "--no-such-option"}).code, 2);
   const Result absent = Cli({"--port", QString::fromStdString(missing), "read"});
   EXPECT_EQ(absent.code, 3);
-  EXPECT_EQ(absent.err,
-            "qm7410-cli: cannot open serial port " + missing +
-                ": no such device (No such file or directory). Check the port number and that the USB adapter is "
-                "plugged in.\n");
+  EXPECT_EQ(
+      absent.err,
+      "qm7410-cli: cannot open serial port " + missing +
+          ": no such device (No such file or directory). Check the port number and that the USB adapter is "
+          "plugged in.\n");
   const Result silent = Cli({"--port", sim.Link(), "-a", "7", "-t", "100", "-r", "0", "read"});
   EXPECT_EQ(silent.code, 4);
   EXPECT_EQ(silent.err,

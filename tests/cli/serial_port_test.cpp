@@ -110,7 +110,8 @@ TEST(PosixSerialDevice, AFarEndThatHangsUpIsReportedOnceAndClosesThePort) {
     device.WaitForInput(kLimitMs);
     device.ReadAll();
   });
-  EXPECT_EQ(error, "serial port " + path + " went away: the far end closed the line or the adapter was unplugged");
+  EXPECT_EQ(error,
+            "serial port " + path + " went away: the far end closed the line or the adapter was unplugged");
   EXPECT_FALSE(device.IsOpen());
   EXPECT_TRUE(device.ReadAll().empty());  // told once
 }
