@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/modbus.h"
 #include "link/transport.h"
 
 namespace qm::sim {
@@ -108,7 +109,7 @@ class SimMeter {
 
  private:
   std::vector<uint8_t> Apply(const std::vector<uint8_t>& frame);
-  std::vector<uint8_t> ExceptionReply(uint8_t function, uint8_t code) const;
+  std::vector<uint8_t> ExceptionReply(uint8_t function, link::ExceptionCode code) const;
   void WriteRegister(uint16_t reg, uint16_t value);
   void UpdateMeasurements();
   void AddEnergy(int counter, double secondaryWh);
