@@ -10,12 +10,19 @@
 namespace qm::sim {
 
 const char* const kUsage =
-    "Usage: qm7410-sim (--link PATH | --device PATH) [options]\n"
-    "A simulated QM7410 power meter answering Modbus RTU reads (0x03) and writes (0x06).\n"
+    "Usage: qm7410-sim [--link PATH | --device PATH] [--listen-rtu HOST:PORT] [--listen-tcp HOST:PORT]\n"
+    "                  [options]\n"
+    "A simulated QM7410 power meter answering Modbus RTU reads (0x03) and writes (0x06), on a serial\n"
+    "line, over TCP, or both; give at least one of the four.\n"
     "\n"
     "  --link PATH         create a pseudo-terminal and make PATH a symbolic link to it;\n"
     "                      open PATH in the monitor like a serial port\n"
     "  --device PATH       serve a real serial port instead\n"
+    "  --listen-rtu HOST:PORT  serve RTU frames over TCP, as a transparent serial-to-Ethernet\n"
+    "                      gateway passes them; HOST defaults to 127.0.0.1 (\":PORT\" or \"PORT\"),\n"
+    "                      PORT 0 picks a free port\n"
+    "  --listen-tcp HOST:PORT  serve Modbus TCP, as a Modbus gateway does; a unit id no meter has\n"
+    "                      is answered with exception 0x0B (gateway target failed to respond)\n"
     "  --address N[,M...]  slave address, 0..255 (default 1); several addresses put that many\n"
     "                      meters on the one line\n"
     "  --baud B            1200, 2400, 4800, 9600 or 19200 (default 9600)\n"
@@ -23,25 +30,31 @@ const char* const kUsage =
     "  --pt N, --ct N      transformer ratios, 1..65535 (default 1)\n"
     "  --seed N            seed of the simulated load (default 1)\n"
     "  --fault KIND[:N]    commit a fault on the next N replies (repeatable); KIND is silence, late,\n"
-    "                      noise, badcrc, wrongaddress, exception, truncated or flood\n"
+    "                      noise, badcrc, wrongaddress, exception, truncated, flood, gatewaypath\n"
+    "                      (exception 0x0A), gatewaytarget (0x0B), close (half the reply, then the\n"
+    "                      connection closes), stall (half the reply, then nothing) or wrongtid\n"
+    "                      (Modbus TCP: the reply carries another transaction id)\n"
     "  --turnaround MS     pause between a request and its reply, 0..1000 (default 5)\n"
     "  --pace              on a pseudo-terminal, send each reply byte at the line's real byte rate\n"
-    "                      (start, data, parity and stop bits at the set baud) instead of all at once\n"
+    "                      (start, data, parity and stop bits at the set baud) instead of all at once;\n"
+    "                      over TCP, replies take the time of the line behind the gateway\n"
     "  --log               every frame in and out, with a timestamp, on stderr\n"
     "  --help              this text\n"
     "\n"
-    "Prints \"ready PATH\" on stdout once it listens. Reads commands from stdin, one per line, and\n"
+    "Prints \"ready PATH\" on stdout once it listens, then \"ready rtu HOST:PORT\" and\n"
+    "\"ready tcp HOST:PORT\" for the listeners. Reads commands from stdin, one per line, and\n"
     "answers each with a line starting with \"ok\" or \"error:\": fault KIND[:N], clear, freeze,\n"
     "unfreeze, set ADDR VALUE (word at memory address ADDR; freeze first for measurement words),\n"
     "measure N VALUE, get ADDR, energy, quit. A command goes to every meter on the line, or, after\n"
     "\"@A \", to the meter at slave address A only; the answer is that of the first meter it went to.\n"
-    "SIGINT and SIGTERM end it and remove the link.\n";
+    "The meters are the same on the line and over TCP. SIGINT and SIGTERM end it and remove the link.\n";
 
 namespace {
 
 // Options that take a value; anything else starting with a dash is unknown.
-constexpr const char* kValued[] = {"--link", "--device", "--address", "--baud",  "--parity",
-                                   "--pt",   "--ct",     "--seed",    "--fault", "--turnaround"};
+constexpr const char* kValued[] = {"--link",   "--device",     "--address",    "--baud",
+                                   "--parity", "--pt",         "--ct",         "--seed",
+                                   "--fault",  "--turnaround", "--listen-rtu", "--listen-tcp"};
 
 bool Valued(const std::string& arg) {
   return std::any_of(std::begin(kValued), std::end(kValued), [&arg](const char* v) { return arg == v; });
@@ -106,6 +119,11 @@ bool ParseValue(const std::string& arg, const std::string& value, Options& o, st
       return false;
     }
     o.meter.seed = seed;
+  } else if (arg == "--listen-rtu" || arg == "--listen-tcp") {
+    if (!ParseEndpoint(value, arg == "--listen-rtu" ? o.listenRtu : o.listenTcp)) {
+      error = arg + " wants HOST:PORT, :PORT or PORT (port 0..65535): " + value;
+      return false;
+    }
   } else if (arg == "--fault") {
     Fault fault = Fault::None;
     int count = 1;
@@ -119,6 +137,27 @@ bool ParseValue(const std::string& arg, const std::string& value, Options& o, st
 }
 
 }  // namespace
+
+bool ParseEndpoint(const std::string& text, Endpoint& endpoint) {
+  std::string host;
+  std::string port = text;
+  if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
+    host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  }
+  // Decimal only: a leading zero is not octal here.
+  if (port.empty() || port.size() > 5) return false;
+  long n = 0;
+  for (const char c : port) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  if (n > 65535) return false;
+  endpoint.host = host.empty() ? "127.0.0.1" : host;
+  endpoint.port = std::to_string(n);
+  return true;
+}
 
 bool ParseOptions(const std::vector<std::string>& args, Options& o, bool& help, std::string& error) {
   help = false;
@@ -146,8 +185,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, bool& help, 
     }
     if (!ParseValue(arg, args[++i], o, error)) return false;
   }
-  if (o.link.empty() == o.device.empty()) {
-    error = "give exactly one of --link PATH and --device PATH";
+  if (!o.link.empty() && !o.device.empty()) {
+    error = "give only one of --link PATH and --device PATH";
+    return false;
+  }
+  if (o.link.empty() && o.device.empty() && o.listenRtu.empty() && o.listenTcp.empty()) {
+    error = "give --link PATH, --device PATH, --listen-rtu HOST:PORT or --listen-tcp HOST:PORT";
     return false;
   }
   return true;

@@ -9,6 +9,14 @@
 
 namespace qm::sim {
 
+// Where a listener binds: "HOST:PORT", ":PORT" or "PORT" (then loopback), "[IPV6]:PORT".
+struct Endpoint {
+  std::string host;
+  std::string port;  // "0" lets the system pick a free one
+  bool empty() const { return port.empty(); }
+};
+bool ParseEndpoint(const std::string& text, Endpoint& endpoint);
+
 struct Options {
   std::string link;
   std::string device;
@@ -17,6 +25,8 @@ struct Options {
   bool log = false;
   bool pace = false;
   std::vector<std::pair<Fault, int>> faults;
+  Endpoint listenRtu;  // RTU frames over TCP, as through a transparent gateway
+  Endpoint listenTcp;  // Modbus TCP, as through a Modbus gateway
 };
 
 extern const char* const kUsage;

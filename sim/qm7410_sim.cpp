@@ -1,9 +1,11 @@
 // qm7410-sim: a simulated QM7410 meter on a pseudo-terminal or a real serial port, so the monitor
-// (or any Modbus RTU master) can be run and tested without the hardware.
+// (or any Modbus RTU master) can be run and tested without the hardware; also over TCP, as behind a
+// serial-to-Ethernet gateway.
 #include <signal.h>
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/options.h"
@@ -49,7 +51,8 @@ int main(int argc, char** argv) {
   sigdelset(&waitMask, SIGHUP);
 
   qm::sim::Line line;
-  if (!qm::sim::OpenLine(options.link, options.device, options.meter.baud, options.meter.parity, line,
+  if ((!options.link.empty() || !options.device.empty()) &&
+      !qm::sim::OpenLine(options.link, options.device, options.meter.baud, options.meter.parity, line,
                          error)) {
     std::fprintf(stderr, "qm7410-sim: %s\n", error.c_str());
     qm::sim::CloseLine(line);
@@ -60,14 +63,30 @@ int main(int argc, char** argv) {
                  "qm7410-sim: note: a pseudo-terminal keeps no parity setting, so the meter checks only the "
                  "line's speed\n");
 
-  std::printf("ready %s\n", line.name.c_str());
+  qm::sim::Server server(options);
+  if (line.fd >= 0) server.AddLine(line.fd, line.pty, line.name);
+  std::vector<std::string> ready;
+  if (line.fd >= 0) ready.push_back(line.name);
+  const std::pair<qm::sim::Wire, const qm::sim::Endpoint*> listeners[] = {
+      {qm::sim::Wire::Rtu, &options.listenRtu}, {qm::sim::Wire::Tcp, &options.listenTcp}};
+  for (const auto& listener : listeners) {
+    if (listener.second->empty()) continue;
+    std::string bound;
+    if (!server.Listen(listener.first, *listener.second, bound, error)) {
+      std::fprintf(stderr, "qm7410-sim: %s\n", error.c_str());
+      qm::sim::CloseLine(line);
+      return 1;
+    }
+    ready.push_back((listener.first == qm::sim::Wire::Rtu ? "rtu " : "tcp ") + bound);
+  }
+  for (const std::string& what : ready) std::printf("ready %s\n", what.c_str());
   std::fflush(stdout);
   if (options.log)
-    std::fprintf(stderr, "qm7410-sim: meter at address %d, %d baud, parity %c on %s%s\n",
-                 options.meter.address, options.meter.baud, options.meter.parity, line.name.c_str(),
-                 line.slaveName.empty() ? "" : (" -> " + line.slaveName).c_str());
+    std::fprintf(stderr, "qm7410-sim: meter at address %d, %d baud, parity %c%s%s%s\n", options.meter.address,
+                 options.meter.baud, options.meter.parity,
+                 line.name.empty() ? "" : (" on " + line.name).c_str(),
+                 line.slaveName.empty() ? "" : (" -> " + line.slaveName).c_str(), "");
 
-  qm::sim::Server server(options, line.fd, line.pty, line.name);
   const int rc = server.Run(waitMask, g_stop);
   qm::sim::CloseLine(line);
   return rc;

@@ -1,6 +1,7 @@
 #include "sim/server.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/modbus.h"
+#include "sim/net.h"
 #include "sim/sim_commands.h"
 #include "sim/sim_serial_device.h"
 #include "sim/tty.h"
@@ -19,6 +22,12 @@ namespace qm::sim {
 using link::LineSettings;
 
 namespace {
+
+// Connections served at once; more wait in the listener's queue.
+constexpr size_t kMaxClients = 16;
+// RTU over TCP: segments of one frame may come far apart, and TCP loses nothing on the way, so a half
+// frame is kept much longer than on a line.
+constexpr double kNetworkSilenceMs = 1000;
 
 std::string Hex(const std::vector<uint8_t>& bytes, size_t limit = 96) {
   std::string out;
@@ -36,10 +45,11 @@ std::string Describe(const LineSettings& l) {
          std::to_string(l.stopBits);
 }
 
+LineSettings LineOfMeter(const SimMeter& meter) { return {meter.Baud(), meter.Parity(), 8, 1}; }
+
 }  // namespace
 
-Server::Server(const Options& options, int fd, bool pty, std::string name)
-    : options_(options), fd_(fd), pty_(pty), name_(std::move(name)) {
+Server::Server(const Options& options) : options_(options) {
   // Each meter its own load, so two meters on one line do not read alike.
   for (size_t k = 0; k < options.addresses.size(); ++k) {
     MeterConfig config = options.meter;
@@ -50,7 +60,29 @@ Server::Server(const Options& options, int fd, bool pty, std::string name)
   for (SimMeter& meter : meters_)
     for (const auto& [fault, count] : options.faults) meter.InjectFault(fault, count);
   start_ = std::chrono::steady_clock::now();
+}
+
+Server::~Server() {
+  for (const auto& peer : peers_)
+    if (peer->owned && !peer->gone) close(peer->fd);
+  for (const Listener& l : listeners_) close(l.fd);
+}
+
+void Server::AddLine(int fd, bool pty, std::string name) {
+  auto peer = std::make_unique<Peer>();
+  peer->wire = Wire::Line;
+  peer->fd = fd;
+  peer->pty = pty;
+  peer->name = std::move(name);
+  peers_.insert(peers_.begin(), std::move(peer));
   UpdateSilence();
+}
+
+bool Server::Listen(Wire wire, const Endpoint& at, std::string& bound, std::string& error) {
+  const int fd = ListenTcp(at.host, at.port, bound, error);
+  if (fd < 0) return false;
+  listeners_.push_back({wire, fd, bound});
+  return true;
 }
 
 void Server::Log(const char* fmt, const std::string& text) const {
@@ -62,22 +94,30 @@ void Server::Log(const char* fmt, const std::string& text) const {
 
 void Server::UpdateSilence() {
   // A pseudo-terminal delivers a write at once; the floor only guards against scheduling hiccups.
-  framer_.SetSilenceMs(InterFrameSilenceMs(First().Baud(), First().Parity() != 'N', 1, 20.0));
+  for (const auto& peer : peers_) {
+    if (peer->wire == Wire::Line)
+      peer->framer.SetSilenceMs(InterFrameSilenceMs(First().Baud(), First().Parity() != 'N', 1, 20.0));
+    else
+      peer->framer.SetSilenceMs(kNetworkSilenceMs);
+  }
 }
 
-void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
+// An RTU frame from the line or from a transparent gateway's connection.
+void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) {
   // On a real port the UART, set to the meter's own speed and parity, turns a mismatched line into
   // garbage by itself. On a pseudo-terminal bytes pass intact, so the line the program chose is
-  // compared; it keeps no parity, so only the speed can be checked there.
-  LineSettings seen{First().Baud(), First().Parity(), 8, 1};
+  // compared; it keeps no parity, so only the speed can be checked there. Behind a gateway the meter
+  // hears the gateway's line, set up to match it.
+  LineSettings seen = LineOfMeter(First());
   bool parityKnown = false;
-  const bool lineKnown = pty_ && LineOf(fd_, seen, parityKnown);
-  Log("<- %s", Hex(frame) + "  (" + Describe(seen) + ")");
+  const bool lineKnown = peer.wire == Wire::Line && peer.pty && LineOf(peer.fd, seen, parityKnown);
+  Log("<- %s",
+      (peer.wire == Wire::Line ? "" : peer.name + " rtu: ") + Hex(frame) + "  (" + Describe(seen) + ")");
   std::string mismatch;  // why the first meter that did not hear the frame missed it
   bool heard = false;    // some meter heard it
   std::string refusal;
   for (SimMeter& meter : meters_) {
-    LineSettings line = lineKnown ? seen : LineSettings{meter.Baud(), meter.Parity(), 8, 1};
+    LineSettings line = lineKnown ? seen : LineOfMeter(meter);
     if (!parityKnown) line.parity = meter.Parity();
     meter.AdvanceTo(static_cast<uint64_t>(now));
     const int32_t baudBefore = meter.Baud();
@@ -95,8 +135,13 @@ void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
       continue;
     }
     refusal.clear();
-    if (meter.LastFault() != Fault::None) Log("   fault: %s", FaultName(meter.LastFault()));
-    if (!reply.bytes.empty()) ScheduleReply(std::move(reply), frame.size(), line, meter.Baud(), now);
+    const Fault fault = meter.LastFault();
+    if (fault != Fault::None) Log("   fault: %s", FaultName(fault));
+    if (!reply.bytes.empty()) {
+      const size_t replySize = reply.bytes.size();
+      ScheduleReply(peer, std::move(reply.bytes), reply.delayMs, frame.size(), replySize, line, meter.Baud(),
+                    fault == Fault::Close, now);
+    }
     if (meter.Baud() != baudBefore) {
       Log("   baud rate becomes %s after this reply", std::to_string(meter.Baud()));
       UpdateSilence();
@@ -104,93 +149,228 @@ void Server::OnFrame(const std::vector<uint8_t>& frame, double now) {
     break;  // one meter per address
   }
   if (!heard && !mismatch.empty()) {
-    if (options_.log || mismatch != lastMismatch_) std::fprintf(stderr, "qm7410-sim: %s\n", mismatch.c_str());
-    lastMismatch_ = mismatch;
+    if (options_.log || mismatch != peer.lastMismatch)
+      std::fprintf(stderr, "qm7410-sim: %s\n", mismatch.c_str());
+    peer.lastMismatch = mismatch;
     return;
   }
-  lastMismatch_.clear();
+  peer.lastMismatch.clear();
   if (!refusal.empty())
     Log("   ignored (%s)", refusal == "address" ? std::string("another slave address") : refusal);
 }
 
-void Server::ScheduleReply(SimMeter::Reply reply, size_t requestSize, const LineSettings& line,
-                           int32_t baudAfter, double now) {
-  if (pty_ && options_.pace) {
-    // Like a real line: the request's own transmission, the turnaround, then one byte per
-    // character time, each written once all its bits would have arrived.
-    Log("-> %s  (paced)", Hex(reply.bytes));
-    const double start = now + SimSerialDevice::TransmitMs(requestSize, line) + reply.delayMs;
-    for (size_t i = 0; i < reply.bytes.size(); ++i)
-      Schedule({start + SimSerialDevice::TransmitMs(i + 1, line), {reply.bytes[i]}, baudAfter, true});
+// A Modbus TCP request: the Modbus gateway puts it on the line as an RTU frame and answers with the
+// meter's reply re-framed, or with exception 0x0B when no meter answers at that unit id.
+void Server::OnMbap(Peer& peer, const MbapRequest& request, double now) {
+  const std::vector<uint8_t> frame = RtuFrameOf(request);
+  Log("<- %s", peer.name + " tcp: tid " + std::to_string(request.transaction) + " unit " +
+                   std::to_string(request.unit) + ": " + Hex(request.pdu));
+  const auto gatewayException = [&](link::ExceptionCode code) {
+    const uint8_t pdu[2] = {static_cast<uint8_t>(request.pdu[0] | link::kExceptionBit),
+                            static_cast<uint8_t>(code)};
+    return MbapFrame(request.transaction, request.unit, pdu, sizeof pdu);
+  };
+  const auto meter = std::find_if(meters_.begin(), meters_.end(),
+                                  [&request](const SimMeter& m) { return m.Address() == request.unit; });
+  if (meter == meters_.end()) {
+    Log("   no meter at unit %s: gateway target failed", std::to_string(request.unit));
+    ScheduleReply(peer, gatewayException(link::ExceptionCode::GatewayTargetFailed),
+                  options_.meter.turnaroundMs, 0, 0, LineOfMeter(First()), 0, false, now);
+    return;
+  }
+  meter->AdvanceTo(static_cast<uint64_t>(now));
+  const LineSettings line = LineOfMeter(*meter);
+  SimMeter::Reply reply = meter->Handle(frame, line);
+  const Fault fault = meter->LastFault();
+  if (fault != Fault::None) Log("   fault: %s", FaultName(fault));
+  if (reply.bytes.empty()) {
+    if (*meter->LastRefusal() != '\0') Log("   ignored (%s)", meter->LastRefusal());
+    return;
+  }
+  // The gateway re-frames what came back from the line: the address becomes the unit id and the CRC
+  // goes.
+  std::vector<uint8_t> out;
+  const std::vector<uint8_t>& clean = reply.clean;
+  switch (fault) {
+    case Fault::Noise:
+    case Fault::Flood:
+      // Stray bytes on the connection ahead of a good reply.
+      out.assign(reply.bytes.begin(), reply.bytes.end() - static_cast<std::ptrdiff_t>(clean.size()));
+      {
+        const std::vector<uint8_t> good =
+            MbapFrame(request.transaction, clean[0], clean.data() + 1, clean.size() - 3);
+        out.insert(out.end(), good.begin(), good.end());
+      }
+      break;
+    case Fault::BadCrc:
+      // A Modbus gateway drops a reply whose CRC fails and reports the meter as silent.
+      out = gatewayException(link::ExceptionCode::GatewayTargetFailed);
+      break;
+    case Fault::Truncated:
+      // The PDU short of its last byte, the length field telling the truth about it.
+      out = MbapFrame(request.transaction, reply.bytes[0], reply.bytes.data() + 1, reply.bytes.size() - 1);
+      break;
+    case Fault::Close:
+    case Fault::Stall: {
+      const std::vector<uint8_t> whole =
+          MbapFrame(request.transaction, clean[0], clean.data() + 1, clean.size() - 3);
+      out.assign(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));
+      break;
+    }
+    case Fault::WrongTid:
+      out = MbapFrame(static_cast<uint16_t>(request.transaction ^ 0x8000), clean[0], clean.data() + 1,
+                      clean.size() - 3);
+      break;
+    default:
+      out = MbapFrame(request.transaction, reply.bytes[0], reply.bytes.data() + 1, reply.bytes.size() - 3);
+      break;
+  }
+  ScheduleReply(peer, std::move(out), reply.delayMs, frame.size(), clean.size(), line, meter->Baud(),
+                fault == Fault::Close, now);
+}
+
+void Server::ScheduleReply(Peer& peer, std::vector<uint8_t> bytes, uint32_t delayMs, size_t requestBytes,
+                           size_t lineReplyBytes, const LineSettings& line, int32_t baudAfter,
+                           bool closeAfter, double now) {
+  closeAfter = closeAfter && peer.wire != Wire::Line;  // a line cannot hang up: it only stops
+  if (options_.pace && (peer.pty || peer.wire == Wire::Rtu)) {
+    // Like a real line (or a transparent gateway on one): the request's own transmission, the
+    // turnaround, then one byte per character time, each written once all its bits would have arrived.
+    Log("-> %s  (paced)", Hex(bytes));
+    const double start = now + SimSerialDevice::TransmitMs(requestBytes, line) + delayMs;
+    for (size_t i = 0; i < bytes.size(); ++i)
+      Schedule(peer, {start + SimSerialDevice::TransmitMs(i + 1, line),
+                      {bytes[i]},
+                      baudAfter,
+                      true,
+                      closeAfter && i + 1 == bytes.size()});
     return;
   }
   // Emulate the line's timing on a pseudo-terminal, where bytes take no time: the request's own
-  // transmission, the turnaround, then the reply's transmission. A real port takes its own time.
-  double at = now + reply.delayMs;
-  if (pty_) at += SimSerialDevice::TransmitMs(requestSize + reply.bytes.size(), line);
-  Schedule({at, std::move(reply.bytes), baudAfter, false});
+  // transmission, the turnaround, then the reply's transmission. A real port takes its own time. A
+  // Modbus gateway answers once the whole reply has come in from its line.
+  double at = now + delayMs;
+  if (peer.pty || (peer.wire == Wire::Tcp && options_.pace))
+    at += SimSerialDevice::TransmitMs(requestBytes + lineReplyBytes, line);
+  Schedule(peer, {at, std::move(bytes), baudAfter, false, closeAfter});
 }
 
-void Server::Schedule(Scheduled s) {
-  auto pos = std::upper_bound(scheduled_.begin(), scheduled_.end(), s.at,
+void Server::Schedule(Peer& peer, Scheduled s) {
+  auto pos = std::upper_bound(peer.scheduled.begin(), peer.scheduled.end(), s.at,
                               [](double t, const Scheduled& x) { return t < x.at; });
-  scheduled_.insert(pos, std::move(s));
+  peer.scheduled.insert(pos, std::move(s));
 }
 
-void Server::Flush(double now) {
-  while (!scheduled_.empty() && scheduled_.front().at <= now) {
-    Scheduled s = std::move(scheduled_.front());
-    scheduled_.pop_front();
-    if (!s.paced) Log("-> %s", Hex(s.bytes));
-    out_.insert(out_.end(), s.bytes.begin(), s.bytes.end());
-    if (!pty_) reconfigureTo_ = s.baudAfter;
+void Server::Flush(Peer& peer, double now) {
+  while (!peer.closeWhenSent && !peer.scheduled.empty() && peer.scheduled.front().at <= now) {
+    Scheduled s = std::move(peer.scheduled.front());
+    peer.scheduled.pop_front();
+    if (!s.paced) Log("-> %s", (peer.wire == Wire::Line ? "" : peer.name + ": ") + Hex(s.bytes));
+    peer.out.insert(peer.out.end(), s.bytes.begin(), s.bytes.end());
+    if (peer.wire == Wire::Line && !peer.pty) peer.reconfigureTo = s.baudAfter;
+    if (s.closeAfter) peer.closeWhenSent = true;
   }
-  while (!out_.empty()) {
-    const ssize_t n = write(fd_, out_.data(), out_.size());
+  while (!peer.out.empty()) {
+    const ssize_t n = peer.wire == Wire::Line ? write(peer.fd, peer.out.data(), peer.out.size())
+                                              : send(peer.fd, peer.out.data(), peer.out.size(), MSG_NOSIGNAL);
     if (n > 0) {
-      out_.erase(out_.begin(), out_.begin() + n);
+      peer.out.erase(peer.out.begin(), peer.out.begin() + n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // wait for POLLOUT
+    if (peer.wire != Wire::Line) {
+      Drop(peer, std::string("cannot send: ") + std::strerror(errno));
+      return;
+    }
     Log("   write failed: %s; reply dropped", std::strerror(errno));
-    out_.clear();
+    peer.out.clear();
   }
-  if (!pty_ && reconfigureTo_ != 0) {
+  if (peer.closeWhenSent) {
+    Drop(peer, "closed by the close fault");
+    return;
+  }
+  if (peer.ended && peer.scheduled.empty()) {
+    Drop(peer, "left");
+    return;
+  }
+  if (peer.wire == Wire::Line && !peer.pty && peer.reconfigureTo != 0) {
     LineSettings line;
     bool parityKnown = false;
-    if (LineOf(fd_, line, parityKnown) && line.baud != reconfigureTo_) {
-      tcdrain(fd_);  // the reply leaves at the old rate
+    if (LineOf(peer.fd, line, parityKnown) && line.baud != peer.reconfigureTo) {
+      tcdrain(peer.fd);  // the reply leaves at the old rate
       std::string error;
-      if (!ConfigureRaw(fd_, reconfigureTo_, First().Parity(), error))
-        std::fprintf(stderr, "qm7410-sim: cannot switch %s to %d baud: %s\n", name_.c_str(), reconfigureTo_,
-                     error.c_str());
+      if (!ConfigureRaw(peer.fd, peer.reconfigureTo, First().Parity(), error))
+        std::fprintf(stderr, "qm7410-sim: cannot switch %s to %d baud: %s\n", peer.name.c_str(),
+                     peer.reconfigureTo, error.c_str());
     }
-    reconfigureTo_ = 0;
+    peer.reconfigureTo = 0;
   }
 }
 
-// Reads what the line delivered; false when the line is gone for good.
-bool Server::ReadLine(double now) {
+void Server::Drop(Peer& peer, const std::string& why) {
+  if (peer.gone) return;
+  Log("   %s", peer.name + " " + why);
+  // What the client sent last is read and forgotten first, so closing does not reset the connection
+  // and throw away the half reply it has not read yet.
+  shutdown(peer.fd, SHUT_WR);
+  uint8_t sink[512];
+  while (recv(peer.fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+  close(peer.fd);
+  peer.gone = true;
+}
+
+// Reads what the line or a connection delivered; false when the line is gone for good.
+bool Server::Read(Peer& peer, double now) {
   uint8_t buf[4096];
   for (;;) {
-    const ssize_t n = read(fd_, buf, sizeof buf);
+    const ssize_t n = read(peer.fd, buf, sizeof buf);
     if (n > 0) {
-      for (const auto& frame : framer_.Feed(buf, static_cast<size_t>(n), now)) OnFrame(frame, now);
+      const size_t size = static_cast<size_t>(n);
+      if (peer.wire == Wire::Tcp) {
+        for (const MbapRequest& request : peer.mbap.Feed(buf, size)) OnMbap(peer, request, now);
+        for (const std::string& why : peer.mbap.TakeDropReasons()) Log("   %s", peer.name + ": " + why);
+      } else {
+        for (const auto& frame : peer.framer.Feed(buf, size, now)) OnFrame(peer, frame, now);
+      }
+      if (peer.gone) return true;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (peer.wire != Wire::Line && n == 0) {
+      peer.ended = true;  // replies still due go out first
+      return true;
+    }
+    if (peer.wire != Wire::Line) {
+      Drop(peer, std::string("lost: ") + std::strerror(errno));
+      return true;
+    }
     // EIO or end of file: on a pseudo-terminal nobody holds the other side for a moment; a real
     // port has gone away.
-    if (!pty_) {
-      std::fprintf(stderr, "qm7410-sim: %s: %s\n", name_.c_str(),
+    if (!peer.pty) {
+      std::fprintf(stderr, "qm7410-sim: %s: %s\n", peer.name.c_str(),
                    n == 0 ? "end of file" : std::strerror(errno));
       return false;
     }
-    lineRetryAt_ = now + 100;
+    peer.retryAt = now + 100;
     return true;
   }
+}
+
+void Server::Accept(const Listener& listener) {
+  std::string name;
+  const int fd = AcceptClient(listener.fd, name);
+  if (fd < 0) return;
+  auto peer = std::make_unique<Peer>();
+  peer->wire = listener.wire;
+  peer->fd = fd;
+  peer->owned = true;
+  peer->name = name;
+  peer->framer.SetSilenceMs(kNetworkSilenceMs);
+  Log("   %s", name + " connected to " + (listener.wire == Wire::Rtu ? "rtu " : "tcp ") + listener.name);
+  peers_.push_back(std::move(peer));
 }
 
 // "@A COMMAND" goes to the meter at slave address A; a plain command to every meter.
@@ -238,45 +418,64 @@ void Server::OnCommandInput() {
 }
 
 int Server::Run(const sigset_t& waitMask, const volatile sig_atomic_t& stop) {
+  std::vector<pollfd> fds;
   while (!stop && !quit_) {
     double now = Now();
-    Flush(now);
-    framer_.Expire(now);
+    for (const auto& peer : peers_) {
+      if (!peer->gone) Flush(*peer, now);
+      if (!peer->gone) peer->framer.Expire(now);
+    }
+    std::erase_if(peers_, [](const std::unique_ptr<Peer>& p) { return p->gone; });
 
-    pollfd fds[2];
-    nfds_t count = 0;
-    const bool watchLine = lineRetryAt_ < 0 || now >= lineRetryAt_;
-    if (watchLine) lineRetryAt_ = -1;
-    fds[count++] = {fd_, static_cast<short>((watchLine ? POLLIN : 0) | (out_.empty() ? 0 : POLLOUT)), 0};
-    const nfds_t stdinIndex = count;
-    if (stdinOpen_) fds[count++] = {STDIN_FILENO, POLLIN, 0};
-
+    // stdin, then the listeners, then the peers in order.
+    fds.clear();
+    fds.push_back({stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0});
+    const bool roomForClients = peers_.size() < kMaxClients + 1;
+    for (const Listener& l : listeners_) fds.push_back({roomForClients ? l.fd : -1, POLLIN, 0});
     double wait = -1;
-    if (!scheduled_.empty()) wait = std::max(0.0, scheduled_.front().at - now);
-    if (!watchLine) wait = wait < 0 ? lineRetryAt_ - now : std::min(wait, lineRetryAt_ - now);
+    const auto earlier = [&wait](double w) { wait = wait < 0 ? w : std::min(wait, w); };
+    for (const auto& peer : peers_) {
+      const bool watch = !peer->ended && (peer->retryAt < 0 || now >= peer->retryAt);
+      if (watch) peer->retryAt = -1;
+      fds.push_back(
+          {peer->fd, static_cast<short>((watch ? POLLIN : 0) | (peer->out.empty() ? 0 : POLLOUT)), 0});
+      if (!peer->scheduled.empty()) earlier(std::max(0.0, peer->scheduled.front().at - now));
+      if (!watch && peer->retryAt >= 0) earlier(std::max(0.0, peer->retryAt - now));
+    }
     timespec ts{};
     timespec* timeout = nullptr;
     if (wait >= 0) {
       // Not rounded to whole milliseconds: paced bytes at 19200 baud come every 0.52 ms.
-      const double ms = wait;
-      ts.tv_sec = static_cast<time_t>(ms / 1000);
-      ts.tv_nsec = static_cast<long>(std::fmod(ms, 1000.0) * 1e6);
+      ts.tv_sec = static_cast<time_t>(wait / 1000);
+      ts.tv_nsec = static_cast<long>(std::fmod(wait, 1000.0) * 1e6);
       timeout = &ts;
     }
-    const int ready = ppoll(fds, count, timeout, &waitMask);
+    const int ready = ppoll(fds.data(), fds.size(), timeout, &waitMask);
     if (ready < 0) {
       if (errno == EINTR) continue;
       std::fprintf(stderr, "qm7410-sim: poll: %s\n", std::strerror(errno));
       return 1;
     }
     now = Now();
-    if (fds[0].revents & POLLNVAL) return 1;
-    if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
-      if (!ReadLine(now)) return 1;
+    size_t i = 1 + listeners_.size();
+    // New clients are added after the peers polled this round, so indexes stay in step.
+    const size_t polledPeers = peers_.size();
+    for (size_t k = 0; k < polledPeers; ++k, ++i) {
+      Peer& peer = *peers_[k];
+      if (fds[i].revents & POLLNVAL) {
+        if (peer.wire == Wire::Line) return 1;
+        peer.gone = true;
+        continue;
+      }
+      if (fds[i].revents & (POLLIN | POLLERR | POLLHUP)) {
+        if (!Read(peer, now)) return 1;
+      }
     }
-    if (stdinOpen_ && (fds[stdinIndex].revents & POLLNVAL))
+    for (size_t k = 0; k < listeners_.size(); ++k)
+      if (fds[1 + k].revents & POLLIN) Accept(listeners_[k]);
+    if (stdinOpen_ && (fds[0].revents & POLLNVAL))
       stdinOpen_ = false;
-    else if (stdinOpen_ && (fds[stdinIndex].revents & (POLLIN | POLLHUP | POLLERR)))
+    else if (stdinOpen_ && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
       OnCommandInput();
   }
   return 0;

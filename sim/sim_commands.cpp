@@ -22,6 +22,11 @@ constexpr FaultNameEntry kFaults[] = {
     {"exception", Fault::Exception},
     {"truncated", Fault::Truncated},
     {"flood", Fault::Flood},
+    {"gatewaypath", Fault::GatewayPath},
+    {"gatewaytarget", Fault::GatewayTarget},
+    {"close", Fault::Close},
+    {"stall", Fault::Stall},
+    {"wrongtid", Fault::WrongTid},
 };
 
 std::string Lower(std::string s) {

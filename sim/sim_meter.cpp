@@ -156,6 +156,7 @@ SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const link::
   // write still carries the old address, a baud write is answered at the old rate.
   reply.bytes = Apply(frame);
   reply.delayMs = turnaroundMs_;
+  reply.clean = reply.bytes;
   if (faults_.empty()) return reply;
   const Fault fault = faults_.front().first;
   if (--faults_.front().second == 0) faults_.pop_front();
@@ -337,6 +338,14 @@ std::vector<uint8_t> SimMeter::Corrupt(std::vector<uint8_t> reply, Fault fault) 
       return ExceptionReply(reply[1], ExceptionCode::DeviceFailure);
     case Fault::Truncated:
       reply.resize(reply.size() > 3 ? reply.size() - 3 : 1);
+      return reply;
+    case Fault::GatewayPath:
+      return ExceptionReply(reply[1], ExceptionCode::GatewayPathUnavailable);
+    case Fault::GatewayTarget:
+      return ExceptionReply(reply[1], ExceptionCode::GatewayTargetFailed);
+    case Fault::Close:
+    case Fault::Stall:
+      reply.resize(reply.size() / 2);
       return reply;
     default:
       return reply;
