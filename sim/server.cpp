@@ -16,6 +16,7 @@
 #include "sim/sim_commands.h"
 #include "sim/sim_serial_device.h"
 #include "sim/tty.h"
+#include "sim/uart.h"
 
 namespace qm::sim {
 
@@ -119,11 +120,15 @@ void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) 
   for (SimMeter& meter : meters_) {
     LineSettings line = lineKnown ? seen : LineOfMeter(meter);
     if (!parityKnown) line.parity = meter.Parity();
+    // A meter at another speed or parity than the PC hears other bytes than were sent, and the PC
+    // hears other bytes than the meter sends back.
+    const LineSettings own = LineOfMeter(meter);
+    const bool garbled = !SameFraming(line, own);
     meter.AdvanceTo(static_cast<uint64_t>(now));
     const int32_t baudBefore = meter.Baud();
-    SimMeter::Reply reply = meter.Handle(frame, line);
+    SimMeter::Reply reply = meter.Handle(garbled ? UartGarble(frame, line, own) : frame, own);
     const std::string why = meter.LastRefusal();
-    if (why == "line") {
+    if (garbled && !why.empty()) {
       if (mismatch.empty())
         mismatch = "line is " + Describe(line) + ", the meter runs at " + std::to_string(meter.Baud()) + "," +
                    meter.Parity() + ": no answer";
@@ -138,6 +143,7 @@ void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) 
     const Fault fault = meter.LastFault();
     if (fault != Fault::None) Log("   fault: %s", FaultName(fault));
     if (!reply.bytes.empty()) {
+      if (garbled) reply.bytes = UartGarble(reply.bytes, own, line);
       const size_t replySize = reply.bytes.size();
       ScheduleReply(peer, std::move(reply.bytes), reply.delayMs, frame.size(), replySize, line, meter.Baud(),
                     fault == Fault::Close, now);
