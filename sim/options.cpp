@@ -38,6 +38,13 @@ const char* const kUsage =
     "  --pace              on a pseudo-terminal, send each reply byte at the line's real byte rate\n"
     "                      (start, data, parity and stop bits at the set baud) instead of all at once;\n"
     "                      over TCP, replies take the time of the line behind the gateway\n"
+    "  --echo              the line echoes every byte the PC sends, before the reply (a 2-wire\n"
+    "                      RS-485 adapter without echo suppression)\n"
+    "  --junk-at-open N    N junk bytes arrive 20 ms after a program opens the pseudo-terminal\n"
+    "  --other-master MS   every MS ms (while a program has the pseudo-terminal open) another master\n"
+    "                      reads the first meter's identification, and the meter answers it\n"
+    "  --min-gap MS        a meter ignores a request that arrives less than MS ms after the end of\n"
+    "                      its previous reply\n"
     "  --log               every frame in and out, with a timestamp, on stderr\n"
     "  --help              this text\n"
     "\n"
@@ -45,16 +52,18 @@ const char* const kUsage =
     "\"ready tcp HOST:PORT\" for the listeners. Reads commands from stdin, one per line, and\n"
     "answers each with a line starting with \"ok\" or \"error:\": fault KIND[:N], clear, freeze,\n"
     "unfreeze, set ADDR VALUE (word at memory address ADDR; freeze first for measurement words),\n"
-    "measure N VALUE, get ADDR, energy, quit. A command goes to every meter on the line, or, after\n"
+    "measure N VALUE, get ADDR, energy, quit; and for the line: echo on|off, junk-at-open N,\n"
+    "other-master MS, min-gap MS (0 turns the last three off). A command goes to every meter, or, after\n"
     "\"@A \", to the meter at slave address A only; the answer is that of the first meter it went to.\n"
     "The meters are the same on the line and over TCP. SIGINT and SIGTERM end it and remove the link.\n";
 
 namespace {
 
 // Options that take a value; anything else starting with a dash is unknown.
-constexpr const char* kValued[] = {"--link",   "--device",     "--address",    "--baud",
-                                   "--parity", "--pt",         "--ct",         "--seed",
-                                   "--fault",  "--turnaround", "--listen-rtu", "--listen-tcp"};
+constexpr const char* kValued[] = {"--link",         "--device",       "--address",    "--baud",
+                                   "--parity",       "--pt",           "--ct",         "--seed",
+                                   "--fault",        "--turnaround",   "--listen-rtu", "--listen-tcp",
+                                   "--junk-at-open", "--other-master", "--min-gap"};
 
 bool Valued(const std::string& arg) {
   return std::any_of(std::begin(kValued), std::end(kValued), [&arg](const char* v) { return arg == v; });
@@ -124,6 +133,18 @@ bool ParseValue(const std::string& arg, const std::string& value, Options& o, st
       error = arg + " wants HOST:PORT, :PORT or PORT (port 0..65535): " + value;
       return false;
     }
+  } else if (arg == "--junk-at-open") {
+    if (!ParseNumber(value, 0, 4096, n)) {
+      error = "junk at open must be 0..4096 bytes: " + value;
+      return false;
+    }
+    o.line.junkAtOpen = static_cast<uint32_t>(n);
+  } else if (arg == "--other-master" || arg == "--min-gap") {
+    if (!ParseNumber(value, 0, 600000, n)) {
+      error = arg + " must be 0..600000 ms: " + value;
+      return false;
+    }
+    (arg == "--min-gap" ? o.line.minGapMs : o.line.otherMasterMs) = static_cast<uint32_t>(n);
   } else if (arg == "--fault") {
     Fault fault = Fault::None;
     int count = 1;
@@ -173,6 +194,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, bool& help, 
     }
     if (arg == "--pace") {
       o.pace = true;
+      continue;
+    }
+    if (arg == "--echo") {
+      o.line.echo = true;
       continue;
     }
     if (!Valued(arg)) {

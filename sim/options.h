@@ -17,6 +17,14 @@ struct Endpoint {
 };
 bool ParseEndpoint(const std::string& text, Endpoint& endpoint);
 
+// Conditions of the serial line a bus doctor must recognise.
+struct LineConditions {
+  bool echo = false;           // every byte the PC sends comes back (2-wire RS-485 without echo suppression)
+  uint32_t junkAtOpen = 0;     // junk bytes that arrive when the PC opens the pseudo-terminal
+  uint32_t otherMasterMs = 0;  // another master's exchange with the meter every so often (0: none)
+  uint32_t minGapMs = 0;       // the meter ignores a request this soon after the end of its last reply
+};
+
 struct Options {
   std::string link;
   std::string device;
@@ -27,6 +35,7 @@ struct Options {
   std::vector<std::pair<Fault, int>> faults;
   Endpoint listenRtu;  // RTU frames over TCP, as through a transparent gateway
   Endpoint listenTcp;  // Modbus TCP, as through a Modbus gateway
+  LineConditions line;
 };
 
 extern const char* const kUsage;

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
                  "line's speed\n");
 
   qm::sim::Server server(options);
-  if (line.fd >= 0) server.AddLine(line.fd, line.pty, line.name);
+  if (line.fd >= 0) server.AddLine(line.fd, line.pty, line.name, line.slaveName);
   std::vector<std::string> ready;
   if (line.fd >= 0) ready.push_back(line.name);
   const std::pair<qm::sim::Wire, const qm::sim::Endpoint*> listeners[] = {

@@ -1,6 +1,7 @@
 #include "sim/server.h"
 
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "link/modbus.h"
 #include "sim/net.h"
@@ -29,6 +31,8 @@ constexpr size_t kMaxClients = 16;
 // RTU over TCP: segments of one frame may come far apart, and TCP loses nothing on the way, so a half
 // frame is kept much longer than on a line.
 constexpr double kNetworkSilenceMs = 1000;
+// Junk at open comes this long after a program opened the pseudo-terminal.
+constexpr double kJunkAfterOpenMs = 20;
 
 std::string Hex(const std::vector<uint8_t>& bytes, size_t limit = 96) {
   std::string out;
@@ -50,7 +54,7 @@ LineSettings LineOfMeter(const SimMeter& meter) { return {meter.Baud(), meter.Pa
 
 }  // namespace
 
-Server::Server(const Options& options) : options_(options) {
+Server::Server(const Options& options) : options_(options), line_(options.line) {
   // Each meter its own load, so two meters on one line do not read alike.
   for (size_t k = 0; k < options.addresses.size(); ++k) {
     MeterConfig config = options.meter;
@@ -61,15 +65,26 @@ Server::Server(const Options& options) : options_(options) {
   for (SimMeter& meter : meters_)
     for (const auto& [fault, count] : options.faults) meter.InjectFault(fault, count);
   start_ = std::chrono::steady_clock::now();
+  replyEnd_.assign(meters_.size(), -1e18);
 }
 
 Server::~Server() {
   for (const auto& peer : peers_)
     if (peer->owned && !peer->gone) close(peer->fd);
   for (const Listener& l : listeners_) close(l.fd);
+  if (watch_ >= 0) close(watch_);
 }
 
-void Server::AddLine(int fd, bool pty, std::string name) {
+void Server::AddLine(int fd, bool pty, std::string name, const std::string& slavePath) {
+  // Each open of the pseudo-terminal by a program shows as an open event on its other side; our own
+  // descriptor there was opened before the watch began.
+  if (pty && !slavePath.empty()) {
+    watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ >= 0 && inotify_add_watch(watch_, slavePath.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+      close(watch_);
+      watch_ = -1;
+    }
+  }
   auto peer = std::make_unique<Peer>();
   peer->wire = Wire::Line;
   peer->fd = fd;
@@ -117,7 +132,8 @@ void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) 
   std::string mismatch;  // why the first meter that did not hear the frame missed it
   bool heard = false;    // some meter heard it
   std::string refusal;
-  for (SimMeter& meter : meters_) {
+  for (size_t k = 0; k < meters_.size(); ++k) {
+    SimMeter& meter = meters_[k];
     LineSettings line = lineKnown ? seen : LineOfMeter(meter);
     if (!parityKnown) line.parity = meter.Parity();
     // A meter at another speed or parity than the PC hears other bytes than were sent, and the PC
@@ -126,7 +142,15 @@ void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) 
     const bool garbled = !SameFraming(line, own);
     meter.AdvanceTo(static_cast<uint64_t>(now));
     const int32_t baudBefore = meter.Baud();
-    SimMeter::Reply reply = meter.Handle(garbled ? UartGarble(frame, line, own) : frame, own);
+    const std::vector<uint8_t> heardBytes = garbled ? UartGarble(frame, line, own) : frame;
+    if (line_.minGapMs > 0 && !heardBytes.empty() && heardBytes[0] == meter.Address() &&
+        now - replyEnd_[k] < line_.minGapMs) {
+      Log("   %s", "too soon after the meter's last reply: no answer");
+      heard = true;
+      refusal.clear();
+      break;
+    }
+    SimMeter::Reply reply = meter.Handle(heardBytes, own);
     const std::string why = meter.LastRefusal();
     if (garbled && !why.empty()) {
       if (mismatch.empty())
@@ -145,8 +169,8 @@ void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) 
     if (!reply.bytes.empty()) {
       if (garbled) reply.bytes = UartGarble(reply.bytes, own, line);
       const size_t replySize = reply.bytes.size();
-      ScheduleReply(peer, std::move(reply.bytes), reply.delayMs, frame.size(), replySize, line, meter.Baud(),
-                    fault == Fault::Close, now);
+      replyEnd_[k] = ScheduleReply(peer, std::move(reply.bytes), reply.delayMs, frame.size(), replySize, line,
+                                   meter.Baud(), fault == Fault::Close, now);
     }
     if (meter.Baud() != baudBefore) {
       Log("   baud rate becomes %s after this reply", std::to_string(meter.Baud()));
@@ -235,9 +259,9 @@ void Server::OnMbap(Peer& peer, const MbapRequest& request, double now) {
                 fault == Fault::Close, now);
 }
 
-void Server::ScheduleReply(Peer& peer, std::vector<uint8_t> bytes, uint32_t delayMs, size_t requestBytes,
-                           size_t lineReplyBytes, const LineSettings& line, int32_t baudAfter,
-                           bool closeAfter, double now) {
+double Server::ScheduleReply(Peer& peer, std::vector<uint8_t> bytes, uint32_t delayMs, size_t requestBytes,
+                             size_t lineReplyBytes, const LineSettings& line, int32_t baudAfter,
+                             bool closeAfter, double now) {
   closeAfter = closeAfter && peer.wire != Wire::Line;  // a line cannot hang up: it only stops
   if (options_.pace && (peer.pty || peer.wire == Wire::Rtu)) {
     // Like a real line (or a transparent gateway on one): the request's own transmission, the
@@ -250,7 +274,7 @@ void Server::ScheduleReply(Peer& peer, std::vector<uint8_t> bytes, uint32_t dela
                       baudAfter,
                       true,
                       closeAfter && i + 1 == bytes.size()});
-    return;
+    return start + SimSerialDevice::TransmitMs(bytes.size(), line);
   }
   // Emulate the line's timing on a pseudo-terminal, where bytes take no time: the request's own
   // transmission, the turnaround, then the reply's transmission. A real port takes its own time. A
@@ -259,6 +283,7 @@ void Server::ScheduleReply(Peer& peer, std::vector<uint8_t> bytes, uint32_t dela
   if (peer.pty || (peer.wire == Wire::Tcp && options_.pace))
     at += SimSerialDevice::TransmitMs(requestBytes + lineReplyBytes, line);
   Schedule(peer, {at, std::move(bytes), baudAfter, false, closeAfter});
+  return at;
 }
 
 void Server::Schedule(Peer& peer, Scheduled s) {
@@ -273,7 +298,7 @@ void Server::Flush(Peer& peer, double now) {
     peer.scheduled.pop_front();
     if (!s.paced) Log("-> %s", (peer.wire == Wire::Line ? "" : peer.name + ": ") + Hex(s.bytes));
     peer.out.insert(peer.out.end(), s.bytes.begin(), s.bytes.end());
-    if (peer.wire == Wire::Line && !peer.pty) peer.reconfigureTo = s.baudAfter;
+    if (peer.wire == Wire::Line && !peer.pty && s.baudAfter != 0) peer.reconfigureTo = s.baudAfter;
     if (s.closeAfter) peer.closeWhenSent = true;
   }
   while (!peer.out.empty()) {
@@ -334,6 +359,9 @@ bool Server::Read(Peer& peer, double now) {
     const ssize_t n = read(peer.fd, buf, sizeof buf);
     if (n > 0) {
       const size_t size = static_cast<size_t>(n);
+      // The echo comes back as the bytes go out, before any reply they complete.
+      if (peer.wire == Wire::Line && line_.echo)
+        Schedule(peer, {now, std::vector<uint8_t>(buf, buf + size), 0, false, false});
       if (peer.wire == Wire::Tcp) {
         for (const MbapRequest& request : peer.mbap.Feed(buf, size)) OnMbap(peer, request, now);
         for (const std::string& why : peer.mbap.TakeDropReasons()) Log("   %s", peer.name + ": " + why);
@@ -379,8 +407,94 @@ void Server::Accept(const Listener& listener) {
   peers_.push_back(std::move(peer));
 }
 
+// echo on|off, junk-at-open N, other-master MS, min-gap MS: the line's conditions, for every meter.
+bool Server::RunLineCommand(const std::string& line, std::string& answer) {
+  std::istringstream in(line);
+  std::string cmd, value, extra;
+  in >> cmd >> value >> extra;
+  long n = 0;
+  if (cmd == "echo") {
+    if ((value != "on" && value != "off") || !extra.empty()) {
+      answer = "error: echo on or echo off";
+    } else {
+      line_.echo = value == "on";
+      answer = "ok echo " + value;
+    }
+    return true;
+  }
+  if (cmd != "junk-at-open" && cmd != "other-master" && cmd != "min-gap") return false;
+  const long max = cmd == "junk-at-open" ? 4096 : 600000;
+  if (!extra.empty() || !ParseNumber(value, 0, max, n)) {
+    answer = "error: " + cmd + " wants a number 0.." + std::to_string(max);
+    return true;
+  }
+  const auto v = static_cast<uint32_t>(n);
+  if (cmd == "junk-at-open") line_.junkAtOpen = v;
+  if (cmd == "other-master") {
+    line_.otherMasterMs = v;
+    nextOtherMaster_ = -1;
+  }
+  if (cmd == "min-gap") line_.minGapMs = v;
+  answer = "ok " + cmd + " " + std::to_string(v);
+  return true;
+}
+
+void Server::OnOpensOrCloses(double now) {
+  alignas(inotify_event) char buf[4096];
+  for (;;) {
+    const ssize_t n = read(watch_, buf, sizeof buf);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->mask & IN_CLOSE) openers_ = std::max(0, openers_ - 1);
+      if (!(event->mask & IN_OPEN)) continue;
+      ++openers_;
+      Peer* line = LinePeer();
+      if (line_.junkAtOpen == 0 || line == nullptr) continue;
+      // A little after the open, as a line settles once the port is powered: a program that empties
+      // its input right after opening still finds the junk.
+      std::vector<uint8_t> junk(line_.junkAtOpen);
+      std::uniform_int_distribution<int> byte(0, 255);
+      for (uint8_t& b : junk) b = static_cast<uint8_t>(byte(junk_));
+      Log("   opened: %s junk bytes follow", std::to_string(junk.size()));
+      Schedule(*line, {now + kJunkAfterOpenMs, std::move(junk), 0, false, false});
+    }
+  }
+}
+
+// Another master reads the first meter's identification, and the meter answers it.
+void Server::OtherMaster(Peer& line, double now) {
+  SimMeter& meter = First();
+  const uint16_t model = meter.Word(kIdentification), version = meter.Word(kIdentification + 2);
+  std::vector<uint8_t> request{meter.Address(), 0x03, 0x03, 0xE0, 0x00, 0x02};
+  link::AppendCrc(request);
+  std::vector<uint8_t> reply{meter.Address(),
+                             0x03,
+                             0x04,
+                             static_cast<uint8_t>(model >> 8),
+                             static_cast<uint8_t>(model & 0xFF),
+                             static_cast<uint8_t>(version >> 8),
+                             static_cast<uint8_t>(version & 0xFF)};
+  link::AppendCrc(reply);
+  const LineSettings own = LineOfMeter(meter);
+  LineSettings pc = own;
+  bool parityKnown = false;
+  if (line.pty && LineOf(line.fd, pc, parityKnown) && !parityKnown) pc.parity = own.parity;
+  const double replyAt =
+      now + SimSerialDevice::TransmitMs(request.size() + reply.size(), own) + options_.meter.turnaroundMs;
+  if (!SameFraming(own, pc)) {
+    request = UartGarble(request, own, pc);
+    reply = UartGarble(reply, own, pc);
+  }
+  Log("   another master: %s", Hex(request) + " / " + Hex(reply));
+  Schedule(line, {now, std::move(request), 0, false, false});
+  Schedule(line, {replyAt, std::move(reply), 0, false, false});
+}
+
 // "@A COMMAND" goes to the meter at slave address A; a plain command to every meter.
 std::string Server::RunCommandLine(const std::string& line) {
+  if (std::string answer; RunLineCommand(line, answer)) return answer;
   std::string command = line;
   long only = -1;
   if (!line.empty() && line[0] == '@') {
@@ -438,8 +552,20 @@ int Server::Run(const sigset_t& waitMask, const volatile sig_atomic_t& stop) {
     fds.push_back({stdinOpen_ ? STDIN_FILENO : -1, POLLIN, 0});
     const bool roomForClients = peers_.size() < kMaxClients + 1;
     for (const Listener& l : listeners_) fds.push_back({roomForClients ? l.fd : -1, POLLIN, 0});
+    fds.push_back({watch_, POLLIN, 0});
     double wait = -1;
     const auto earlier = [&wait](double w) { wait = wait < 0 ? w : std::min(wait, w); };
+    if (Peer* line = LinePeer(); line != nullptr && line_.otherMasterMs > 0) {
+      if (nextOtherMaster_ < 0) nextOtherMaster_ = now + line_.otherMasterMs;
+      if (now >= nextOtherMaster_) {
+        // Only while a program listens (bytes would otherwise wait in the terminal for the next one),
+        // and never into the middle of an exchange.
+        const bool listened = !line->pty || watch_ < 0 || openers_ > 0;
+        if (listened && line->scheduled.empty() && line->out.empty()) OtherMaster(*line, now);
+        nextOtherMaster_ = now + line_.otherMasterMs;
+      }
+      earlier(std::max(0.0, nextOtherMaster_ - now));
+    }
     for (const auto& peer : peers_) {
       const bool watch = !peer->ended && (peer->retryAt < 0 || now >= peer->retryAt);
       if (watch) peer->retryAt = -1;
@@ -463,7 +589,8 @@ int Server::Run(const sigset_t& waitMask, const volatile sig_atomic_t& stop) {
       return 1;
     }
     now = Now();
-    size_t i = 1 + listeners_.size();
+    if (fds[1 + listeners_.size()].revents & POLLIN) OnOpensOrCloses(now);
+    size_t i = 2 + listeners_.size();
     // New clients are added after the peers polled this round, so indexes stay in step.
     const size_t polledPeers = peers_.size();
     for (size_t k = 0; k < polledPeers; ++k, ++i) {

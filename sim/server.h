@@ -6,6 +6,7 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,9 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Serves `fd`, a pseudo-terminal's master side (`pty`) or a serial port, named `name` in messages.
-  // The caller keeps the descriptor.
-  void AddLine(int fd, bool pty, std::string name);
+  // Serves `fd`, a pseudo-terminal's master side (`pty`, whose other side is `slavePath`) or a serial
+  // port, named `name` in messages. The caller keeps the descriptor.
+  void AddLine(int fd, bool pty, std::string name, const std::string& slavePath = {});
   // Listens for clients of `wire` (Rtu or Tcp) at `at`; `bound` is "HOST:PORT" with the port taken.
   bool Listen(Wire wire, const Endpoint& at, std::string& bound, std::string& error);
 
@@ -85,10 +86,17 @@ class Server {
   // Puts a reply on the way to `peer` after the turnaround `delayMs`. Where the line's timing is
   // emulated (a pseudo-terminal, or --pace behind a gateway) the request's `requestBytes` and the
   // reply's `lineReplyBytes` characters take their time on `line` too. `closeAfter` ends a connection
-  // once the bytes are out.
-  void ScheduleReply(Peer& peer, std::vector<uint8_t> bytes, uint32_t delayMs, size_t requestBytes,
-                     size_t lineReplyBytes, const link::LineSettings& line, int32_t baudAfter,
-                     bool closeAfter, double now);
+  // once the bytes are out. Returns when its last byte is due.
+  double ScheduleReply(Peer& peer, std::vector<uint8_t> bytes, uint32_t delayMs, size_t requestBytes,
+                       size_t lineReplyBytes, const link::LineSettings& line, int32_t baudAfter,
+                       bool closeAfter, double now);
+  // The line's own conditions: opens of the pseudo-terminal, another master's exchanges, commands.
+  void OnOpensOrCloses(double now);
+  void OtherMaster(Peer& line, double now);
+  bool RunLineCommand(const std::string& line, std::string& answer);
+  Peer* LinePeer() {
+    return !peers_.empty() && peers_.front()->wire == Wire::Line ? peers_.front().get() : nullptr;
+  }
   void Schedule(Peer& peer, Scheduled s);
   SimMeter& First() { return meters_.front(); }
 
@@ -97,6 +105,12 @@ class Server {
   std::vector<std::unique_ptr<Peer>> peers_;
   std::vector<Listener> listeners_;
   std::chrono::steady_clock::time_point start_;
+  LineConditions line_;
+  int watch_ = -1;                // inotify on the pseudo-terminal's other side: programs opening it
+  int openers_ = 0;               // programs other than ours that have it open
+  double nextOtherMaster_ = -1;   // when another master speaks next
+  std::vector<double> replyEnd_;  // per meter: when its last reply ended
+  std::mt19937 junk_{7410};
   bool stdinOpen_ = true;
   std::string stdinBuffer_;
   bool quit_ = false;

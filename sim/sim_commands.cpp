@@ -126,7 +126,8 @@ std::string RunCommand(SimMeter& meter, const std::string& line, bool& quit) {
   }
   return "error: unknown command '" + line +
          "' (fault KIND[:N], clear, freeze, unfreeze, set ADDR VALUE, "
-         "measure N VALUE, get ADDR, energy, quit)";
+         "measure N VALUE, get ADDR, energy, quit; on the simulator's line: echo on|off, "
+         "junk-at-open N, other-master MS, min-gap MS)";
 }
 
 }  // namespace qm::sim
