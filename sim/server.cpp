@@ -569,8 +569,10 @@ int Server::Run(const sigset_t& waitMask, const volatile sig_atomic_t& stop) {
     for (const auto& peer : peers_) {
       const bool watch = !peer->ended && (peer->retryAt < 0 || now >= peer->retryAt);
       if (watch) peer->retryAt = -1;
-      fds.push_back(
-          {peer->fd, static_cast<short>((watch ? POLLIN : 0) | (peer->out.empty() ? 0 : POLLOUT)), 0});
+      // A client that has left would wake the wait at once with its hang-up: it is looked at only to
+      // send what is due.
+      const int fd = peer->ended && peer->out.empty() ? -1 : peer->fd;
+      fds.push_back({fd, static_cast<short>((watch ? POLLIN : 0) | (peer->out.empty() ? 0 : POLLOUT)), 0});
       if (!peer->scheduled.empty()) earlier(std::max(0.0, peer->scheduled.front().at - now));
       if (!watch && peer->retryAt >= 0) earlier(std::max(0.0, peer->retryAt - now));
     }

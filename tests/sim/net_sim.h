@@ -99,6 +99,8 @@ class Client {
   bool Send(const std::vector<uint8_t>& bytes) {
     return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   }
+  // Sends nothing more (a half close), as a client that has asked all it will.
+  void ShutdownWrite() { shutdown(fd_, SHUT_WR); }
   // Reads until `count` bytes have come, the server closed, or the limit passed.
   std::vector<uint8_t> Read(size_t count, int limitMs = kLimitMs) {
     std::vector<uint8_t> got;

@@ -182,6 +182,14 @@ TEST(SimModbusTcp, GatewayAndConnectionFaults) {
   ASSERT_TRUE(next.Connected());
   ASSERT_TRUE(next.Send(ReadIdentity(0x18, 1)));
   EXPECT_EQ(next.Read(13), IdentityReply(0x18, 1));
+
+  // A client that asks and then sends no more still gets its answer, then the connection ends.
+  Client last(sim.TcpPort());
+  ASSERT_TRUE(last.Connected());
+  ASSERT_TRUE(last.Send(ReadIdentity(0x19, 1)));
+  last.ShutdownWrite();
+  EXPECT_EQ(last.Read(13), IdentityReply(0x19, 1));
+  EXPECT_TRUE(last.ClosedByServer());
 }
 
 // Read holding registers 0x03E0..0x03E3 of slave 1 as an RTU frame, and its reply.
