@@ -120,10 +120,10 @@ void Server::UpdateSilence() {
 
 // An RTU frame from the line or from a transparent gateway's connection.
 void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) {
-  // On a real port the UART, set to the meter's own speed and parity, turns a mismatched line into
-  // garbage by itself. On a pseudo-terminal bytes pass intact, so the line the program chose is
-  // compared; it keeps no parity, so only the speed can be checked there. Behind a gateway the meter
-  // hears the gateway's line, set up to match it.
+  // On a real port the UART, set to the meter's own speed and parity, garbles a mismatched line by
+  // itself. On a pseudo-terminal bytes pass intact, so the line the program chose is read and the
+  // UART model decodes them as the meter would; it keeps no parity, so only the speed can differ
+  // there. Behind a gateway the meter hears the gateway's line, set up to match it.
   LineSettings seen = LineOfMeter(First());
   bool parityKnown = false;
   const bool lineKnown = peer.wire == Wire::Line && peer.pty && LineOf(peer.fd, seen, parityKnown);
