@@ -1,5 +1,6 @@
 // What qm7410-sim reads from its serial line: any bytes, arriving in any pieces at any moments, cut
-// into request frames by the framer and answered by the simulated meter.
+// into request frames by the framer, decoded by a UART at other settings, and answered by the
+// simulated meter.
 //
 // Input: pieces of [length][pause][bytes]: `length` bytes arrive `pause` half-milliseconds after the
 // piece before (so a pause of more than 40 crosses the inter-frame silence).
@@ -8,6 +9,7 @@
 #include "fuzz/fuzz_check.h"
 #include "sim/request_framer.h"
 #include "sim/sim_meter.h"
+#include "sim/uart.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qm::sim::RequestFramer framer(20.0);
@@ -31,6 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(fixed || counted, "frame of %zu bytes, function %d", frame.size(), frame[1]);
       FUZZ_CHECK(frame.size() <= 256 && fuzz::CrcOk(frame.data(), frame.size()));
 
+      // The frame as a UART at other settings decodes it: no more characters than falling edges
+      // (at most one per sent bit), and the very bytes at the same settings.
+      static constexpr int32_t kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 115200};
+      static constexpr char kParities[] = {'N', 'E', 'O'};
+      const qm::link::LineSettings tx{kBauds[frame[2] % 7], kParities[frame[3] % 3], 5 + frame[4] % 4,
+                                      1 + frame[5] % 2};
+      const qm::link::LineSettings rx{kBauds[frame[3] % 7], kParities[frame[4] % 3], 5 + frame[5] % 4, 1};
+      const auto decoded = qm::sim::UartReceive(frame, tx, rx);
+      FUZZ_CHECK(decoded.size() <= frame.size() * 6, "%zu characters from %zu bytes", decoded.size(),
+                 frame.size());
+      FUZZ_CHECK(qm::sim::UartGarble(frame, tx, tx) == frame);
       meter.AdvanceTo(static_cast<uint64_t>(now));
       const qm::link::LineSettings line{meter.Baud(), meter.Parity(), 8, 1};
       const uint8_t addressBefore = meter.Address();

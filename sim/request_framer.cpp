@@ -1,8 +1,9 @@
 #include "sim/request_framer.h"
 
 #include <algorithm>
+#include <span>
 
-#include "link/crc16.h"
+#include "link/modbus.h"
 
 namespace qm::sim {
 namespace {
@@ -11,8 +12,7 @@ constexpr size_t kFixedFrame = 8;  // functions 1 to 6: address, function, four 
 constexpr size_t kMaxFrame = 256;  // the longest RTU frame
 
 bool CrcAt(const std::vector<uint8_t>& b, size_t length) {
-  const uint16_t crc = link::CalcCrc16(b.data(), static_cast<int16_t>(length - 2));
-  return b[length - 2] == (crc >> 8) && b[length - 1] == (crc & 0xFF);
+  return link::CrcOk(std::span<const uint8_t>(b.data(), length));
 }
 
 }  // namespace

@@ -22,6 +22,11 @@ constexpr FaultNameEntry kFaults[] = {
     {"exception", Fault::Exception},
     {"truncated", Fault::Truncated},
     {"flood", Fault::Flood},
+    {"gatewaypath", Fault::GatewayPath},
+    {"gatewaytarget", Fault::GatewayTarget},
+    {"close", Fault::Close},
+    {"stall", Fault::Stall},
+    {"wrongtid", Fault::WrongTid},
 };
 
 std::string Lower(std::string s) {
@@ -121,7 +126,8 @@ std::string RunCommand(SimMeter& meter, const std::string& line, bool& quit) {
   }
   return "error: unknown command '" + line +
          "' (fault KIND[:N], clear, freeze, unfreeze, set ADDR VALUE, "
-         "measure N VALUE, get ADDR, energy, quit)";
+         "measure N VALUE, get ADDR, energy, quit; on the simulator's line: echo on|off, "
+         "junk-at-open N, other-master MS, min-gap MS)";
 }
 
 }  // namespace qm::sim

@@ -5,8 +5,9 @@
 
 namespace qm::sim {
 
-// "silence", "late", "noise", "badcrc", "wrongaddress", "exception", "truncated", "flood", optionally
-// followed by ":COUNT" (COUNT 1 to 1000000); false for anything else.
+// "silence", "late", "noise", "badcrc", "wrongaddress", "exception", "truncated", "flood",
+// "gatewaypath", "gatewaytarget", "close", "stall", "wrongtid", optionally followed by ":COUNT" (COUNT 1
+// to 1000000); false for anything else.
 bool ParseFault(const std::string& text, Fault& fault, int& count);
 const char* FaultName(Fault fault);
 

@@ -5,16 +5,15 @@
 #include <cmath>
 #include <numbers>
 
-#include "link/crc16.h"
 #include "link/frame.h"
+#include "link/modbus.h"
 
 namespace qm::sim {
 namespace {
 
-constexpr uint8_t kIllegalFunction = 0x01;
-constexpr uint8_t kIllegalAddress = 0x02;
-constexpr uint8_t kIllegalValue = 0x03;
-constexpr uint8_t kDeviceFailure = 0x04;
+using link::AppendCrc;
+using link::CrcOk;
+using link::ExceptionCode;
 constexpr int kMaxReadQuantity = 125;
 
 // Settings block data bytes the meter acts on.
@@ -38,18 +37,6 @@ constexpr uint16_t kUpperLimit = 0x0336;
 constexpr uint16_t kEnergyWord = 33;  // first of the four u32 counters, low word first
 
 constexpr int32_t kBauds[] = {1200, 2400, 4800, 9600, 19200};
-
-void AppendCrc(std::vector<uint8_t>& frame) {
-  const uint16_t crc = link::CalcCrc16(frame.data(), static_cast<int16_t>(frame.size()));
-  frame.push_back(static_cast<uint8_t>(crc >> 8));
-  frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-}
-
-bool CrcOk(const std::vector<uint8_t>& frame) {
-  const auto n = static_cast<int16_t>(frame.size() - 2);
-  const uint16_t crc = link::CalcCrc16(frame.data(), n);
-  return frame[frame.size() - 2] == (crc >> 8) && frame[frame.size() - 1] == (crc & 0xFF);
-}
 
 // Deterministic noise in [-1, 1] for a channel at a moment: the same seed gives the same load
 // whatever the order in which the meter is asked.
@@ -169,6 +156,7 @@ SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const link::
   // write still carries the old address, a baud write is answered at the old rate.
   reply.bytes = Apply(frame);
   reply.delayMs = turnaroundMs_;
+  reply.clean = reply.bytes;
   if (faults_.empty()) return reply;
   const Fault fault = faults_.front().first;
   if (--faults_.front().second == 0) faults_.pop_front();
@@ -189,8 +177,9 @@ SimMeter::Reply SimMeter::Handle(const std::vector<uint8_t>& frame, const link::
   return reply;
 }
 
-std::vector<uint8_t> SimMeter::ExceptionReply(uint8_t function, uint8_t code) const {
-  std::vector<uint8_t> out{Address(), static_cast<uint8_t>(function | 0x80), code};
+std::vector<uint8_t> SimMeter::ExceptionReply(uint8_t function, link::ExceptionCode code) const {
+  std::vector<uint8_t> out{Address(), static_cast<uint8_t>(function | link::kExceptionBit),
+                           static_cast<uint8_t>(code)};
   AppendCrc(out);
   return out;
 }
@@ -198,23 +187,27 @@ std::vector<uint8_t> SimMeter::ExceptionReply(uint8_t function, uint8_t code) co
 std::vector<uint8_t> SimMeter::Apply(const std::vector<uint8_t>& frame) {
   const uint8_t function = frame[1];
   if ((function != link::kFnReadHolding && function != link::kFnWriteSingle) || frame.size() != 8)
-    return ExceptionReply(function, kIllegalFunction);
+    return ExceptionReply(function, ExceptionCode::IllegalFunction);
   const uint16_t reg = static_cast<uint16_t>(frame[2] << 8 | frame[3]);
   const uint16_t word = static_cast<uint16_t>(frame[4] << 8 | frame[5]);
 
   if (function == link::kFnReadHolding) {
     if (word == 0 || word > kMaxReadQuantity || reg + 2 * word > kMemorySize)
-      return ExceptionReply(function, kIllegalAddress);
-    std::vector<uint8_t> out{Address(), link::kFnReadHolding, static_cast<uint8_t>(2 * word)};
-    out.insert(out.end(), memory_.begin() + reg, memory_.begin() + reg + 2 * word);
+      return ExceptionReply(function, ExceptionCode::IllegalDataAddress);
+    // Sized first: GCC 12 warns falsely (-Warray-bounds) when the data are inserted after the header.
+    std::vector<uint8_t> out(3 + 2 * static_cast<size_t>(word));
+    out[0] = Address();
+    out[1] = link::kFnReadHolding;
+    out[2] = static_cast<uint8_t>(2 * word);
+    std::copy(memory_.begin() + reg, memory_.begin() + reg + 2 * word, out.begin() + 3);
     AppendCrc(out);
     return out;
   }
 
   const uint16_t target = reg < 0x0100 ? static_cast<uint16_t>(kSettingsBase + reg) : reg;
-  if (target + 2 > kMemorySize) return ExceptionReply(function, kIllegalAddress);
+  if (target + 2 > kMemorySize) return ExceptionReply(function, ExceptionCode::IllegalDataAddress);
   if (target == kBaudByte - 1 && MeterBaudCode(MeterBaudForCode(word)) < 0)
-    return ExceptionReply(function, kIllegalValue);  // a rate the meter cannot run at
+    return ExceptionReply(function, ExceptionCode::IllegalDataValue);  // a rate the meter cannot run at
   WriteRegister(target, word);
   return frame;  // the echo, byte for byte as received
 }
@@ -342,9 +335,17 @@ std::vector<uint8_t> SimMeter::Corrupt(std::vector<uint8_t> reply, Fault fault) 
       AppendCrc(reply);
       return reply;
     case Fault::Exception:
-      return ExceptionReply(reply[1], kDeviceFailure);
+      return ExceptionReply(reply[1], ExceptionCode::DeviceFailure);
     case Fault::Truncated:
       reply.resize(reply.size() > 3 ? reply.size() - 3 : 1);
+      return reply;
+    case Fault::GatewayPath:
+      return ExceptionReply(reply[1], ExceptionCode::GatewayPathUnavailable);
+    case Fault::GatewayTarget:
+      return ExceptionReply(reply[1], ExceptionCode::GatewayTargetFailed);
+    case Fault::Close:
+    case Fault::Stall:
+      reply.resize(reply.size() / 2);
       return reply;
     default:
       return reply;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/modbus.h"
 #include "link/transport.h"
 
 namespace qm::sim {
@@ -21,6 +22,12 @@ enum class Fault {
   Exception,     // an exception reply (function code | 0x80)
   Truncated,     // the reply cut short
   Flood,         // more than 400 garbage bytes, then the reply
+  // For a master behind a gateway:
+  GatewayPath,    // exception 0x0A: the gateway has no path to the meter
+  GatewayTarget,  // exception 0x0B: the meter behind the gateway did not answer
+  Close,          // the first half of the reply, then the connection closes (a line only stops)
+  Stall,          // the first half of the reply, then nothing more
+  WrongTid,       // Modbus TCP: the reply carries another transaction id (elsewhere a clean reply)
 };
 
 struct MeterConfig {
@@ -68,6 +75,7 @@ class SimMeter {
   struct Reply {
     std::vector<uint8_t> bytes;  // empty: the meter stays silent
     uint32_t delayMs = 0;        // turnaround after the request has arrived, before the reply starts
+    std::vector<uint8_t> clean;  // the reply before any fault, for a gateway to re-frame
   };
   // One request frame as it arrived on a line with `line` settings. A frame on a line whose speed or
   // parity differs from the meter's, a frame for another address or a frame with a bad CRC gets no
@@ -108,7 +116,7 @@ class SimMeter {
 
  private:
   std::vector<uint8_t> Apply(const std::vector<uint8_t>& frame);
-  std::vector<uint8_t> ExceptionReply(uint8_t function, uint8_t code) const;
+  std::vector<uint8_t> ExceptionReply(uint8_t function, link::ExceptionCode code) const;
   void WriteRegister(uint16_t reg, uint16_t value);
   void UpdateMeasurements();
   void AddEnergy(int counter, double secondaryWh);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sim/uart.h"
+
 namespace qm::sim {
 
 double SimSerialDevice::TransmitMs(size_t bytes, const link::LineSettings& line) {
@@ -99,17 +101,18 @@ void SimSerialDevice::Deliver() {
     InFlight item = std::move(*next);
     inFlight_.erase(next);
     if (item.toMeter) {
+      // The meter's UART decodes the request at its own speed and parity: on a mismatched line it
+      // hears other bytes, and normally stays silent.
+      const link::LineSettings own{meter_.Baud(), meter_.Parity(), 8, 1};
       meter_.AdvanceTo(static_cast<uint64_t>(std::ceil(item.arrivesAt)));
-      SimMeter::Reply reply = meter_.Handle(item.bytes, item.line);
+      SimMeter::Reply reply = meter_.Handle(UartGarble(item.bytes, item.line, own), own);
       if (reply.bytes.empty()) continue;
-      // The meter answers at its own speed, which matched the request's line when it answered.
-      const double at = item.arrivesAt + reply.delayMs + TransmitMs(reply.bytes.size(), item.line);
-      inFlight_.push_back({at, std::move(reply.bytes), item.line, false});
+      const double at = item.arrivesAt + reply.delayMs + TransmitMs(reply.bytes.size(), own);
+      inFlight_.push_back({at, std::move(reply.bytes), own, false});
     } else if (open_) {
-      // A receiver set to another speed or parity sees only garbled characters.
-      if (item.line.baud != line_.baud || item.line.parity != line_.parity)
-        std::fill(item.bytes.begin(), item.bytes.end(), uint8_t{0xFF});
-      received_.insert(received_.end(), item.bytes.begin(), item.bytes.end());
+      // The port's UART decodes the reply at the port's settings.
+      const std::vector<uint8_t> bytes = UartGarble(item.bytes, item.line, line_);
+      received_.insert(received_.end(), bytes.begin(), bytes.end());
     }
   }
   meter_.AdvanceTo(clock_.NowMs());
