@@ -146,7 +146,8 @@ class Doctor {
       const std::vector<uint8_t> in = port.ReadAll();
       junk.insert(junk.end(), in.begin(), in.end());
     }
-    if (!junk.empty())
+    junkAtOpen_ = !junk.empty();
+    if (junkAtOpen_)
       Say(std::to_string(junk.size()) + " bytes arrived before anything was sent (" +
           link::HexBytes(junk, 16) +
           "): junk from the adapter as the port opened, or another master on the line");
@@ -238,7 +239,7 @@ class Doctor {
                          : ", valid frames among them (slave " + std::to_string(frame[0]) +
                                "): another master polls this line"));
     }
-    if (link_.Echo()) healthy = false;
+    if (link_.Echo() || junkAtOpen_) healthy = false;
     if (healthy)
       Say("the line looks healthy: " + std::to_string(kBackToBack) +
           " reads back to back, no echo, no stray bytes, no traffic from others");
@@ -250,6 +251,7 @@ class Doctor {
   std::string device_;
   bool tty_;
   bool progressShown_ = false;
+  bool junkAtOpen_ = false;
   std::vector<Found> found_;
 };
 

@@ -149,4 +149,39 @@ TEST(CliProgram, ExitStatusSaysWhatWentWrongAndRefusedValuesSendNothing) {
   EXPECT_EQ(Cli({"--version"}).out.rfind("qm7410-cli ", 0), 0u);
 }
 
+// The doctor against the simulated meter's line conditions, each named from what the line delivered.
+// The search is narrowed to address 1 and no parity (a pseudo-terminal carries no parity bit) to keep
+// each run to seconds.
+TEST(CliProgram, TheDoctorNamesWhatIsWrongOnTheLine) {
+  const struct {
+    QStringList sim;
+    QStringList doctor;
+    std::vector<std::string> said;
+  } cases[] = {
+      // Another master polls at 19200 baud: at 9600 its traffic arrives garbled.
+      {{"--baud", "19200", "--other-master", "40"},
+       {"-P", "N", "--quick"},
+       {"9600 baud, no parity: bytes that never made a valid frame in ",
+        "another baud rate or parity, or the line is noisy", "address 1 answers at 19200 baud, no parity",
+        "another master polls this line"}},
+      {{"--echo"}, {"-a", "1", "-b", "9600", "-P", "N"}, {"this adapter echoes what it sends; use --echo"}},
+      {{"--junk-at-open", "5"},
+       {"-a", "1", "-b", "9600", "-P", "N"},
+       {"5 bytes arrived before anything was sent"}},
+      {{"--min-gap", "150"},
+       {"-a", "1", "-b", "9600", "-P", "N"},
+       {"reads back to back came back; with a pause of ", " ms between requests all did"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sim.join(' ').toStdString());
+    qmtest::SimProcess sim(QStringList{"--address", "1"} + c.sim);
+    ASSERT_TRUE(sim.Ready());
+    const Result r = Cli(QStringList{"--port", sim.Link(), "doctor"} + c.doctor);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    for (const std::string& words : c.said)
+      EXPECT_NE(r.out.find(words), std::string::npos) << words << "\n" << r.out;
+    EXPECT_EQ(r.out.find("looks healthy"), std::string::npos) << r.out;
+  }
+}
+
 }  // namespace
