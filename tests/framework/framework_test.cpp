@@ -12,6 +12,7 @@
 #include <QRawFont>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <memory>
 #include <stdexcept>
 #include <tuple>
@@ -250,6 +251,28 @@ TEST_F(Dialog, TicksDuringAMessageBoxAreHeldOnePerTimer) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.events.size() >= expected.size(); }, 10000));
   QCoreApplication::processEvents();  // nothing more comes
   EXPECT_EQ(dlg.events, expected);
+}
+
+// Qt's own button speaks the program's language: with Qt's translation installed the way the
+// program's start-up installs it, the OK of a real message box reads 确定, not "OK".
+TEST_F(Dialog, MessageBoxButtonReadsChineseWithQtsTranslation) {
+  QTranslator* translator = fw::InstallQtTranslation();
+  ASSERT_NE(translator, nullptr) << "qtbase_zh_CN.qm is missing (Debian package qt6-translations-l10n)";
+  fw::SetMessageBoxHook({});
+  QString button;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) {
+      ADD_FAILURE() << "no message box open";
+      return;
+    }
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) button = ok->text();
+    box->accept();
+  });
+  EXPECT_EQ(fw::AfxMessageBox("设置PT不成功"), fw::IDOK);
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
+  EXPECT_EQ(button, QString("确定"));
 }
 
 // On real timers, a handler waiting longer than the period is never entered by another tick, ticks
