@@ -253,6 +253,22 @@ TEST_F(Dialog, TicksDuringAMessageBoxAreHeldOnePerTimer) {
   EXPECT_EQ(dlg.events, expected);
 }
 
+// A box set again to the text it shows (many, on every poll cycle) is left alone: the user's
+// selection stays, and nothing is repainted or told to assistive technology. A new text replaces
+// it and shows its start, as on Windows.
+TEST_F(Dialog, SettingTheShownTextAgainLeavesTheBoxAlone) {
+  auto* box = qobject_cast<QLineEdit*>(dlg.GetDlgItem(1006));
+  ASSERT_NE(box, nullptr);
+  dlg.SetDlgItemText(1006, "220.00 V");
+  box->setSelection(0, 6);  // the user marks the number to copy it
+  dlg.SetDlgItemText(1006, "220.00 V");
+  EXPECT_EQ(box->selectedText(), QString("220.00"));
+  dlg.SetDlgItemText(1006, "221.50 V");
+  EXPECT_EQ(box->text(), QString("221.50 V"));
+  EXPECT_FALSE(box->hasSelectedText());
+  EXPECT_EQ(box->cursorPosition(), 0);
+}
+
 // Qt's own button speaks the program's language: with Qt's translation installed the way the
 // program's start-up installs it, the OK of a real message box reads 确定, not "OK".
 TEST_F(Dialog, MessageBoxButtonReadsChineseWithQtsTranslation) {
