@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 namespace qm::framework {
 
@@ -30,6 +32,7 @@ int CWinApp::Run(int argc, char** argv) {
     if (!name.isEmpty()) SetAfxAppName(name);
   }
   QApplication::setApplicationName(AfxAppName());
+  InstallQtTranslation();
   InitInstance();
   m_pMainWnd = nullptr;
   return 0;
@@ -38,6 +41,18 @@ int CWinApp::Run(int argc, char** argv) {
 void CWinApp::SetDialogBkColor(QColor background, QColor text) {
   g_background = background;
   g_text = text;
+}
+
+QTranslator* InstallQtTranslation() {
+  // Every text of the program is Chinese; Qt's standard buttons follow its own translation files
+  // (Debian: qt6-translations-l10n), whatever the desktop's locale.
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return nullptr;
+  }
+  return translator;
 }
 
 CWinApp* AfxGetApp() { return g_app; }

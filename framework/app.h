@@ -4,6 +4,7 @@
 
 #include "framework/fw.h"
 
+class QTranslator;
 class QWidget;
 
 namespace qm::framework {
@@ -22,6 +23,12 @@ class CWinApp {
 
   QWidget* m_pMainWnd = nullptr;
 };
+
+// Installs Qt's own Chinese translation of its standard buttons and dialogs on the running
+// application, so a message box's button reads 确定 as on a Chinese desktop. Returns the translator
+// (owned by the application), or nullptr when Qt's translations are not installed: the buttons then
+// stay in English.
+QTranslator* InstallQtTranslation();
 
 CWinApp* AfxGetApp();
 // The executable's name without directory or extension: the caption of every message box.

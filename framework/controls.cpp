@@ -57,7 +57,8 @@ int CComboBox::SetCurSel(int index) {
   }
   combo->setCurrentIndex(index);
   // Re-selecting the current item must also replace whatever was typed.
-  if (combo->isEditable()) combo->setEditText(combo->itemText(index));
+  if (combo->isEditable() && combo->currentText() != combo->itemText(index))
+    combo->setEditText(combo->itemText(index));
   return index;
 }
 

@@ -16,7 +16,10 @@ constexpr const char* kShownText = "fwShownText";
 }  // namespace
 
 void SetWidgetText(QWidget* widget, const QString& text) {
-  if (widget == nullptr) return;
+  // A text the control already shows stays as it is: the poll cycle sets its boxes every second,
+  // many to what they show already (the settings, the analog row, a steady load), and each change
+  // costs a repaint and, with assistive technology listening, messages on the accessibility bus.
+  if (widget == nullptr || WidgetText(widget) == text) return;
   if (auto* line = qobject_cast<QLineEdit*>(widget)) {
     line->setText(text);
     // Windows shows the start of a text that is wider than its box.

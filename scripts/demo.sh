@@ -19,6 +19,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Without a session's runtime directory (root, a plain ssh or container shell) Qt warns and makes one
+# of its own; give the monitor a private one instead, as a login session would.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  mkdir -m 0700 "$dir/runtime"
+  export XDG_RUNTIME_DIR="$dir/runtime"
+fi
+
 # The window starts at slave address 0, so the simulated meter answers there unless told otherwise:
 # OK and 运行 are then enough to see live values.
 build/qm7410-sim --link "$link" --address 0 "$@" </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &

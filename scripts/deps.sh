@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
   qt6-serialport-dev qt6-svg-dev libgtest-dev xvfb xauth xdotool fonts-noto-cjk
   fonts-wqy-microhei imagemagick python3-pyatspi at-spi2-core dbus clang libfuzzer-14-dev
-  libclang-rt-14-dev ser2net mbpoll python3-pymodbus python3-serial python3-serial-asyncio)
+  libclang-rt-14-dev qt6-translations-l10n ser2net mbpoll python3-pymodbus python3-serial
+  python3-serial-asyncio)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -143,9 +143,11 @@ TEST_F(Commands, SlaveAddressGoesOutThroughTheOldOneAndTheWindowFollows) {
   for (const auto& [fault, text, from, to] : cases) {
     h.meter.InjectFault(fault, 1);
     h.ClearWire();
-    qmtest::QueueModal([&, from = from](fw::CDialog& d) {
+    // Named before the capture: clang 14 cannot capture a structured binding.
+    const char* typed = text;
+    qmtest::QueueModal([from = from, typed](fw::CDialog& d) {
       EXPECT_EQ(d.GetDlgItemText(kAddr), QString::number(from));
-      d.SetDlgItemText(kAddr, text);
+      d.SetDlgItemText(kAddr, typed);
       d.Click(fw::IDOK);
       return d.Result();
     });

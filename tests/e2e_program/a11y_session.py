@@ -154,6 +154,9 @@ def close_message_box(app, expected):
             texts.append(c.name)
     if expected not in texts or button is None:
         raise Failure(f"message box says {texts}, expected {expected!r}")
+    # Qt's own button in Qt's Chinese, like every other word of the window.
+    if button.name != "确定":
+        raise Failure(f"the message box's button reads {button.name!r}, expected '确定'")
     act(button, "Press")
     wait_for("the message box to close", lambda: window(app, "qm7410-monitor") is None)
 

@@ -12,6 +12,7 @@
 #include <QRawFont>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <memory>
 #include <stdexcept>
 #include <tuple>
@@ -250,6 +251,44 @@ TEST_F(Dialog, TicksDuringAMessageBoxAreHeldOnePerTimer) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.events.size() >= expected.size(); }, 10000));
   QCoreApplication::processEvents();  // nothing more comes
   EXPECT_EQ(dlg.events, expected);
+}
+
+// A box set again to the text it shows (many, on every poll cycle) is left alone: the user's
+// selection stays, and nothing is repainted or told to assistive technology. A new text replaces
+// it and shows its start, as on Windows.
+TEST_F(Dialog, SettingTheShownTextAgainLeavesTheBoxAlone) {
+  auto* box = qobject_cast<QLineEdit*>(dlg.GetDlgItem(1006));
+  ASSERT_NE(box, nullptr);
+  dlg.SetDlgItemText(1006, "220.00 V");
+  box->setSelection(0, 6);  // the user marks the number to copy it
+  dlg.SetDlgItemText(1006, "220.00 V");
+  EXPECT_EQ(box->selectedText(), QString("220.00"));
+  dlg.SetDlgItemText(1006, "221.50 V");
+  EXPECT_EQ(box->text(), QString("221.50 V"));
+  EXPECT_FALSE(box->hasSelectedText());
+  EXPECT_EQ(box->cursorPosition(), 0);
+}
+
+// Qt's own button speaks the program's language: with Qt's translation installed the way the
+// program's start-up installs it, the OK of a real message box reads 确定, not "OK".
+TEST_F(Dialog, MessageBoxButtonReadsChineseWithQtsTranslation) {
+  QTranslator* translator = fw::InstallQtTranslation();
+  ASSERT_NE(translator, nullptr) << "qtbase_zh_CN.qm is missing (Debian package qt6-translations-l10n)";
+  fw::SetMessageBoxHook({});
+  QString button;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) {
+      ADD_FAILURE() << "no message box open";
+      return;
+    }
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) button = ok->text();
+    box->accept();
+  });
+  EXPECT_EQ(fw::AfxMessageBox("设置PT不成功"), fw::IDOK);
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
+  EXPECT_EQ(button, QString("确定"));
 }
 
 // On real timers, a handler waiting longer than the period is never entered by another tick, ticks

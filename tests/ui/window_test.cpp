@@ -7,7 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <utility>
 
@@ -26,6 +28,21 @@ using qmtest::Harness;
 using qmtest::Request;
 
 constexpr int kPoll = CMonitorDlg::kPollTimer;
+
+// The program's wait never ends before its time, however its event loop wakes (a reply read early
+// may not be complete), and the window's events are handled meanwhile.
+TEST(ProgramWait, NeverEndsEarlyAndHandlesEventsMeanwhile) {
+  qm::link::EventLoopClock wait;
+  for (const uint32_t ms : {1u, 20u, 150u, 400u}) {
+    bool handled = false;
+    QTimer::singleShot(0, [&] { handled = true; });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    wait.Sleep(ms);
+    EXPECT_GE(elapsed.nsecsElapsed(), qint64{ms} * 1000000) << ms << " ms";
+    EXPECT_TRUE(handled) << ms << " ms";
+  }
+}
 
 #ifdef QM_HAVE_QPA
 // The program's own wait (an event loop that holds user input back), run briefly on every wait of
