@@ -250,7 +250,9 @@ ExchangeResult Exchange(Transport& transport, Clock& clock, const Request& reque
     result.dataOffset = ReplyDataOffset(request.function);
     result.dataSize = ReplyDataSize(request.function, request.word);
   } else {
-    result.detail = transport.TakeNotice();
+    const Notice notice = transport.TakeNotice();
+    result.detail = notice.text;
+    result.otherKind = notice.otherKind;
   }
   if (timing.trace) timing.trace->Outcome(clock.NowMs(), result, timing.waitMs);
   return result;

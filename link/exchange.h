@@ -78,7 +78,8 @@ struct ExchangeResult {
   // What the transport noticed that the bytes alone do not say (a gateway of the other kind, a
   // reply to another transaction), or why the port went away.
   std::string detail;
-  int dataOffset = 0;  // where the reply's data lie in `frame` (frame.h names the geometry)
+  bool otherKind = false;  // `detail` says the gateway speaks the other protocol
+  int dataOffset = 0;      // where the reply's data lie in `frame` (frame.h names the geometry)
   int dataSize = 0;
 
   bool Ok() const { return error == LinkError::None; }

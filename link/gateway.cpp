@@ -86,10 +86,12 @@ void MbapReader::Note(std::string text) {
   if (notice_.empty()) notice_ = std::move(text);
 }
 
-std::string MbapReader::TakeNotice() {
-  std::string n;
+Notice MbapReader::TakeNotice() {
+  Notice notice;
+  std::string& n = notice.text;
   n.swap(notice_);
   if (n.empty() && foreign_ > 0) {
+    notice.otherKind = true;
     // What is still pending after them most likely belongs with them.
     std::vector<uint8_t> seen = foreignSeen_;
     seen.insert(seen.end(), pending_.begin(), pending_.end());
@@ -103,7 +105,7 @@ std::string MbapReader::TakeNotice() {
   }
   foreign_ = 0;
   foreignSeen_.clear();
-  return n;
+  return notice;
 }
 
 // Takes one whole frame off the front of the pending bytes; false when more must come first.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "link/port_errors.h"
+#include "link/transport.h"
 
 namespace qm::link {
 
@@ -42,7 +43,7 @@ class MbapReader {
   // Appends what `bytes` complete to `out`.
   void Feed(const uint8_t* bytes, size_t size, std::vector<uint8_t>& out);
   // What was dropped or looked wrong since the last call; empty when nothing.
-  std::string TakeNotice();
+  Notice TakeNotice();
   size_t Pending() const { return pending_.size(); }
 
  private:

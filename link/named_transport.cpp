@@ -55,6 +55,6 @@ void NamedTransport::WaitForInput(uint32_t ms) {
   if (active_) active_->WaitForInput(ms);
 }
 
-std::string NamedTransport::TakeNotice() { return active_ ? active_->TakeNotice() : std::string(); }
+Notice NamedTransport::TakeNotice() { return active_ ? active_->TakeNotice() : Notice{}; }
 
 }  // namespace qm::link

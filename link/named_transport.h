@@ -26,7 +26,7 @@ class NamedTransport : public Transport {
   std::vector<uint8_t> ReadAll() override;
   void DiscardInput() override;
   void WaitForInput(uint32_t ms) override;
-  std::string TakeNotice() override;
+  Notice TakeNotice() override;
 
   // The gateway the open transport talks to, when it is one.
   bool IsGateway() const { return active_ && active_ != &serial_; }

@@ -129,8 +129,8 @@ void TcpTransport::Take(const uint8_t* bytes, size_t size) {
   buffer_.insert(buffer_.end(), bytes, bytes + size);
   if (firstBack_.size() < 8) {
     firstBack_.insert(firstBack_.end(), bytes, bytes + std::min(size, 8 - firstBack_.size()));
-    if (firstBack_.size() == 8 && LooksLikeMbapReply(request_, firstBack_) && notice_.empty())
-      notice_ = UseModbusTcpText(address_, wording_);
+    if (firstBack_.size() == 8 && LooksLikeMbapReply(request_, firstBack_) && notice_.text.empty())
+      notice_ = {UseModbusTcpText(address_, wording_), true};
   }
 }
 
@@ -203,15 +203,15 @@ void TcpTransport::WaitForInput(uint32_t ms) {
   ::poll(&p, 1, static_cast<int>(std::min<uint32_t>(ms, INT32_MAX)));
 }
 
-std::string TcpTransport::TakeNotice() {
-  std::string n = kind_ == GatewayKind::ModbusTcp ? reader_.TakeNotice() : std::string();
-  if (n.empty()) n.swap(notice_);
-  notice_.clear();
-  if (n.empty() && kind_ == GatewayKind::ModbusTcp && reader_.Pending() > 0) {
+Notice TcpTransport::TakeNotice() {
+  Notice n = kind_ == GatewayKind::ModbusTcp ? reader_.TakeNotice() : Notice{};
+  if (n.text.empty()) n = notice_;
+  notice_ = {};
+  if (n.text.empty() && kind_ == GatewayKind::ModbusTcp && reader_.Pending() > 0) {
     const std::string count = std::to_string(reader_.Pending());
-    n = wording_ == Wording::English
-            ? "the gateway sent " + count + " bytes of a Modbus TCP frame and stalled"
-            : "网关发来了 " + count + " 字节的不完整 Modbus TCP 帧后停顿";
+    n.text = wording_ == Wording::English
+                 ? "the gateway sent " + count + " bytes of a Modbus TCP frame and stalled"
+                 : "网关发来了 " + count + " 字节的不完整 Modbus TCP 帧后停顿";
   }
   return n;
 }

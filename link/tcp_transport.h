@@ -32,7 +32,7 @@ class TcpTransport : public Transport {
   std::vector<uint8_t> ReadAll() override;
   void DiscardInput() override;
   void WaitForInput(uint32_t ms) override;
-  std::string TakeNotice() override;
+  Notice TakeNotice() override;
 
  private:
   void Fill();
@@ -50,7 +50,7 @@ class TcpTransport : public Transport {
   // RTU over TCP: the last request and the first bytes back, to recognise a Modbus TCP gateway.
   std::vector<uint8_t> request_;
   std::vector<uint8_t> firstBack_;
-  std::string notice_;
+  Notice notice_;
 };
 
 }  // namespace qm::link

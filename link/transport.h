@@ -20,6 +20,14 @@ bool ParseLineSettings(const std::string& text, LineSettings& out);
 
 // A refused serial port operation. what() names the device and the system's reason; the dialog layer
 // shows it in an error box and abandons the handler that made the call.
+// What a transport noticed about its input that the bytes it delivered do not show.
+struct Notice {
+  std::string text;  // empty when nothing
+  // The peer speaks the other protocol (a gateway of the other kind): worth telling the user even
+  // where a missing reply is not.
+  bool otherKind = false;
+};
+
 class CommError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -49,7 +57,7 @@ class Transport {
   virtual void WaitForInput(uint32_t ms) = 0;
   // What the transport noticed about the input since it was last asked that the bytes it delivered
   // do not show (a gateway of the other kind, a reply to another request); empty when nothing.
-  virtual std::string TakeNotice() { return {}; }
+  virtual Notice TakeNotice() { return {}; }
 };
 
 }  // namespace qm::link

@@ -25,7 +25,7 @@ qm::link::ExchangeResult CMonitorDlg::Exchange(uint8_t address, uint8_t function
                 ? "网关路径不可用"
                 : "网关后的仪表没有响应") +
            " (Modbus 异常 " + std::to_string(r.exceptionCode) + ")";
-  else if (!r.Ok() && !r.detail.empty())
+  else if (!r.Ok() && r.otherKind)
     text = r.detail;
   if (text.empty()) return r;
   m_bLinkTroubleTold = true;

@@ -87,7 +87,7 @@ TEST(MbapReader, TakesOnlyTheExpectedReplyHoweverTheStreamIsCut) {
       reader.Feed(stream.data() + i, j - i, out);
       reader.Feed(stream.data() + j, stream.size() - j, out);
       ASSERT_EQ(out, Rtu(kIdentPdu)) << i << ", " << j;
-      EXPECT_EQ(reader.TakeNotice(), "a reply to another transaction (id 6, expected 7) was dropped");
+      EXPECT_EQ(reader.TakeNotice().text, "a reply to another transaction (id 6, expected 7) was dropped");
       EXPECT_EQ(reader.Pending(), 0u);
     }
   }
@@ -102,13 +102,13 @@ TEST(MbapReader, ALengthThatDoesNotFitItsContentOrNoModbusTcpAtAllIsNamed) {
   wrong.push_back(0x00);
   reader.Feed(wrong.data(), wrong.size(), out);
   EXPECT_TRUE(out.empty());
-  EXPECT_NE(reader.TakeNotice().find("length field (8)"), std::string::npos);
+  EXPECT_NE(reader.TakeNotice().text.find("length field (8)"), std::string::npos);
   // An RTU reply where Modbus TCP was expected: never taken, and the likely cause named.
   const Bytes rtu = Rtu(kIdentPdu);
   reader.Feed(rtu.data(), rtu.size(), out);
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(
-      reader.TakeNotice(),
+      reader.TakeNotice().text,
       "the gateway answered 9 bytes that are not Modbus TCP but RTU frames: this looks like an RTU-over-TCP "
       "gateway, use rtuovertcp://");
 }
@@ -189,6 +189,7 @@ TEST(ModbusTcp, AGatewaysFailuresAreEachNamed) {
     }
     EXPECT_EQ(r.error, c.error);
     EXPECT_NE(qm::link::DescribeFailure(r).find(c.said), std::string::npos) << qm::link::DescribeFailure(r);
+    EXPECT_FALSE(r.otherKind) << "a gateway of the right kind";
     if (c.error == LinkError::Lost) {
       EXPECT_NE(r.detail.find("closed the connection"), std::string::npos) << r.detail;
       EXPECT_FALSE(client.transport.IsOpen());
@@ -207,6 +208,7 @@ TEST(Gateways, TheOtherKindIsRecognisedAndNamed) {
   EXPECT_EQ(r.error, LinkError::BadReply);
   EXPECT_NE(r.detail.find("this looks like a Modbus TCP gateway: use " + Tcp(modbus)), std::string::npos)
       << r.detail;
+  EXPECT_TRUE(r.otherKind);
 
   FakeGateway transparent(12, [](const Bytes&, int) { return FakeGateway::Answer{{Rtu(kIdentPdu)}}; });
   Client tcpClient(Tcp(transparent));
