@@ -59,7 +59,7 @@ start_sim() {  # baud: the meter on a pseudo-terminal and on its own Modbus TCP 
       tcp_port=$(sed -n 's/^ready tcp .*:\([0-9]*\)$/\1/p' "$dir/sim.out")
       # ser2net in front of the pseudo-terminal, as a transparent gateway.
       rtu_port=$(free_port)
-      ser2net -n -u -Y "connection: \&meter#  accepter: tcp,127.0.0.1,$rtu_port#  connector: serialdev,$dir/meter,$1n81,local" \
+      ser2net -n -u -Y "connection: &meter#  accepter: tcp,127.0.0.1,$rtu_port#  connector: serialdev,$dir/meter,$1n81,local" \
         >"$dir/ser2net.log" 2>&1 &
       gw_pid=$!
       for _ in $(seq 200); do

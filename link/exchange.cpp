@@ -258,6 +258,13 @@ ExchangeResult Exchange(Transport& transport, Clock& clock, const Request& reque
   return result;
 }
 
+std::string DescribeOtherFrame(const std::vector<uint8_t>& frame) {
+  char text[96];
+  std::snprintf(text, sizeof text, "a valid frame for slave %d, function 0x%02X, but not for this request",
+                frame.empty() ? 0 : frame[0], frame.size() > 1 ? frame[1] : 0);
+  return text;
+}
+
 std::string DescribeFailure(const ExchangeResult& r) {
   std::string text;
   switch (r.error) {
@@ -269,14 +276,9 @@ std::string DescribeFailure(const ExchangeResult& r) {
     case LinkError::BadReply:
       text = "no valid reply (" + std::to_string(r.received) + " bytes, wrong address, length or CRC)";
       break;
-    case LinkError::OtherReply: {
-      char head[96];
-      std::snprintf(head, sizeof head,
-                    "a valid frame for slave %d, function 0x%02X, but no reply to this request",
-                    r.frame.empty() ? 0 : r.frame[0], r.frame.size() > 1 ? r.frame[1] : 0);
-      text = head;
+    case LinkError::OtherReply:
+      text = DescribeOtherFrame(r.frame);
       break;
-    }
     case LinkError::Exception:
       text = "exception " + std::to_string(r.exceptionCode) + " (" + ExceptionName(r.exceptionCode) + ")";
       break;

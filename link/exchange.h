@@ -109,5 +109,7 @@ int16_t CopyReceived(const std::vector<uint8_t>& delivered, int16_t count, Recei
 // address)", "a reply from slave 3, not 1", with the number of attempts when there was more than one
 // and what the transport noticed.
 std::string DescribeFailure(const ExchangeResult& result);
+// "a valid frame for slave 3, function 0x03, but not for this request".
+std::string DescribeOtherFrame(const std::vector<uint8_t>& frame);
 
 }  // namespace qm::link

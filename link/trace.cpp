@@ -57,14 +57,9 @@ std::string Trace::DescribeOutcome(const ExchangeResult& r, uint32_t waitedMs) {
       text += std::to_string(r.received) + " bytes in " + std::to_string(waitedMs) +
               " ms, none a valid frame (wrong speed or parity, noise, or a cut reply)";
       break;
-    case LinkError::OtherReply: {
-      char head[96];
-      std::snprintf(head, sizeof head,
-                    "a valid frame for slave %d, function 0x%02X, but not for this request",
-                    r.frame.empty() ? 0 : r.frame[0], r.frame.size() > 1 ? r.frame[1] : 0);
-      text += head;
+    case LinkError::OtherReply:
+      text += DescribeOtherFrame(r.frame);
       break;
-    }
     case LinkError::Lost:
       text += "the port went away";
       break;
