@@ -57,9 +57,10 @@ start_sim() {  # baud: the meter on a pseudo-terminal and on its own Modbus TCP 
   for _ in $(seq 200); do
     if grep -q '^ready /' "$dir/sim.out" 2>/dev/null && grep -q '^ready tcp' "$dir/sim.out" 2>/dev/null; then
       tcp_port=$(sed -n 's/^ready tcp .*:\([0-9]*\)$/\1/p' "$dir/sim.out")
-      # ser2net in front of the pseudo-terminal, as a transparent gateway.
+      # ser2net in front of the pseudo-terminal, as a transparent gateway, set up for low latency:
+      # by default it holds received bytes until the line has been quiet for a while (chardelay).
       rtu_port=$(free_port)
-      ser2net -n -u -Y "connection: &meter#  accepter: tcp,127.0.0.1,$rtu_port#  connector: serialdev,$dir/meter,$1n81,local" \
+      ser2net -n -u -Y "connection: &meter#  accepter: tcp,127.0.0.1,$rtu_port#  connector: serialdev,$dir/meter,$1n81,local#  options:#    chardelay: false" \
         >"$dir/ser2net.log" 2>&1 &
       gw_pid=$!
       for _ in $(seq 200); do
