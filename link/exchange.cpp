@@ -114,6 +114,7 @@ class EchoWatch {
         held_.clear();
         continue;
       }
+      if (matched_ == request_.size()) ++after_;
       over_ = true;
       out.insert(out.end(), held_.begin(), held_.end());
       held_.clear();
@@ -127,12 +128,17 @@ class EchoWatch {
     out.swap(held_);
     return out;
   }
-  bool Echoed() const { return matched_ == request_.size(); }
+  // A write's reply is its request byte for byte: one copy alone is an echo only when the line is
+  // known to echo.
+  bool Echoed() const {
+    return matched_ == request_.size() && (drop_ || request_[1] != kFnWriteSingle || after_ > 0);
+  }
 
  private:
   const std::vector<uint8_t>& request_;
   bool drop_;
   size_t matched_ = 0;
+  size_t after_ = 0;  // bytes after a whole copy of the request
   bool over_ = false;
   std::vector<uint8_t> held_;
 };
@@ -157,7 +163,7 @@ void FixedWait(Transport& transport, Clock& clock, const Request& request, const
   const int waiting = open ? transport.BytesWaiting() : 0;
   std::vector<uint8_t> got = open ? transport.ReadAll() : std::vector<uint8_t>{};
   got.resize(std::min(got.size(), static_cast<size_t>(std::clamp(waiting, 0, 32767))));
-  if (timing.trace) timing.trace->Input(clock.NowMs(), got);
+  if (timing.trace && !got.empty()) timing.trace->Input(clock.NowMs(), got);
   EchoWatch echo(bytes, timing.echo);
   got = echo.Take(got);
   const std::vector<uint8_t> rest = echo.Rest();

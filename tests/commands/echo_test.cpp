@@ -2,8 +2,11 @@
 // window: the echo of a write is its own request, byte for byte the reply a meter would give.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
+#include "link/trace.h"
+#include "meter/register_names.h"
 #include "tests/support/harness.h"
 
 namespace {
@@ -37,6 +40,36 @@ TEST_F(EchoingLine, AWriteWhoseOnlyReplyIsItsEchoIsNotConfirmedOnceTheEchoIsKnow
   h.ClearWire();
   h.Tick();
   EXPECT_EQ(h.dlg->m_nGoodSettings, 1u);
+}
+
+// $QM7410_TRACE: the window's exchanges told as the command line tells them, with the window's
+// fixed waits: a write the meter answers, then one it does not.
+TEST(WindowTrace, TellsEachFrameAndItsOutcome) {
+  qmtest::Harness h;
+  h.dlg->m_bySlaveAddr = h.meter.Address();
+  std::FILE* file = std::tmpfile();
+  qm::link::Trace trace(file, qm::meter::RegisterName);
+  h.dlg->m_pTrace = &trace;
+  const uint64_t start = h.clock.NowMs();
+  h.dlg->Click(1010);  // 功率反相: power direction 1, checked, 200 ms
+  h.meter.InjectFault(qm::sim::Fault::Silence, 1);
+  h.dlg->Click(1010);
+  h.dlg->m_pTrace = nullptr;
+  std::string text;
+  std::rewind(file);
+  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+  std::fclose(file);
+  char expected[512];
+  std::snprintf(expected, sizeof expected,
+                "%8llu ms > 01 06 00 26 00 01 A9 C1  write 1 to 0x0026 (power direction) at slave 1\n"
+                "%8llu ms < 01 06 00 26 00 01 A9 C1 (8 bytes)\n"
+                "%8llu ms = reply: register and value echoed, CRC ok\n"
+                "%8llu ms > 01 06 00 26 00 01 A9 C1  write 1 to 0x0026 (power direction) at slave 1\n"
+                "%8llu ms = no reply in 200 ms\n",
+                static_cast<unsigned long long>(start), static_cast<unsigned long long>(start + 200),
+                static_cast<unsigned long long>(start + 200), static_cast<unsigned long long>(start + 200),
+                static_cast<unsigned long long>(start + 400));
+  EXPECT_EQ(text, expected);
 }
 
 }  // namespace
