@@ -1,0 +1,172 @@
+#include "service/mqtt_client.h"
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace qm::service {
+
+MqttPublisher::MqttPublisher(const MqttConfig& config, std::vector<Meter> meters, State& state)
+    : config_(config), meters_(std::move(meters)), state_(state) {
+  state_.EnableMqtt();
+  for (const Meter& m : meters_) availability_[m.name] = false;
+}
+
+MqttPublisher::~MqttPublisher() {
+  Stop();
+  if (mosq_) mosquitto_destroy(mosq_);
+}
+
+std::string MqttPublisher::Broker() const {
+  return std::string(config_.tls ? "mqtts://" : "mqtt://") + config_.host + ":" +
+         std::to_string(config_.port);
+}
+
+bool MqttPublisher::Start(std::string& error) {
+  mosquitto_lib_init();
+  mosq_ = mosquitto_new(config_.clientId.c_str(), true, this);
+  if (!mosq_) {
+    error = "MQTT broker " + Broker() + ": cannot create a client";
+    return false;
+  }
+  mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_connect_callback_set(mosq_, &MqttPublisher::OnConnect);
+  mosquitto_disconnect_callback_set(mosq_, &MqttPublisher::OnDisconnect);
+  mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
+  const std::string status = StatusTopic(config_);
+  int rc = mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
+  if (rc == MOSQ_ERR_SUCCESS && !config_.username.empty())
+    rc = mosquitto_username_pw_set(mosq_, config_.username.c_str(),
+                                   config_.password.empty() ? nullptr : config_.password.c_str());
+  if (rc == MOSQ_ERR_SUCCESS && config_.tls) {
+    const char* ca = config_.caFile.empty() ? nullptr : config_.caFile.c_str();
+    rc = mosquitto_tls_set(mosq_, ca, ca ? nullptr : "/etc/ssl/certs",
+                           config_.certFile.empty() ? nullptr : config_.certFile.c_str(),
+                           config_.keyFile.empty() ? nullptr : config_.keyFile.c_str(), nullptr);
+    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(mosq_, config_.tlsInsecure);
+  }
+  if (rc != MOSQ_ERR_SUCCESS) {
+    error = "MQTT broker " + Broker() + ": " + mosquitto_strerror(rc);
+    return false;
+  }
+  rc = mosquitto_connect_async(mosq_, config_.host.c_str(), config_.port, 30);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    // Not fatal: the loop keeps trying, as after losing the broker.
+    std::lock_guard lock(mutex_);
+    lastProblem_ = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+    std::fprintf(stderr, "qm7410d: MQTT broker %s unreachable: %s; retrying\n", Broker().c_str(),
+                 lastProblem_.c_str());
+  }
+  rc = mosquitto_loop_start(mosq_);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    error = "MQTT broker " + Broker() + ": " + mosquitto_strerror(rc);
+    return false;
+  }
+  return true;
+}
+
+void MqttPublisher::Stop() {
+  if (!mosq_) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (connected_) {
+      // A clean end: no will, so the service says it itself.
+      const std::string status = StatusTopic(config_);
+      mosquitto_publish(mosq_, nullptr, status.c_str(), 7, "offline", 1, true);
+    }
+    connected_ = false;
+  }
+  mosquitto_disconnect(mosq_);
+  mosquitto_loop_stop(mosq_, false);
+}
+
+void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
+  static_cast<MqttPublisher*>(self)->Connected(rc);
+}
+
+void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
+  static_cast<MqttPublisher*>(self)->Disconnected(rc);
+}
+
+void MqttPublisher::Connected(int rc) {
+  std::lock_guard lock(mutex_);
+  if (rc != 0) {
+    const std::string problem = mosquitto_connack_string(rc);
+    if (problem != lastProblem_)
+      std::fprintf(stderr, "qm7410d: MQTT broker %s refused the connection: %s\n", Broker().c_str(),
+                   problem.c_str());
+    lastProblem_ = problem;
+    return;
+  }
+  connected_ = true;
+  lastProblem_.clear();
+  std::fprintf(stderr, "qm7410d: MQTT broker %s %s\n", Broker().c_str(),
+               everConnected_ ? "back" : "connected");
+  everConnected_ = true;
+  Send({StatusTopic(config_), "online", true});
+  if (config_.discovery)
+    for (const Meter& m : meters_)
+      for (const MqttMessage& d : DiscoveryMessages(config_, m.name, m.address)) Send(d);
+  for (const auto& [name, online] : availability_)
+    Send({AvailabilityTopic(config_, name), online ? "online" : "offline", true});
+  Drain();
+}
+
+void MqttPublisher::Disconnected(int rc) {
+  std::lock_guard lock(mutex_);
+  const bool was = connected_;
+  connected_ = false;
+  if (rc == 0) return;  // our own disconnect
+  const std::string problem = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+  if (was)
+    std::fprintf(stderr, "qm7410d: MQTT broker %s lost: %s; readings are queued (up to %zu)\n",
+                 Broker().c_str(), problem.c_str(), config_.queueReadings);
+  lastProblem_ = problem;
+  Report();
+}
+
+bool MqttPublisher::Send(const MqttMessage& m) {
+  return mosquitto_publish(mosq_, nullptr, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                           m.payload.data(), 1, m.retain) == MOSQ_ERR_SUCCESS;
+}
+
+void MqttPublisher::Drain() {
+  while (connected_ && !queue_.empty()) {
+    const std::vector<MqttMessage>& reading = queue_.front();
+    bool ok = true;
+    for (const MqttMessage& m : reading) ok = ok && Send(m);
+    if (!ok) break;  // kept, to go again after reconnecting
+    queue_.pop_front();
+  }
+  Report();
+}
+
+void MqttPublisher::Report() { state_.Mqtt(connected_, queue_.size(), dropped_); }
+
+void MqttPublisher::Reading(const std::string& meter, std::chrono::system_clock::time_point time,
+                            const cli::MeterReading& reading) {
+  std::vector<MqttMessage> messages = ReadingMessages(config_, meter, time, reading);
+  std::lock_guard lock(mutex_);
+  if (config_.queueReadings == 0 && !connected_) {
+    ++dropped_;
+    Report();
+    return;
+  }
+  while (queue_.size() >= std::max<size_t>(config_.queueReadings, 1)) {
+    queue_.pop_front();
+    ++dropped_;
+  }
+  queue_.push_back(std::move(messages));
+  Drain();
+}
+
+void MqttPublisher::Availability(const std::string& meter, bool online) {
+  std::lock_guard lock(mutex_);
+  availability_[meter] = online;
+  if (connected_) Send({AvailabilityTopic(config_, meter), online ? "online" : "offline", true});
+}
+
+}  // namespace qm::service

@@ -1,0 +1,68 @@
+#pragma once
+#include <chrono>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/reading.h"
+#include "service/config.h"
+#include "service/mqtt_payloads.h"
+#include "service/state.h"
+
+struct mosquitto;
+
+namespace qm::service {
+
+// The service's one connection to the broker (libmosquitto's own thread). Its last will marks the
+// service offline; each meter's availability is a retained topic of its own. While the broker is
+// away readings wait in a queue of `queueReadings`; when it is full the oldest reading is dropped
+// and counted. On every (re)connection the status, discovery and availability go out again, then
+// the queue in order.
+class MqttPublisher {
+ public:
+  struct Meter {
+    std::string name;
+    uint8_t address;
+  };
+  MqttPublisher(const MqttConfig& config, std::vector<Meter> meters, State& state);
+  ~MqttPublisher();
+  MqttPublisher(const MqttPublisher&) = delete;
+  MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+  // Starts connecting in the background; false only when the client cannot be set up at all (TLS
+  // files that cannot be read, ...), with the reason.
+  bool Start(std::string& error);
+  // Says "offline" for the service and disconnects.
+  void Stop();
+
+  void Reading(const std::string& meter, std::chrono::system_clock::time_point time,
+               const cli::MeterReading& reading);
+  void Availability(const std::string& meter, bool online);
+
+ private:
+  static void OnConnect(mosquitto*, void* self, int rc);
+  static void OnDisconnect(mosquitto*, void* self, int rc);
+  void Connected(int rc);
+  void Disconnected(int rc);
+  // With mutex_ held.
+  void Drain();
+  bool Send(const MqttMessage& m);
+  void Report();
+  std::string Broker() const;
+
+  MqttConfig config_;
+  std::vector<Meter> meters_;
+  State& state_;
+  mosquitto* mosq_ = nullptr;
+  std::mutex mutex_;
+  bool connected_ = false;
+  bool everConnected_ = false;
+  std::string lastProblem_;  // logged once until it changes
+  std::deque<std::vector<MqttMessage>> queue_;
+  uint64_t dropped_ = 0;
+  std::map<std::string, bool> availability_;
+};
+
+}  // namespace qm::service
