@@ -35,6 +35,7 @@ bool MqttPublisher::Start(std::string& error) {
   mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   mosquitto_connect_callback_set(mosq_, &MqttPublisher::OnConnect);
   mosquitto_disconnect_callback_set(mosq_, &MqttPublisher::OnDisconnect);
+  mosquitto_publish_callback_set(mosq_, &MqttPublisher::OnPublish);
   mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
   const std::string status = StatusTopic(config_);
   int rc = mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
@@ -91,6 +92,18 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
   static_cast<MqttPublisher*>(self)->Disconnected(rc);
 }
 
+void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) { static_cast<MqttPublisher*>(self)->Acknowledged(mid); }
+
+void MqttPublisher::Acknowledged(int mid) {
+  std::lock_guard lock(mutex_);
+  const auto id = messageIds_.find(mid);
+  if (id == messageIds_.end()) return;  // status, discovery, availability
+  const auto reading = inFlight_.find(id->second);
+  messageIds_.erase(id);
+  if (reading != inFlight_.end() && --reading->second.unacknowledged <= 0) inFlight_.erase(reading);
+  Report();
+}
+
 void MqttPublisher::Connected(int rc) {
   std::lock_guard lock(mutex_);
   if (rc != 0) {
@@ -119,6 +132,17 @@ void MqttPublisher::Disconnected(int rc) {
   std::lock_guard lock(mutex_);
   const bool was = connected_;
   connected_ = false;
+  // What the broker did not acknowledge goes again, before the readings taken since, in order.
+  for (auto it = inFlight_.rbegin(); it != inFlight_.rend(); ++it) {
+    it->second.unacknowledged = 0;
+    queue_.push_front(std::move(it->second));
+  }
+  inFlight_.clear();
+  messageIds_.clear();
+  while (queue_.size() > std::max<size_t>(config_.queueReadings, 1)) {
+    queue_.pop_front();
+    ++dropped_;
+  }
   if (rc == 0) return;  // our own disconnect
   const std::string problem = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
   if (was)
@@ -128,23 +152,31 @@ void MqttPublisher::Disconnected(int rc) {
   Report();
 }
 
-bool MqttPublisher::Send(const MqttMessage& m) {
-  return mosquitto_publish(mosq_, nullptr, m.topic.c_str(), static_cast<int>(m.payload.size()),
+bool MqttPublisher::Send(const MqttMessage& m, int* mid) {
+  return mosquitto_publish(mosq_, mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
                            m.payload.data(), 1, m.retain) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttPublisher::Drain() {
   while (connected_ && !queue_.empty()) {
-    const std::vector<MqttMessage>& reading = queue_.front();
+    Queued& reading = queue_.front();
+    const uint64_t seq = ++sequence_;
     bool ok = true;
-    for (const MqttMessage& m : reading) ok = ok && Send(m);
-    if (!ok) break;  // kept, to go again after reconnecting
+    for (const MqttMessage& m : reading.messages) {
+      int mid = 0;
+      ok = ok && Send(m, &mid);
+      if (!ok) break;
+      messageIds_[mid] = seq;
+      ++reading.unacknowledged;
+    }
+    inFlight_[seq] = std::move(reading);
     queue_.pop_front();
+    if (!ok) break;  // back to the queue when the disconnection is noticed
   }
   Report();
 }
 
-void MqttPublisher::Report() { state_.Mqtt(connected_, queue_.size(), dropped_); }
+void MqttPublisher::Report() { state_.Mqtt(connected_, queue_.size() + inFlight_.size(), dropped_); }
 
 void MqttPublisher::Reading(const std::string& meter, std::chrono::system_clock::time_point time,
                             const cli::MeterReading& reading) {
@@ -155,11 +187,11 @@ void MqttPublisher::Reading(const std::string& meter, std::chrono::system_clock:
     Report();
     return;
   }
-  while (queue_.size() >= std::max<size_t>(config_.queueReadings, 1)) {
+  while (queue_.size() + inFlight_.size() >= std::max<size_t>(config_.queueReadings, 1) && !queue_.empty()) {
     queue_.pop_front();
     ++dropped_;
   }
-  queue_.push_back(std::move(messages));
+  queue_.push_back({std::move(messages), 0});
   Drain();
 }
 

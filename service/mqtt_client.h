@@ -19,7 +19,9 @@ namespace qm::service {
 // service offline; each meter's availability is a retained topic of its own. While the broker is
 // away readings wait in a queue of `queueReadings`; when it is full the oldest reading is dropped
 // and counted. On every (re)connection the status, discovery and availability go out again, then
-// the queue in order.
+// the queue in order. A reading leaves the queue only once the broker has acknowledged all its
+// messages (QoS 1); those in flight when the connection drops go again, so a reading may arrive twice
+// but none is lost within the queue's bound.
 class MqttPublisher {
  public:
   struct Meter {
@@ -44,11 +46,13 @@ class MqttPublisher {
  private:
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
+  static void OnPublish(mosquitto*, void* self, int mid);
+  void Acknowledged(int mid);
   void Connected(int rc);
   void Disconnected(int rc);
   // With mutex_ held.
   void Drain();
-  bool Send(const MqttMessage& m);
+  bool Send(const MqttMessage& m, int* mid = nullptr);
   void Report();
   std::string Broker() const;
 
@@ -60,7 +64,14 @@ class MqttPublisher {
   bool connected_ = false;
   bool everConnected_ = false;
   std::string lastProblem_;  // logged once until it changes
-  std::deque<std::vector<MqttMessage>> queue_;
+  struct Queued {
+    std::vector<MqttMessage> messages;
+    int unacknowledged = 0;
+  };
+  std::deque<Queued> queue_;
+  std::map<uint64_t, Queued> inFlight_;  // by sequence number, sent and waiting for the broker
+  std::map<int, uint64_t> messageIds_;   // libmosquitto's message id to the reading's sequence
+  uint64_t sequence_ = 0;
   uint64_t dropped_ = 0;
   std::map<std::string, bool> availability_;
 };
