@@ -92,7 +92,9 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
   static_cast<MqttPublisher*>(self)->Disconnected(rc);
 }
 
-void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) { static_cast<MqttPublisher*>(self)->Acknowledged(mid); }
+void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {
+  static_cast<MqttPublisher*>(self)->Acknowledged(mid);
+}
 
 void MqttPublisher::Acknowledged(int mid) {
   std::lock_guard lock(mutex_);
@@ -153,8 +155,8 @@ void MqttPublisher::Disconnected(int rc) {
 }
 
 bool MqttPublisher::Send(const MqttMessage& m, int* mid) {
-  return mosquitto_publish(mosq_, mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
-                           m.payload.data(), 1, m.retain) == MOSQ_ERR_SUCCESS;
+  return mosquitto_publish(mosq_, mid, m.topic.c_str(), static_cast<int>(m.payload.size()), m.payload.data(),
+                           1, m.retain) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttPublisher::Drain() {

@@ -13,7 +13,10 @@ std::string Number(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
   char buf[64];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  // Plain digits up to where doubles stop being exact integers, as a reader expects of timestamps.
+  const auto [end, ec] = std::abs(value) < 1e15
+                             ? std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed)
+                             : std::to_chars(buf, buf + sizeof buf, value);
   return ec == std::errc() ? std::string(buf, end) : "NaN";
 }
 
