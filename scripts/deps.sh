@@ -8,6 +8,8 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-b
   qt6-serialport-dev qt6-svg-dev libgtest-dev xvfb xauth xdotool fonts-noto-cjk
   fonts-wqy-microhei imagemagick python3-pyatspi at-spi2-core dbus clang libfuzzer-14-dev
   libclang-rt-14-dev)
+# qm7410d's libraries, and the broker and Prometheus its tests start.
+packages+=(libmosquitto-dev libtomlplusplus-dev libsystemd-dev mosquitto mosquitto-clients prometheus)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

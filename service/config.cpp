@@ -161,10 +161,9 @@ void ReadService(Reader& r, const toml::table& t, Config& out) {
   r.Keys(t, path, {"listen", "pause_ms", "timeout_ms", "retries", "max_backoff"});
   std::string listen;
   if (r.String(t, path, "listen", listen)) {
-    std::string host, error;
-    uint16_t port = 0;
-    if (ParseHostPort(listen, host, port, error))
-      out.listen = listen;
+    std::string where, error;
+    if (ParseListen(listen, where, error))
+      out.listen = where;
     else
       r.Fail(t.get("listen")->source(), "service.listen", error);
   }
@@ -178,8 +177,8 @@ void ReadService(Reader& r, const toml::table& t, Config& out) {
 void ReadMqtt(Reader& r, const toml::table& t, MqttConfig& m) {
   const std::string path = "mqtt";
   r.Keys(t, path,
-         {"url", "username", "password", "ca_file", "cert_file", "key_file", "tls_insecure", "client_id",
-          "topic_prefix", "discovery_prefix", "discovery", "queue"});
+         {"url", "username", "password", "password_file", "ca_file", "cert_file", "key_file", "tls_insecure",
+          "client_id", "topic_prefix", "discovery_prefix", "discovery", "queue"});
   std::string url;
   if (r.String(t, path, "url", url)) {
     std::string error;
@@ -192,6 +191,7 @@ void ReadMqtt(Reader& r, const toml::table& t, MqttConfig& m) {
   }
   r.String(t, path, "username", m.username);
   r.String(t, path, "password", m.password);
+  r.String(t, path, "password_file", m.passwordFile);
   r.String(t, path, "ca_file", m.caFile);
   r.String(t, path, "cert_file", m.certFile);
   r.String(t, path, "key_file", m.keyFile);
@@ -318,6 +318,14 @@ bool ParseHostPort(const std::string& text, std::string& host, uint16_t& port, s
   return true;
 }
 
+bool ParseListen(const std::string& text, std::string& out, std::string& error) {
+  const bool portOnly = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+  out = portOnly ? "127.0.0.1:" + text : text;
+  std::string host;
+  uint16_t port = 0;
+  return ParseHostPort(out, host, port, error);
+}
+
 bool ParseEndpoint(const std::string& text, Endpoint& out, std::string& error) {
   for (const auto& [scheme, kind] : {std::pair{std::string("tcp://"), Endpoint::Kind::ModbusTcp},
                                      std::pair{std::string("rtuovertcp://"), Endpoint::Kind::RtuOverTcp}}) {
@@ -412,6 +420,18 @@ bool ParseConfig(const std::string& text, const std::string& file, Config& out,
   }
   if (buses.empty() && !root.get("bus")) errors.push_back(file + ":1: bus: missing: no [[bus]] to watch");
   return errors.size() == before;
+}
+
+bool ReadPasswordFile(MqttConfig& mqtt, std::string& error) {
+  if (mqtt.passwordFile.empty()) return true;
+  std::ifstream in(mqtt.passwordFile, std::ios::binary);
+  if (!in) {
+    error = mqtt.passwordFile + ": cannot be read: " + std::strerror(errno);
+    return false;
+  }
+  std::getline(in, mqtt.password);
+  if (!mqtt.password.empty() && mqtt.password.back() == '\r') mqtt.password.pop_back();
+  return true;
 }
 
 bool LoadConfig(const std::string& file, Config& out, std::vector<std::string>& errors) {

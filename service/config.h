@@ -39,7 +39,8 @@ struct MqttConfig {
   uint16_t port = 1883;
   bool tls = false;
   std::string username;
-  std::string password;  // never printed
+  std::string password;      // never printed
+  std::string passwordFile;  // read at start instead: a systemd credential, a file only root reads
   std::string caFile, certFile, keyFile;
   bool tlsInsecure = false;  // accept a certificate for another host name
   std::string clientId = "qm7410d";
@@ -65,10 +66,17 @@ bool ParseMqttUrl(const std::string& text, MqttConfig& mqtt, std::string& error)
 // "HOST:PORT" with a numeric port; "[::1]:PORT" for IPv6.
 bool ParseHostPort(const std::string& text, std::string& host, uint16_t& port, std::string& error);
 
+// Where the metrics page listens: "HOST:PORT", or a port alone for loopback ("9741" is
+// "127.0.0.1:9741"); `out` is the HOST:PORT form.
+bool ParseListen(const std::string& text, std::string& out, std::string& error);
+
 // Reads a TOML config. Each problem is one line in `errors`: "FILE:LINE: KEY: reason".
 bool ParseConfig(const std::string& text, const std::string& file, Config& out,
                  std::vector<std::string>& errors);
 bool LoadConfig(const std::string& file, Config& out, std::vector<std::string>& errors);
+
+// Takes the broker's password from mqtt.passwordFile, when one is named (its first line).
+bool ReadPasswordFile(MqttConfig& mqtt, std::string& error);
 
 // A meter name as topics and labels carry it: letters, digits, '_' and '-'.
 bool ValidMeterName(const std::string& name);

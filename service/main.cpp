@@ -63,6 +63,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (!ReadPasswordFile(config.mqtt, error)) {
+    std::fprintf(stderr, "qm7410d: %s\n", error.c_str());
+    return 2;
+  }
+
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);

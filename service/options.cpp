@@ -21,7 +21,7 @@ bool Integer(const std::string& text, long lo, long hi, long& out) {
 std::string Usage() {
   return "Usage: qm7410d --config FILE [--check]\n"
          "       qm7410d --port DEVICE [--address A[,B...]] [--baud B] [--parity N|O|E] [--interval S]\n"
-         "               [--mqtt URL] [--listen HOST:PORT]\n"
+         "               [--mqtt URL] [--listen [HOST:]PORT]\n"
          "Watches QM7410 meters and publishes their readings to MQTT and a Prometheus page.\n"
          "  --config FILE       buses, meters, broker and listener in a TOML file (see qm7410d(8))\n"
          "  --check             check the configuration and exit\n"
@@ -31,7 +31,7 @@ std::string Usage() {
          "  --parity N|O|E      (default N)\n"
          "  --interval S        seconds between readings of a meter (default 10)\n"
          "  --mqtt URL          mqtt://[USER[:PASSWORD]@]HOST[:PORT] or mqtts://...\n"
-         "  --listen HOST:PORT  serve /metrics and /healthz (e.g. 127.0.0.1:9741)\n"
+         "  --listen [HOST:]PORT  serve /metrics and /healthz; HOST defaults to 127.0.0.1\n"
          "  --help, --version\n";
 }
 
@@ -134,13 +134,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, Config
       config.mqtt.enabled = true;
     } else if (name == "--listen") {
       if (!take()) return false;
-      std::string host;
-      uint16_t port = 0;
-      if (!ParseHostPort(value, host, port, error)) {
+      std::string where;
+      if (!ParseListen(value, where, error)) {
         error = "--listen: " + error;
         return false;
       }
-      config.listen = value;
+      config.listen = where;
     } else {
       error = "unknown option '" + args[i] + "' (qm7410d --help lists them)";
       return false;

@@ -143,6 +143,9 @@ TEST(ServiceConfig, TheQuickStartOptionsDescribeOneBus) {
   EXPECT_EQ(c.mqtt.host, "10.1.1.1");
   EXPECT_EQ(c.mqtt.port, 1884);
   EXPECT_EQ(c.listen.value_or(""), "[::1]:9000");
+  // A port alone listens on loopback only.
+  ASSERT_TRUE(ParseOptions({"--port", "/dev/ttyUSB1", "--listen", "9741"}, o, c, error)) << error;
+  EXPECT_EQ(c.listen.value_or(""), "127.0.0.1:9741");
 
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{"--address", "1"},  // no port
@@ -150,7 +153,7 @@ TEST(ServiceConfig, TheQuickStartOptionsDescribeOneBus) {
                                              {"--port", "/dev/x", "--address", "300"},
                                              {"--port", "/dev/x", "--baud", "9601"},
                                              {"--config", "a.toml", "--port", "/dev/x"},
-                                             {"--port", "/dev/x", "--listen", "9741"}}) {
+                                             {"--port", "/dev/x", "--listen", "host:"}}) {
     Options o2;
     Config c2;
     EXPECT_FALSE(ParseOptions(bad, o2, c2, error)) << bad[0];
