@@ -36,7 +36,7 @@ bool MqttPublisher::Start(std::string& error) {
   mosquitto_connect_callback_set(mosq_, &MqttPublisher::OnConnect);
   mosquitto_disconnect_callback_set(mosq_, &MqttPublisher::OnDisconnect);
   mosquitto_publish_callback_set(mosq_, &MqttPublisher::OnPublish);
-  mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
+  mosquitto_threaded_set(mosq_, true);  // the workers publish while Loop() runs
   const std::string status = StatusTopic(config_);
   int rc = mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
   if (rc == MOSQ_ERR_SUCCESS && !config_.username.empty())
@@ -54,34 +54,58 @@ bool MqttPublisher::Start(std::string& error) {
     return false;
   }
   rc = mosquitto_connect_async(mosq_, config_.host.c_str(), config_.port, 30);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    // Not fatal: the loop keeps trying, as after losing the broker.
-    std::lock_guard lock(mutex_);
-    lastProblem_ = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-    std::fprintf(stderr, "qm7410d: MQTT broker %s unreachable: %s; retrying\n", Broker().c_str(),
-                 lastProblem_.c_str());
-  }
-  rc = mosquitto_loop_start(mosq_);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    error = "MQTT broker " + Broker() + ": " + mosquitto_strerror(rc);
-    return false;
-  }
+  if (rc != MOSQ_ERR_SUCCESS) Unreachable(rc);  // not fatal: Loop() keeps trying
+  stop_ = false;
+  thread_ = std::thread([this] { Loop(); });
   return true;
 }
 
-void MqttPublisher::Stop() {
-  if (!mosq_) return;
-  {
-    std::lock_guard lock(mutex_);
-    if (connected_) {
-      // A clean end: no will, so the service says it itself.
-      const std::string status = StatusTopic(config_);
-      mosquitto_publish(mosq_, nullptr, status.c_str(), 7, "offline", 1, true);
+void MqttPublisher::Unreachable(int rc) {
+  std::lock_guard lock(mutex_);
+  const std::string problem = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+  if (problem != lastProblem_)
+    std::fprintf(stderr, "qm7410d: MQTT broker %s unreachable: %s; retrying\n", Broker().c_str(),
+                 problem.c_str());
+  lastProblem_ = problem;
+}
+
+// libmosquitto's own loop thread gives up when the very first connection fails; this one keeps
+// trying, 1 s after a loss and up to 30 s apart while the broker stays away.
+void MqttPublisher::Loop() {
+  int delayS = 1;
+  while (!stop_) {
+    const int rc = mosquitto_loop(mosq_, 1000, 1);
+    if (rc == MOSQ_ERR_SUCCESS || stop_) continue;
+    {
+      std::unique_lock lock(mutex_);
+      if (connectedOnce_) delayS = 1;
+      connectedOnce_ = false;
+      wake_.wait_for(lock, std::chrono::seconds(delayS), [this] { return stop_.load(); });
     }
-    connected_ = false;
+    if (stop_) break;
+    delayS = std::min(delayS * 2, 30);
+    const int again = mosquitto_reconnect(mosq_);
+    if (again != MOSQ_ERR_SUCCESS) Unreachable(again);
   }
+}
+
+void MqttPublisher::Stop() {
+  if (!mosq_ || !thread_.joinable()) return;
+  std::unique_lock lock(mutex_);
+  if (connected_) {
+    // A clean end sends no will, so the service says it itself; the loop sends it, then the
+    // disconnection, and reports the end.
+    const std::string status = StatusTopic(config_);
+    mosquitto_publish(mosq_, nullptr, status.c_str(), 7, "offline", 1, true);
+    mosquitto_disconnect(mosq_);
+    wake_.wait_for(lock, std::chrono::seconds(5), [this] { return !connected_; });
+  }
+  connected_ = false;
+  stop_ = true;
+  lock.unlock();
+  wake_.notify_all();
   mosquitto_disconnect(mosq_);
-  mosquitto_loop_stop(mosq_, false);
+  thread_.join();
 }
 
 void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
@@ -117,6 +141,7 @@ void MqttPublisher::Connected(int rc) {
     return;
   }
   connected_ = true;
+  connectedOnce_ = true;
   lastProblem_.clear();
   std::fprintf(stderr, "qm7410d: MQTT broker %s %s\n", Broker().c_str(),
                everConnected_ ? "back" : "connected");
@@ -134,6 +159,7 @@ void MqttPublisher::Disconnected(int rc) {
   std::lock_guard lock(mutex_);
   const bool was = connected_;
   connected_ = false;
+  wake_.notify_all();
   // What the broker did not acknowledge goes again, before the readings taken since, in order.
   for (auto it = inFlight_.rbegin(); it != inFlight_.rend(); ++it) {
     it->second.unacknowledged = 0;
@@ -150,6 +176,9 @@ void MqttPublisher::Disconnected(int rc) {
   if (was)
     std::fprintf(stderr, "qm7410d: MQTT broker %s lost: %s; readings are queued (up to %zu)\n",
                  Broker().c_str(), problem.c_str(), config_.queueReadings);
+  else if (problem != lastProblem_)
+    std::fprintf(stderr, "qm7410d: MQTT broker %s unreachable: %s; retrying\n", Broker().c_str(),
+                 problem.c_str());
   lastProblem_ = problem;
   Report();
 }

@@ -1,9 +1,12 @@
 #pragma once
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/reading.h"
@@ -15,7 +18,7 @@ struct mosquitto;
 
 namespace qm::service {
 
-// The service's one connection to the broker (libmosquitto's own thread). Its last will marks the
+// The service's one connection to the broker, served by a thread of its own. Its last will marks the
 // service offline; each meter's availability is a retained topic of its own. While the broker is
 // away readings wait in a queue of `queueReadings`; when it is full the oldest reading is dropped
 // and counted. On every (re)connection the status, discovery and availability go out again, then
@@ -48,6 +51,8 @@ class MqttPublisher {
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
   void Acknowledged(int mid);
+  void Loop();
+  void Unreachable(int rc);
   void Connected(int rc);
   void Disconnected(int rc);
   // With mutex_ held.
@@ -63,6 +68,10 @@ class MqttPublisher {
   std::mutex mutex_;
   bool connected_ = false;
   bool everConnected_ = false;
+  bool connectedOnce_ = false;  // since the last loss: the next retry waits 1 s again
+  std::atomic<bool> stop_{false};
+  std::condition_variable wake_;
+  std::thread thread_;
   std::string lastProblem_;  // logged once until it changes
   struct Queued {
     std::vector<MqttMessage> messages;
