@@ -24,6 +24,26 @@ bool ParsePort(const std::string& text, uint16_t& port) {
   return true;
 }
 
+// Whatever the file holds, a message stays one line: control characters are shown escaped.
+std::string OneLine(const std::string& text) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7f) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 const char* TypeName(toml::node_type type) {
   switch (type) {
     case toml::node_type::table:
@@ -49,7 +69,7 @@ class Reader {
   Reader(std::string file, std::vector<std::string>& errors) : file_(std::move(file)), errors_(errors) {}
 
   void Fail(const toml::source_region& where, const std::string& key, const std::string& reason) {
-    errors_.push_back(file_ + ":" + std::to_string(where.begin.line) + ": " + key + ": " + reason);
+    errors_.push_back(OneLine(file_ + ":" + std::to_string(where.begin.line) + ": " + key + ": " + reason));
   }
 
   // Every key of `table` must be one of `known`.
@@ -393,8 +413,8 @@ bool ParseConfig(const std::string& text, const std::string& file, Config& out,
   try {
     root = toml::parse(text, file);
   } catch (const toml::parse_error& e) {
-    errors.push_back(file + ":" + std::to_string(e.source().begin.line) + ": " +
-                     std::string(e.description()));
+    errors.push_back(
+        OneLine(file + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description())));
     return false;
   }
   Reader r(file, errors);

@@ -116,6 +116,8 @@ TEST(ServiceConfig, EachMistakeIsOneLineNamingFileLineAndKey) {
       {"[[bus]]\ndevice = \"/dev/ttyS0\"\n",
        "f.toml:1: bus[0].meter: missing: a bus needs at least one [[bus.meter]]"},
       {"[service]\npause_ms = = 2\n", "f.toml:2: "},  // the TOML reader's own words follow
+      {bus + "[[bus.meter]]\naddress = 1\nname = \"a\\nb\"\n",
+       "f.toml:5: bus[0].meter[0].name: \"a\\nb\" is not a name"},  // still one line
   };
   for (const auto& c : cases) {
     Config config;
