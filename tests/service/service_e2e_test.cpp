@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -20,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "tests/support/sim_process.h"
@@ -407,6 +410,47 @@ TEST(ServiceProgram, ASilentMeterDoesNotSlowTheOthersAndNothingButReadsLeaves) {
     EXPECT_EQ(line.section("] <- ", 1).left(5), "03 03") << line.toStdString();  // address 3, function 3
   }
   EXPECT_GE(requests, 20);
+}
+
+TEST(ServiceProgram, TellsSystemdItIsReadyAndFeedsTheWatchdog) {
+  // systemd's side of sd_notify: a datagram socket named in NOTIFY_SOCKET.
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("notify").toStdString();
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const uint16_t http = FreePort();
+  QProcess service;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("NOTIFY_SOCKET", QString::fromStdString(path));
+  env.insert("WATCHDOG_USEC", "400000");
+  service.setProcessEnvironment(env);
+  service.setProcessChannelMode(QProcess::ForwardedChannels);
+  // A gateway: accepted by the configuration, not opened yet.
+  service.start(QM_SERVICE_EXE, {"--port", "tcp://127.0.0.1:1", "--listen", QString::number(http)});
+  ASSERT_TRUE(service.waitForStarted(kLimitMs));
+  std::vector<std::string> messages;
+  const QDeadlineTimer deadline(kLimitMs);
+  pollfd p{fd, POLLIN, 0};
+  while (std::count(messages.begin(), messages.end(), "WATCHDOG=1") < 3 && !deadline.hasExpired()) {
+    if (poll(&p, 1, 1000) <= 0) continue;
+    char buf[512];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n > 0) messages.emplace_back(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.front(), "READY=1");
+  EXPECT_GE(std::count(messages.begin(), messages.end(), "WATCHDOG=1"), 3);
+  EXPECT_EQ(Get(http, "/healthz"), "ok\n");
+  const std::string page = Get(http, "/metrics");
+  EXPECT_EQ(Sample(page, "qm7410_meter_up{meter=\"meter1\""), 0);
+  EXPECT_GE(Sample(page, "qm7410_bus_errors_total{bus=\"tcp://127.0.0.1:1\",kind=\"port\""), 1);
+  service.terminate();
+  ASSERT_TRUE(service.waitForFinished(kLimitMs));
+  EXPECT_EQ(service.exitCode(), 0);
 }
 
 TEST(ServiceProgram, CheckNamesTheFileLineAndKeyOfAMistake) {
