@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t end = sent.find("\r\n\r\n");
   if (end == std::string::npos) {
     FUZZ_CHECK(status == Status::Incomplete || status == Status::TooLarge);
-    FUZZ_CHECK(status == Status::TooLarge || total <= qm::service::RequestReader::kMaxHead, "%zu bytes", total);
+    FUZZ_CHECK(status == Status::TooLarge || total <= qm::service::RequestReader::kMaxHead, "%zu bytes",
+               total);
   }
   if (status == Status::Complete) {
     const auto& r = reader.Request();

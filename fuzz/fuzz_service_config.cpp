@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& bus : config.buses) {
     FUZZ_CHECK(!bus.device.empty());
     FUZZ_CHECK(bus.parity == 'N' || bus.parity == 'O' || bus.parity == 'E');
-    FUZZ_CHECK(bus.baud == 1200 || bus.baud == 2400 || bus.baud == 4800 || bus.baud == 9600 || bus.baud == 19200);
+    FUZZ_CHECK(bus.baud == 1200 || bus.baud == 2400 || bus.baud == 4800 || bus.baud == 9600 ||
+               bus.baud == 19200);
     FUZZ_CHECK(!bus.meters.empty());
     std::set<int> addresses;
     for (const auto& m : bus.meters) {
