@@ -9,6 +9,8 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-b
   fonts-wqy-microhei imagemagick python3-pyatspi at-spi2-core dbus clang libfuzzer-14-dev
   libclang-rt-14-dev qt6-translations-l10n ser2net mbpoll python3-pymodbus python3-serial
   python3-serial-asyncio)
+# qm7410d's libraries, and the broker and Prometheus its tests start.
+packages+=(libmosquitto-dev libtomlplusplus-dev libsystemd-dev mosquitto mosquitto-clients prometheus)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

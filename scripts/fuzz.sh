@@ -18,7 +18,8 @@ while [ $# -gt 0 ]; do
     *) harnesses+=("$1"); shift ;;
   esac
 done
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_receive fuzz_transaction fuzz_mbap fuzz_sim_mbap fuzz_sim_line fuzz_sim_commands fuzz_analog_input fuzz_data_exchange)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fuzz_receive fuzz_transaction fuzz_mbap fuzz_sim_mbap fuzz_sim_line
+  fuzz_sim_commands fuzz_analog_input fuzz_data_exchange fuzz_service_config fuzz_http_request)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_WERROR=ON -DQM_FUZZ=ON >/dev/null
 cmake --build build-fuzz --target fuzz -j "$(nproc)"

@@ -1,0 +1,330 @@
+#include "service/http.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace qm::service {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+bool IsToken(const std::string& s) {
+  if (s.empty()) return false;
+  for (unsigned char c : s)
+    if (c <= 32 || c >= 127 || std::strchr("()<>@,;:\\\"/[]?={}", c)) return false;
+  return true;
+}
+
+void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+}  // namespace
+
+RequestReader::Status RequestReader::Feed(const char* data, size_t size) {
+  if (status_ != Status::Incomplete) return status_;
+  // Only as much as fits; the rest of an oversized head is never kept.
+  const size_t room = kMaxHead + 4 - head_.size();
+  head_.append(data, std::min(size, room));
+  const size_t end = head_.find("\r\n\r\n");
+  if (end == std::string::npos) {
+    if (head_.size() > kMaxHead) status_ = Status::TooLarge;
+    return status_;
+  }
+  if (end + 4 > kMaxHead) return status_ = Status::TooLarge;
+  head_.resize(end + 2);  // keeps the last line's CRLF
+  return status_ = Parse();
+}
+
+RequestReader::Status RequestReader::Parse() {
+  size_t pos = head_.find("\r\n");
+  const std::string line = head_.substr(0, pos);
+  const size_t sp1 = line.find(' ');
+  const size_t sp2 = sp1 == std::string::npos ? std::string::npos : line.find(' ', sp1 + 1);
+  if (sp2 == std::string::npos || line.find(' ', sp2 + 1) != std::string::npos) return Status::Bad;
+  request_.method = line.substr(0, sp1);
+  request_.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  request_.version = line.substr(sp2 + 1);
+  if (!IsToken(request_.method) || request_.target.empty() ||
+      (request_.version != "HTTP/1.1" && request_.version != "HTTP/1.0"))
+    return Status::Bad;
+  for (unsigned char c : request_.target)
+    if (c <= 32 || c >= 127) return Status::Bad;
+  if (request_.target.front() != '/') return Status::Bad;
+  request_.path = request_.target.substr(0, request_.target.find('?'));
+  for (pos += 2; pos < head_.size();) {
+    const size_t eol = head_.find("\r\n", pos);
+    const std::string header = head_.substr(pos, eol - pos);
+    pos = eol + 2;
+    const size_t colon = header.find(':');
+    if (colon == std::string::npos || !IsToken(header.substr(0, colon))) return Status::Bad;
+    std::string value = header.substr(colon + 1);
+    const size_t first = value.find_first_not_of(" \t");
+    const size_t last = value.find_last_not_of(" \t");
+    value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+    for (unsigned char c : value)
+      if ((c < 32 && c != '\t') || c == 127) return Status::Bad;
+    request_.headers[Lower(header.substr(0, colon))] = value;
+  }
+  return Status::Complete;
+}
+
+const char* StatusText(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Internal Server Error";
+  }
+}
+
+std::string FormatResponse(const HttpResponse& r, bool headOnly) {
+  std::string out = "HTTP/1.1 " + std::to_string(r.status) + " " + StatusText(r.status) + "\r\n";
+  out += "Content-Type: " + r.contentType + "\r\n";
+  if (r.status == 405) out += "Allow: GET\r\n";
+  if (r.stream) {
+    out += "Cache-Control: no-cache\r\nConnection: keep-alive\r\n\r\n";
+  } else {
+    out += "Content-Length: " + std::to_string(r.body.size()) + "\r\nConnection: close\r\n\r\n";
+  }
+  if (!headOnly) out += r.body;
+  return out;
+}
+
+HttpServer::~HttpServer() {
+  Stop();
+  for (Connection& c : connections_) close(c.fd);
+  for (int fd : {listenFd_, wakeRead_, wakeWrite_})
+    if (fd >= 0) close(fd);
+}
+
+void HttpServer::Route(const std::string& path, Handler handler) { routes_[path] = std::move(handler); }
+
+bool HttpServer::Listen(const std::string& host, uint16_t port, std::string& error) {
+  const std::string where =
+      (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); rc != 0) {
+    error = where + ": " + gai_strerror(rc);
+    return false;
+  }
+  int fd = -1;
+  std::string reason = "no address";
+  for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+    fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 16) != 0) {
+      reason = std::strerror(errno);
+      close(fd);
+      fd = -1;
+    }
+  }
+  freeaddrinfo(found);
+  if (fd < 0) {
+    error = where + ": " + reason;
+    return false;
+  }
+  sockaddr_storage bound{};
+  socklen_t len = sizeof bound;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
+  port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  SetNonBlocking(fd);
+  listenFd_ = fd;
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    error = where + ": " + std::strerror(errno);
+    return false;
+  }
+  wakeRead_ = pipeFds[0];
+  wakeWrite_ = pipeFds[1];
+  return true;
+}
+
+void HttpServer::Start() {
+  stop_ = false;
+  thread_ = std::thread([this] { Loop(); });
+}
+
+void HttpServer::Stop() {
+  if (!thread_.joinable()) return;
+  stop_ = true;
+  Wake();
+  thread_.join();
+}
+
+void HttpServer::Wake() {
+  const char byte = 0;
+  if (wakeWrite_ >= 0) [[maybe_unused]]
+    const ssize_t n = write(wakeWrite_, &byte, 1);
+}
+
+void HttpServer::Send(const std::string& path, const std::string& data) {
+  {
+    std::lock_guard lock(sendMutex_);
+    pending_.emplace_back(path, data);
+  }
+  Wake();
+}
+
+void HttpServer::Accept() {
+  for (;;) {
+    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    if (connections_.size() >= limits_.maxConnections) {
+      // Told, not silently dropped; one short write fits any socket buffer.
+      const std::string busy =
+          FormatResponse({503, "text/plain; charset=utf-8", "too many connections\n", false});
+      [[maybe_unused]] const ssize_t n = send(fd, busy.data(), busy.size(), MSG_NOSIGNAL);
+      close(fd);
+      continue;
+    }
+    Connection c;
+    c.fd = fd;
+    c.lastActive = std::chrono::steady_clock::now();
+    connections_.push_back(std::move(c));
+  }
+}
+
+void HttpServer::Read(Connection& c) {
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      c.closeAfterWrite = true;
+      c.out.clear();
+      c.streamPath.clear();
+      return;
+    }
+    if (n < 0) return;
+    c.lastActive = std::chrono::steady_clock::now();
+    // A stream's reader says nothing more that matters; a finished request's extra bytes neither.
+    if (!c.streamPath.empty() || c.closeAfterWrite) continue;
+    switch (c.reader.Feed(buf, static_cast<size_t>(n))) {
+      case RequestReader::Status::Incomplete:
+        continue;
+      case RequestReader::Status::Bad:
+        c.out = FormatResponse({400, "text/plain; charset=utf-8", "bad request\n", false});
+        c.closeAfterWrite = true;
+        return;
+      case RequestReader::Status::TooLarge:
+        c.out = FormatResponse({431, "text/plain; charset=utf-8", "request head too large\n", false});
+        c.closeAfterWrite = true;
+        return;
+      case RequestReader::Status::Complete:
+        Answer(c);
+        return;
+    }
+  }
+}
+
+void HttpServer::Answer(Connection& c) {
+  const HttpRequest& req = c.reader.Request();
+  HttpResponse r;
+  const auto route = routes_.find(req.path);
+  if (req.method != "GET") {
+    r = {405, "text/plain; charset=utf-8", "only GET\n", false};
+  } else if (route == routes_.end()) {
+    r = {404, "text/plain; charset=utf-8", "not found\n", false};
+  } else {
+    try {
+      r = route->second(req);
+    } catch (const std::exception& e) {
+      r = {500, "text/plain; charset=utf-8", std::string(e.what()) + "\n", false};
+    }
+  }
+  c.out = FormatResponse(r);
+  if (r.stream && r.status == 200)
+    c.streamPath = req.path;
+  else
+    c.closeAfterWrite = true;
+}
+
+void HttpServer::Loop() {
+  while (!stop_) {
+    {
+      std::vector<std::pair<std::string, std::string>> pending;
+      {
+        std::lock_guard lock(sendMutex_);
+        pending.swap(pending_);
+      }
+      for (const auto& [path, data] : pending)
+        for (Connection& c : connections_)
+          if (c.streamPath == path) {
+            if (c.out.size() + data.size() > limits_.maxStreamBacklog) {
+              c.streamPath.clear();  // a reader this slow is let go
+              c.closeAfterWrite = true;
+              c.out.clear();
+            } else {
+              c.out += data;
+            }
+          }
+    }
+    std::vector<pollfd> fds;
+    fds.push_back({wakeRead_, POLLIN, 0});
+    fds.push_back({listenFd_, POLLIN, 0});
+    for (const Connection& c : connections_)
+      fds.push_back({c.fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
+    const int timeoutMs = 1000;
+    if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) break;
+    if (fds[0].revents) {
+      char drain[64];
+      while (read(wakeRead_, drain, sizeof drain) > 0) {
+      }
+    }
+    const size_t known = connections_.size();
+    for (size_t i = 0; i < known; ++i) {
+      Connection& c = connections_[i];
+      const short ev = fds[i + 2].revents;
+      if (ev & (POLLIN | POLLHUP | POLLERR)) Read(c);
+      if (!c.out.empty() && (ev & POLLOUT)) {
+        const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+          c.out.erase(0, static_cast<size_t>(n));
+          c.lastActive = std::chrono::steady_clock::now();
+        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+          c.out.clear();
+          c.streamPath.clear();
+          c.closeAfterWrite = true;
+        }
+      }
+    }
+    if (fds[1].revents & POLLIN) Accept();
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(connections_, [&](Connection& c) {
+      const bool idle = c.streamPath.empty() && now - c.lastActive > limits_.idleTimeout;
+      const bool done = c.closeAfterWrite && c.out.empty();
+      if (idle || done) close(c.fd);
+      return idle || done;
+    });
+  }
+}
+
+}  // namespace qm::service
