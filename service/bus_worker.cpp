@@ -9,19 +9,18 @@
 namespace qm::service {
 
 BusLink OpenBus(const BusConfig& bus, const Config& config) {
-  if (bus.endpoint.kind != Endpoint::Kind::Serial)
-    throw link::CommError(bus.device + ": gateways (tcp://, rtuovertcp://) are not supported yet");
-  auto device = std::make_unique<link::PosixSerialDevice>();
-  device->Open(bus.endpoint.path, {bus.baud, bus.parity, 8, 1});
   BusLink out;
-  out.wait = std::make_unique<link::PosixInputWait>(*device);
+  out.serial = std::make_unique<link::PosixSerialDevice>();
+  out.transport = std::make_unique<link::NamedTransport>(*out.serial, link::Wording::English);
+  out.transport->Open(bus.endpoint.kind == Endpoint::Kind::Serial ? bus.endpoint.path : bus.device,
+                      {bus.baud, bus.parity, 8, 1});
+  out.clock = std::make_unique<link::SteadyClock>();
   cli::LinkOptions options;
   options.baud = bus.baud;
   options.parity = bus.parity;
   options.timeoutMs = config.timeoutMs;
   options.retries = config.retries;
-  out.link = std::make_unique<cli::MeterLink>(*device, *out.wait, options);
-  out.transport = std::move(device);
+  out.link = std::make_unique<cli::MeterLink>(*out.transport, *out.clock, options);
   return out;
 }
 
@@ -136,6 +135,8 @@ void BusWorker::Poll(BusLink& bus) {
     if (stop_) return;
     ok = ok && spaced([&] { return counted(cli::ReadMeasurements(*bus.link, reading, error)); });
     if (stop_) return;
+    // The port or the gateway's connection went away: open it again, with back-off.
+    if (!bus.transport->IsOpen()) throw link::CommError(error);
     const auto time = std::chrono::system_clock::now();
     schedule.Done(i, ok, NowMs());
     if (ok) {

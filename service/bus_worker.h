@@ -11,16 +11,20 @@
 
 #include "cli/meter_link.h"
 #include "cli/reading.h"
+#include "link/clock.h"
+#include "link/named_transport.h"
 #include "link/transport.h"
 #include "service/config.h"
 #include "service/state.h"
 
 namespace qm::service {
 
-// A bus's line, made in one place: the transport, its wait and the meters' link over them.
+// A bus's line, made in one place: the serial device or the gateway its name says, the clock and
+// the meters' link over them.
 struct BusLink {
-  std::unique_ptr<link::Transport> transport;
-  std::unique_ptr<link::InputWait> wait;
+  std::unique_ptr<link::Transport> serial;
+  std::unique_ptr<link::NamedTransport> transport;
+  std::unique_ptr<link::SteadyClock> clock;
   std::unique_ptr<cli::MeterLink> link;
 };
 

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "link/gateway.h"
 #include "meter/codes.h"
 
 namespace qm::service {
@@ -347,13 +348,17 @@ bool ParseListen(const std::string& text, std::string& out, std::string& error) 
 }
 
 bool ParseEndpoint(const std::string& text, Endpoint& out, std::string& error) {
-  for (const auto& [scheme, kind] : {std::pair{std::string("tcp://"), Endpoint::Kind::ModbusTcp},
-                                     std::pair{std::string("rtuovertcp://"), Endpoint::Kind::RtuOverTcp}}) {
-    if (text.rfind(scheme, 0) != 0) continue;
+  // The same rule the transport opens gateways by.
+  link::GatewayAddress gateway;
+  if (link::ParseGatewayAddress(text, gateway, error)) {
     out = {};
-    out.kind = kind;
-    return ParseHostPort(text.substr(scheme.size()), out.host, out.port, error);
+    out.kind =
+        gateway.kind == link::GatewayKind::ModbusTcp ? Endpoint::Kind::ModbusTcp : Endpoint::Kind::RtuOverTcp;
+    out.host = gateway.host;
+    out.port = gateway.port;
+    return true;
   }
+  if (text.rfind("tcp://", 0) == 0 || text.rfind("rtuovertcp://", 0) == 0) return false;
   if (text.find("://") != std::string::npos) {
     error = "\"" + text + "\" is neither a device path nor tcp://HOST:PORT or rtuovertcp://HOST:PORT";
     return false;
