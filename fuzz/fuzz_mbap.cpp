@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Every frame: unit id and PDU as they stood behind a header with the expected id and protocol 0.
   for (const Bytes& frame : Frames(one)) {
-    Bytes mbap{uint8_t(expected >> 8), uint8_t(expected), 0, 0, uint8_t((frame.size() - 2) >> 8),
-               uint8_t(frame.size() - 2)};
+    Bytes mbap{uint8_t(expected >> 8),           uint8_t(expected),        0, 0,
+               uint8_t((frame.size() - 2) >> 8), uint8_t(frame.size() - 2)};
     mbap.insert(mbap.end(), frame.begin(), frame.end() - 2);
     FUZZ_CHECK(std::search(stream.begin(), stream.end(), mbap.begin(), mbap.end()) != stream.end(),
                "a frame of %zu bytes that was not in the stream", frame.size());

@@ -319,9 +319,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The reply's data: after address, function and (for a read) the byte count, up to the CRC.
   const size_t dataAt = static_cast<size_t>(r.index) + (function == 0x03 ? 3 : 2);
   const size_t dataSize = length - (dataAt - static_cast<size_t>(r.index)) - 2;
-  FUZZ_CHECK(r.Ok() && r.Data().size() == dataSize &&
-                 std::equal(r.Data().begin(), r.Data().end(), rx.begin() + static_cast<std::ptrdiff_t>(dataAt)),
-             "data of %zu bytes, not those at %zu", r.Data().size(), dataAt);
+  FUZZ_CHECK(
+      r.Ok() && r.Data().size() == dataSize &&
+          std::equal(r.Data().begin(), r.Data().end(), rx.begin() + static_cast<std::ptrdiff_t>(dataAt)),
+      "data of %zu bytes, not those at %zu", r.Data().size(), dataAt);
 
   const uint8_t* reply = rx.data() + r.index + 3;
   switch (kind) {

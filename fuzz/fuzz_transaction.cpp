@@ -106,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Line line(std::move(pieces));
   line.Open("/dev/fuzz", {});
-  const qm::link::ExchangeResult r = qm::link::Exchange(line, line, {address, function, 0x0300, word}, options);
+  const qm::link::ExchangeResult r =
+      qm::link::Exchange(line, line, {address, function, 0x0300, word}, options);
 
   FUZZ_CHECK(r.attempts >= 1 && r.attempts <= 1 + options.retries && line.writes == r.attempts);
   FUZZ_CHECK(static_cast<size_t>(r.received) == line.readSinceDiscard.size(), "received %d, read %zu",

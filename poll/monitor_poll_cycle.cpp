@@ -110,7 +110,8 @@ void CMonitorDlg::RunPollCycle() {
   }
   QString readout;
   r = Exchange(m_bySlaveAddr, kFnReadHolding, pair.second, 1, m_nShortWait, ReplyMode::Check);
-  if (r.Ok()) readout = FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], r.Data()[0], r.Data()[1]);
+  if (r.Ok())
+    readout = FormatAnalogSetting(code, m_analogFirst[0], m_analogFirst[1], r.Data()[0], r.Data()[1]);
 
   const poll::ReadoutRow row = poll::MakeReadoutRow(code, readout.toStdString());
   SelectOrNone(m_cbUnit, row.unit);

@@ -1,9 +1,8 @@
 // The exchange that ends when the whole reply is in, against the in-process simulated meter on
 // virtual time.
-#include "link/exchange.h"
-
 #include <gtest/gtest.h>
 
+#include "link/exchange.h"
 #include "sim/sim_commands.h"
 #include "sim/sim_meter.h"
 #include "sim/sim_serial_device.h"
@@ -19,7 +18,8 @@ struct Rig {
     device.Open("/dev/meter", {9600, 'N', 8, 1});
   }
   qm::link::ExchangeResult Read(uint16_t reg, uint16_t quantity, uint32_t timeout, int retries = 0) {
-    return qm::link::Exchange(device, clock, {1, 0x03, reg, quantity}, qm::link::Timing::UntilReply(timeout, retries));
+    return qm::link::Exchange(device, clock, {1, 0x03, reg, quantity},
+                              qm::link::Timing::UntilReply(timeout, retries));
   }
   qm::sim::VirtualClock clock;
   qm::sim::SimMeter meter;
@@ -149,7 +149,8 @@ TEST(UntilReply, SleepsThroughTheRestOfAReplyThatHasBegunAndStillEndsWithIt) {
     qm::sim::SimMeter meter;
     PacedLine line(meter, clock);
     CountingClock counted(clock);
-    const auto r = qm::link::Exchange(line, counted, {1, 0x03, 0x0000, 41}, qm::link::Timing::UntilReply(400, 0, byteMs));
+    const auto r = qm::link::Exchange(line, counted, {1, 0x03, 0x0000, 41},
+                                      qm::link::Timing::UntilReply(400, 0, byteMs));
     ASSERT_TRUE(r.Ok()) << byteMs;
     EXPECT_EQ(r.elapsedMs, 5u + 87u) << "the exchange ends with the reply's last byte, byteMs " << byteMs;
     // One wake-up per byte without the line's rate.
