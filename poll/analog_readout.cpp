@@ -34,7 +34,7 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
 
   // The first value is shown at single precision, the second too where the first is signed.
   const auto single = [](double x) { return static_cast<double>(static_cast<float>(x)); };
-  const auto second2 = [&](double x) { return signedFirst ? single(x) : x; };
+  const auto shownSecond = [&](double x) { return signedFirst ? single(x) : x; };
 
   // The inverse of the analog conversion of the commands, factor for factor.
   constexpr double kVolts = 1 / meter::kVoltageDivisor;
@@ -45,19 +45,19 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
   constexpr double kPower = meter::kPowerSettingStep;
   switch (quantity) {
     case Quantity::Voltage:
-      return Printf("%.0f,%.0f,%d", single(a * kVolts * p), second2(b * kVolts * p), unit);
+      return Printf("%.0f,%.0f,%d", single(a * kVolts * p), shownSecond(b * kVolts * p), unit);
     case Quantity::Current:
-      return Printf("%.3f,%.3f,%d", single(a * kAmperes * c), second2(b * kAmperes * c), unit);
+      return Printf("%.3f,%.3f,%d", single(a * kAmperes * c), shownSecond(b * kAmperes * c), unit);
     case Quantity::Frequency:
-      return Printf("%.3f,%.3f,%d", single(a * kHertz), second2(b * kHertz), unit);
+      return Printf("%.3f,%.3f,%d", single(a * kHertz), shownSecond(b * kHertz), unit);
     case Quantity::ActivePower:
-      return Printf("%.0f,%.0f,%d", single(a * kPower * p * c), second2(b * kPower * p * c), unit);
+      return Printf("%.0f,%.0f,%d", single(a * kPower * p * c), shownSecond(b * kPower * p * c), unit);
     case Quantity::PowerFactor:
-      return Printf("%.3f,%.3f,%d", single(a * kPowerFactor), second2(b * kPowerFactor), unit);
+      return Printf("%.3f,%.3f,%d", single(a * kPowerFactor), shownSecond(b * kPowerFactor), unit);
     case Quantity::ReactivePower:
-      return Printf("%.0f,%.0f,%d", single(a * kPower * p * c), second2(b * kPower * p * c), unit);
+      return Printf("%.0f,%.0f,%d", single(a * kPower * p * c), shownSecond(b * kPower * p * c), unit);
     case Quantity::ApparentPower:
-      return Printf("%.0f,%.0f,%d", single(a * kApparent * p * c), second2(b * kApparent * p * c), unit);
+      return Printf("%.0f,%.0f,%d", single(a * kApparent * p * c), shownSecond(b * kApparent * p * c), unit);
     default:
       return {};
   }
