@@ -36,53 +36,25 @@ if [ ! -x "$build/qm7410-cli" ] || [ ! -x "$build/qm7410-sim" ]; then
   ./scripts/build.sh "$build"
 fi
 
-dir=$(mktemp -d /tmp/qm7410-bench.XXXXXX)
-sim_pid=""
-gw_pid=""
-cleanup() {
-  for p in $sim_pid $gw_pid; do
-    kill "$p" 2>/dev/null || true
-    wait "$p" 2>/dev/null || true
-  done
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+. scripts/lib.sh
+trap qm_cleanup EXIT
+qm_scratch dir /tmp/qm7410-bench.XXXXXX
 
 start_sim() {  # baud: the meter on a pseudo-terminal and on its own Modbus TCP side
-  "$build/qm7410-sim" --link "$dir/meter" --listen-tcp 127.0.0.1:0 --baud "$1" --pace \
-    --turnaround "$turnaround" </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 200); do
-    if grep -q '^ready /' "$dir/sim.out" 2>/dev/null && grep -q '^ready tcp' "$dir/sim.out" 2>/dev/null; then
-      tcp_port=$(sed -n 's/^ready tcp .*:\([0-9]*\)$/\1/p' "$dir/sim.out")
-      # ser2net in front of the pseudo-terminal, as a transparent gateway, set up for low latency:
-      # by default it holds received bytes until the line has been quiet for a while (chardelay).
-      rtu_port=$(free_port)
-      ser2net -n -u -Y "connection: &meter#  accepter: tcp,127.0.0.1,$rtu_port#  connector: serialdev,$dir/meter,$1n81,local#  options:#    chardelay: false" \
-        >"$dir/ser2net.log" 2>&1 &
-      gw_pid=$!
-      for _ in $(seq 200); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$rtu_port") 2>/dev/null && return 0
-        sleep 0.05
-      done
-      break
-    fi
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-  done
+  if qm_start_sim 10 /dev/null "$dir/sim.out" "$dir/sim.err" "$build/qm7410-sim" --link "$dir/meter" \
+    --listen-tcp 127.0.0.1:0 --baud "$1" --pace --turnaround "$turnaround" &&
+    qm_wait_ready 10 "$sim_pid" "$dir/sim.out" '^ready /' '^ready tcp'; then
+    tcp_port=$(sed -n 's/^ready tcp .*:\([0-9]*\)$/\1/p' "$dir/sim.out")
+    # ser2net in front of the pseudo-terminal, as a transparent gateway set up for low latency.
+    rtu_port=$(qm_free_port)
+    qm_start_ser2net "$dir/meter" "${1}n81" "$rtu_port" "$dir/ser2net.log" && return 0
+  fi
   echo "The simulator did not start:" >&2
   cat "$dir/sim.err" >&2
   exit 1
 }
 
-stop_sim() {
-  kill "$gw_pid" "$sim_pid"
-  wait "$gw_pid" "$sim_pid" 2>/dev/null || true
-  sim_pid=""
-  gw_pid=""
-}
+stop_sim() { qm_stop "$ser2net_pid" "$sim_pid"; }
 
 results="$dir/results"
 : >"$results"

@@ -1,6 +1,7 @@
 // The port settings command: port settings, and the meter's baud rate when the user picks another
 // one.
 #include "commands/comm_set_dlg.h"
+#include "commands/discard_input.h"
 #include "commands/meter_writes.h"
 #include "meter/codes.h"
 #include "ui/monitor_dlg.h"
@@ -37,7 +38,7 @@ void CMonitorDlg::OnCommSet() {
     SetStatusText(QString::fromStdString(qm::ui::CommSetStatusText(GetLinkSettings())));
   }
 
-  m_comm.GetInput();
+  qm::commands::DiscardWaitingInput(m_comm);
   SetTimingFromBaud();
   SetTimer(kPollTimer, m_nPollInterval);
 }

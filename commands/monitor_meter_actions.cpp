@@ -1,5 +1,6 @@
 // Energy reset, power reversal, accuracy class toggle and factory initialisation: fixed sequences of
 // single-register writes without a dialog.
+#include "commands/discard_input.h"
 #include "commands/meter_writes.h"
 #include "meter/codes.h"
 #include "ui/monitor_dlg.h"
@@ -25,7 +26,7 @@ void CMonitorDlg::OnPowerReverse() {
     fw::AfxMessageBox(QStringLiteral("功率反相成功"));
   else
     fw::AfxMessageBox(QStringLiteral("功率反相不成功"));
-  m_comm.GetInput();  // whatever came late is not left for the next exchange's reading
+  commands::DiscardWaitingInput(m_comm);
   SetTimer(kPollTimer, m_nPollInterval);
 }
 

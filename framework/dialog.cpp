@@ -19,12 +19,44 @@
 #include "framework/dialog_units.h"
 #include "framework/widget_text.h"
 
+// Who may run when
+//
+// The invariant: one handler of a dialog runs at a time, and what the user or a timer asks for
+// meanwhile waits until it has ended, in the order it came, commands before ticks. The only
+// exception is what the running handler itself does: a command its own code sends to the dialog
+// (opening a list) and OnInitDialog/OnDestroy of windows it makes or ends run at once, nested.
+//
+// The members that carry it (dialog.h, "Who may run when"):
+// - handlerDepth_ counts this dialog's handlers on the stack; g_busyDepth counts handlers and message
+//   boxes of every dialog. busyDepthAtStart_ is g_busyDepth when the dialog was made, so a dialog
+//   opened modally inside a handler is not held by the handler that opened it.
+// - outermostHandlerLoopLevel_ is the event loop level the outermost handler started at. A command
+//   that arrives at a deeper level comes from inside a wait's loop (an exchange, a message box, a
+//   nested dialog): it is held. At the same level it is the handler's own and runs nested.
+// - heldCommands_ (arrival order) and heldTicks_ (at most one per timer) hold what waits;
+//   commandReplayScheduled_ and tickFlushScheduled_ say that a turn of the event loop is already
+//   booked to run the next one; lettingInputInBeforeTick_ is set while FlushHeldTicks handles the
+//   events pending before a tick, so that a flush booked meanwhile does not run inside it.
+//
+// The states and who may run in each:
+// - Idle: nothing held, no handler. A command runs at once; a tick runs at once (DeliverTimer) or
+//   from the next turn of the event loop (a real timer).
+// - In a handler (handlerDepth_ > 0): commands from a wait's loop and every tick are held; the
+//   handler's own commands run nested. Ticks are held whenever g_busyDepth is above
+//   busyDepthAtStart_ (TicksHeld()): while any handler or message box runs, other than those that
+//   already ran when this dialog was made.
+// - Replaying commands (heldCommands_ not empty, no handler): one held command per turn of the event
+//   loop (ReplayHeldCommand); a new command joins the queue, ticks wait. The end of each handler
+//   books the next turn.
+// - Flushing ticks (only ticks held): one tick per turn (FlushHeldTicks), after the events already
+//   pending, so a click on stop is handled before another cycle starts.
+// - Ended or destroyed: nothing more runs; DestroyWindow drops what is held.
+
 namespace qm::framework {
 
 namespace {
 
-// Handlers and message boxes running right now, over all dialogs. A dialog holds its ticks while
-// this is above the depth at which it was made.
+// Handlers and message boxes running right now, over all dialogs (see above).
 int g_busyDepth = 0;
 std::set<CDialog*> g_dialogs;
 std::function<int(CDialog&)> g_modalHook;
@@ -47,7 +79,7 @@ CDialog::~CDialog() {
 
 void CDialog::Create() {
   if (created_) return;
-  if (!inModalRun_) baseDepth_ = g_busyDepth;
+  if (!inModalRun_) busyDepthAtStart_ = g_busyDepth;
   BuildControls();
   created_ = true;
   bool setFocus = true;
@@ -70,7 +102,7 @@ void CDialog::SetInitialFocus() {
 
 int CDialog::DoModal() {
   inModalRun_ = true;
-  baseDepth_ = g_busyDepth;
+  busyDepthAtStart_ = g_busyDepth;
   Create();
   if (!ended_ && !destroyed_) {
     if (g_modalHook) {
@@ -188,7 +220,8 @@ void CDialog::Dispatch(int id, Notify code) {
   // loop (or a message box's, or a nested dialog's): held here, it runs after the handler as the
   // input does, and never nested in an exchange. A command the handler's own code sends (opening a
   // list, say) is part of it and runs at once, as a sent message does on Windows.
-  const bool fromInsideAWait = InHandler() && QThread::currentThread()->loopLevel() > handlerLoopLevel_;
+  const bool fromInsideAWait =
+      InHandler() && QThread::currentThread()->loopLevel() > outermostHandlerLoopLevel_;
   if (fromInsideAWait || (!InHandler() && !heldCommands_.empty())) {
     heldCommands_.emplace_back(id, code);
     if (!InHandler()) ScheduleReplay();
@@ -212,7 +245,7 @@ void CDialog::RunCommand(int id, Notify code) {
 }
 
 void CDialog::RunHandler(const std::function<void()>& fn) {
-  if (handlerDepth_ == 0) handlerLoopLevel_ = QThread::currentThread()->loopLevel();
+  if (handlerDepth_ == 0) outermostHandlerLoopLevel_ = QThread::currentThread()->loopLevel();
   ++handlerDepth_;
   ++g_busyDepth;
   // Leaves the handler even when the error box itself throws (a test hook).
@@ -241,15 +274,15 @@ void CDialog::RunHandler(const std::function<void()>& fn) {
 }
 
 void CDialog::ScheduleReplay() {
-  if (replayScheduled_) return;
-  replayScheduled_ = true;
+  if (commandReplayScheduled_) return;
+  commandReplayScheduled_ = true;
   QTimer::singleShot(0, this, [this] { ReplayHeldCommand(); });
 }
 
 // One held command per turn of the event loop, as the input held meanwhile arrives; the end of its
 // handler schedules the next.
 void CDialog::ReplayHeldCommand() {
-  replayScheduled_ = false;
+  commandReplayScheduled_ = false;
   if (InHandler() || heldCommands_.empty()) return;  // a running handler schedules it when it ends
   if (!created_ || destroyed_ || ended_) {
     heldCommands_.clear();
@@ -260,7 +293,7 @@ void CDialog::ReplayHeldCommand() {
   RunCommand(id, code);
 }
 
-bool CDialog::TicksHeld() const { return g_busyDepth > baseDepth_; }
+bool CDialog::TicksHeld() const { return g_busyDepth > busyDepthAtStart_; }
 
 void CDialog::EndBusy() {
   --g_busyDepth;
@@ -270,26 +303,27 @@ void CDialog::EndBusy() {
 }
 
 void CDialog::ScheduleFlush() {
-  if (flushScheduled_) return;
-  flushScheduled_ = true;
+  if (tickFlushScheduled_) return;
+  tickFlushScheduled_ = true;
   QTimer::singleShot(0, this, [this] { FlushHeldTicks(); });
 }
 
 // One held tick per turn of the event loop, so other messages are handled between ticks that
 // keep falling due while the previous one runs; the end of that handler schedules the next turn.
 void CDialog::FlushHeldTicks() {
-  flushScheduled_ = false;
+  tickFlushScheduled_ = false;
   // Held commands go first; the end of their handlers schedules this again.
-  if (flushing_ || heldTicks_.empty() || destroyed_ || TicksHeld() || !heldCommands_.empty()) return;
+  if (lettingInputInBeforeTick_ || heldTicks_.empty() || destroyed_ || TicksHeld() || !heldCommands_.empty())
+    return;
   // Timer messages come last, as on Windows: input held back during the last handler (a click on
   // stop or exit) is handled before the next tick starts another cycle. Without this, cycles that
   // last longer than their period would keep the window deaf to the user.
   if (!g_manualTimers) {
     const QPointer<CDialog> self(this);
-    flushing_ = true;
+    lettingInputInBeforeTick_ = true;
     QCoreApplication::processEvents();
     if (!self) return;
-    flushing_ = false;
+    lettingInputInBeforeTick_ = false;
     if (heldTicks_.empty() || destroyed_ || TicksHeld() || !heldCommands_.empty()) return;
   }
   const int id = *heldTicks_.begin();

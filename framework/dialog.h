@@ -168,17 +168,19 @@ class CDialog : public QDialog {
     QTimer* qtimer = nullptr;
   };
   std::map<int, Timer> timers_;
-  std::set<int> heldTicks_;
-  std::deque<std::pair<int, Notify>> heldCommands_;  // arrival order
-  int handlerDepth_ = 0;
-  int handlerLoopLevel_ = 0;  // event loop level at which the outermost handler started
   bool destroyed_ = false;
   bool inModalRun_ = false;  // DoModal is running: it destroys the window itself
   bool inExec_ = false;      // inside QDialog::exec
-  bool flushScheduled_ = false;
-  bool replayScheduled_ = false;
-  bool flushing_ = false;
-  int baseDepth_ = 0;  // handlers already running when this dialog was made (nested modal)
+
+  // Who may run when: the rules are at the top of dialog.cpp.
+  int handlerDepth_ = 0;               // this dialog's handlers running, nested ones included
+  int outermostHandlerLoopLevel_ = 0;  // the event loop level the outermost handler started at
+  int busyDepthAtStart_ = 0;           // handlers and boxes already running when this dialog was made
+  std::deque<std::pair<int, Notify>> heldCommands_;  // arrival order
+  std::set<int> heldTicks_;                          // at most one per timer
+  bool commandReplayScheduled_ = false;              // a turn of the event loop runs the first held command
+  bool tickFlushScheduled_ = false;                  // a turn of the event loop runs a held tick
+  bool lettingInputInBeforeTick_ = false;            // FlushHeldTicks processes pending events first
 };
 
 // Modal message box: the application name as caption, one OK button, no icon. Returns IDOK.

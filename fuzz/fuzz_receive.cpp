@@ -30,6 +30,7 @@
 #include "poll/identification.h"
 #include "poll/measurements.h"
 #include "poll/settings_block.h"
+#include "ui/measurement_boxes.h"
 
 namespace {
 
@@ -341,7 +342,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       scaling.ct = ct;
       scaling.powerScale = data[12] == 1 ? 4 : 1;
       scaling.energyMultiplier = qm::meter::EnergyMultiplier(data[13], 1);
-      const auto texts = qm::poll::FormatMeasurements(
+      const auto texts = qm::ui::FormatMeasurements(
           std::span<const uint8_t, qm::meter::kMeasurementBytes>(reply, qm::meter::kMeasurementBytes),
           scaling);
       FUZZ_CHECK(texts.size() == kBoxOrder.size());

@@ -32,6 +32,27 @@ std::optional<Quantity> AnalogQuantity(int code) {
   return WordQuantity(code - 1);
 }
 
+AnalogUnit AnalogUnitOf(Quantity q) {
+  switch (q) {
+    case Quantity::Voltage:
+      return AnalogUnit::Volt;
+    case Quantity::Current:
+      return AnalogUnit::Ampere;
+    case Quantity::Frequency:
+      return AnalogUnit::Hertz;
+    case Quantity::ActivePower:
+      return AnalogUnit::Watt;
+    case Quantity::ReactivePower:
+      return AnalogUnit::Var;
+    case Quantity::ApparentPower:
+      return AnalogUnit::VoltAmpere;
+    case Quantity::PowerFactor:
+      return AnalogUnit::PowerFactor;
+    default:  // the energies are no analog entry
+      return AnalogUnit::None;
+  }
+}
+
 bool AnalogLeftSigned(Quantity q) {
   return q == Quantity::ActivePower || q == Quantity::PowerFactor || q == Quantity::ReactivePower ||
          q == Quantity::ApparentPower;

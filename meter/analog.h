@@ -22,6 +22,26 @@ inline constexpr std::array<const char*, kAnalogCodeCount> kAnalogEntryNames{
     "F",  "Pb", "PFb", "Qb", "Sb", "Uc", "Ubc", "Ic", "F",  "Pc",   "PFc",  "Qc",
     "Sc", "Ux", "Ul",  "I",  "F",  "P",  "PF",  "Q",  "S",  "上限", "下限", "定值"};
 
+// The analog row's unit list (combo 1113) by item index; the readout names an entry's unit by this
+// index. The list has the first eight; no readout names MilliAmpere.
+enum class AnalogUnit {
+  None,  // also the limits and the fixed value
+  Volt,
+  Ampere,
+  Hertz,
+  Watt,
+  Var,
+  VoltAmpere,
+  MilliAmpere,
+  // The power factor has no unit and the list no item for it: its readout asks for item 8, one past
+  // the end, and the list then selects nothing, so the unit box stays blank for it. "无" (item 0)
+  // would put a word where the window has always shown none, so the index stays as it is.
+  PowerFactor,
+};
+inline constexpr int kAnalogUnitCount = static_cast<int>(AnalogUnit::PowerFactor);
+inline constexpr std::array<const char*, kAnalogUnitCount> kAnalogUnitNames{"无", "V",   "A",  "Hz",
+                                                                            "W",  "Var", "VA", "mA"};
+
 enum class AnalogClass {
   None,        // 0
   Measured,    // 1..32: the quantity of measurement word code - 1
@@ -34,6 +54,9 @@ AnalogClass AnalogClassOf(int code);
 
 // The quantity of a measured entry (codes 1..32), none for the others.
 std::optional<Quantity> AnalogQuantity(int code);
+
+// The unit a measured entry's readout names.
+AnalogUnit AnalogUnitOf(Quantity q);
 
 // The left value of the active power, power factor, reactive power and apparent power entries is
 // two's complement; every other value is unsigned.

@@ -16,8 +16,8 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
   switch (meter::AnalogClassOf(code)) {
     case meter::AnalogClass::Limit:
     case meter::AnalogClass::FixedValue:
-      return Printf("%.0f,%.0f,0", static_cast<double>(static_cast<float>(first)),
-                    static_cast<double>(second));
+      return Printf("%.0f,%.0f,%d", static_cast<double>(static_cast<float>(first)),
+                    static_cast<double>(second), static_cast<int>(meter::AnalogUnit::None));
     case meter::AnalogClass::Measured:
       break;
     default:
@@ -30,10 +30,11 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
       signedFirst ? static_cast<double>(static_cast<int16_t>(first)) : static_cast<double>(first);
   const double b = second;
   const double p = pt, c = ct;
+  const int unit = static_cast<int>(meter::AnalogUnitOf(quantity));
 
   // The first value is shown at single precision, the second too where the first is signed.
   const auto single = [](double x) { return static_cast<double>(static_cast<float>(x)); };
-  const auto second2 = [&](double x) { return signedFirst ? single(x) : x; };
+  const auto shownSecond = [&](double x) { return signedFirst ? single(x) : x; };
 
   // The inverse of the analog conversion of the commands, factor for factor.
   constexpr double kVolts = 1 / meter::kVoltageDivisor;
@@ -44,19 +45,19 @@ std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, 
   constexpr double kPower = meter::kPowerSettingStep;
   switch (quantity) {
     case Quantity::Voltage:
-      return Printf("%.0f,%.0f,1", single(a * kVolts * p), second2(b * kVolts * p));
+      return Printf("%.0f,%.0f,%d", single(a * kVolts * p), shownSecond(b * kVolts * p), unit);
     case Quantity::Current:
-      return Printf("%.3f,%.3f,2", single(a * kAmperes * c), second2(b * kAmperes * c));
+      return Printf("%.3f,%.3f,%d", single(a * kAmperes * c), shownSecond(b * kAmperes * c), unit);
     case Quantity::Frequency:
-      return Printf("%.3f,%.3f,3", single(a * kHertz), second2(b * kHertz));
+      return Printf("%.3f,%.3f,%d", single(a * kHertz), shownSecond(b * kHertz), unit);
     case Quantity::ActivePower:
-      return Printf("%.0f,%.0f,4", single(a * kPower * p * c), second2(b * kPower * p * c));
+      return Printf("%.0f,%.0f,%d", single(a * kPower * p * c), shownSecond(b * kPower * p * c), unit);
     case Quantity::PowerFactor:
-      return Printf("%.3f,%.3f,8", single(a * kPowerFactor), second2(b * kPowerFactor));
+      return Printf("%.3f,%.3f,%d", single(a * kPowerFactor), shownSecond(b * kPowerFactor), unit);
     case Quantity::ReactivePower:
-      return Printf("%.0f,%.0f,5", single(a * kPower * p * c), second2(b * kPower * p * c));
+      return Printf("%.0f,%.0f,%d", single(a * kPower * p * c), shownSecond(b * kPower * p * c), unit);
     case Quantity::ApparentPower:
-      return Printf("%.0f,%.0f,6", single(a * kApparent * p * c), second2(b * kApparent * p * c));
+      return Printf("%.0f,%.0f,%d", single(a * kApparent * p * c), shownSecond(b * kApparent * p * c), unit);
     default:
       return {};
   }

@@ -4,9 +4,9 @@
 
 namespace qm::poll {
 
-// The readout text "left,right,unit" of an analog entry (the unit is the index in the unit list),
-// scaled like the measurement display with the PT and CT ratios; empty for code 0 and every code
-// past 35.
+// The readout text "left,right,unit" of an analog entry (the unit is a meter::AnalogUnit, its index
+// in the unit list), scaled like the measurement display with the PT and CT ratios; empty for code 0
+// and every code past 35.
 std::string FormatAnalogReadout(uint8_t code, uint8_t firstHi, uint8_t firstLo, uint8_t secondHi,
                                 uint8_t secondLo, uint32_t pt, uint32_t ct);
 

@@ -5,52 +5,22 @@
 
 #include "meter/analog.h"
 #include "text/text_format.h"
-#include "ui/monitor_ids.h"
 
 namespace qm::poll {
 
 namespace {
 
-namespace box = ui::monitor_ids;
 using meter::IsEnergy;
 using meter::IsSignedMeasurement;
 
-// The box each shown word of the block goes to, in write order (phase A, B, C, then the combined
-// group and the energies). The per-phase frequencies (words 3, 11, 19) and word 32 are not shown.
+// The shown words in write order. The per-phase frequencies (words 3, 11, 19) and word 32 are not
+// shown; each energy counter takes two words.
 constexpr std::array<MeasurementSlot, 33> kSlots{{
-    {0, box::kPhaseVoltage[box::kColumnA]},
-    {1, box::kLineVoltage[box::kColumnA]},
-    {2, box::kCurrent[box::kColumnA]},
-    {4, box::kActivePower[box::kColumnA]},
-    {5, box::kPowerFactor[box::kColumnA]},
-    {6, box::kReactivePower[box::kColumnA]},
-    {7, box::kApparentPower[box::kColumnA]},
-    {8, box::kPhaseVoltage[box::kColumnB]},
-    {9, box::kLineVoltage[box::kColumnB]},
-    {10, box::kCurrent[box::kColumnB]},
-    {12, box::kActivePower[box::kColumnB]},
-    {13, box::kPowerFactor[box::kColumnB]},
-    {14, box::kReactivePower[box::kColumnB]},
-    {15, box::kApparentPower[box::kColumnB]},
-    {16, box::kPhaseVoltage[box::kColumnC]},
-    {17, box::kLineVoltage[box::kColumnC]},
-    {18, box::kCurrent[box::kColumnC]},
-    {20, box::kActivePower[box::kColumnC]},
-    {21, box::kPowerFactor[box::kColumnC]},
-    {22, box::kReactivePower[box::kColumnC]},
-    {23, box::kApparentPower[box::kColumnC]},
-    {24, box::kPhaseVoltage[box::kSum]},
-    {25, box::kLineVoltage[box::kSum]},
-    {26, box::kCurrent[box::kSum]},
-    {27, box::kFrequency},
-    {28, box::kActivePower[box::kSum]},
-    {29, box::kPowerFactor[box::kSum]},
-    {30, box::kReactivePower[box::kSum]},
-    {31, box::kApparentPower[box::kSum]},
-    {33, box::kImportActiveEnergy},
-    {35, box::kExportActiveEnergy},
-    {37, box::kImportReactiveEnergy},
-    {39, box::kExportReactiveEnergy},
+    {0},  {1},  {2},  {4},  {5},  {6},  {7},         // phase A
+    {8},  {9},  {10}, {12}, {13}, {14}, {15},        // phase B
+    {16}, {17}, {18}, {20}, {21}, {22}, {23},        // phase C
+    {24}, {25}, {26}, {27}, {28}, {29}, {30}, {31},  // combined, frequency
+    {33}, {35}, {37}, {39},                          // energies
 }};
 
 // Formats by unit step; nullptr where the quantity has no such step.
@@ -167,22 +137,6 @@ std::vector<Measurement> DecodeMeasurements(std::span<const uint8_t, meter::kMea
     out.push_back({slot, quantity, value, FormatQuantity(quantity, value)});
   }
   return out;
-}
-
-std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
-                                                const Scaling& scaling) {
-  std::vector<MeasurementText> out;
-  for (Measurement& m : DecodeMeasurements(data, scaling)) out.push_back({m.slot.boxId, std::move(m.text)});
-  return out;
-}
-
-const std::vector<int>& MeasurementBoxOrder() {
-  static const std::vector<int> order = [] {
-    std::vector<int> ids;
-    for (const MeasurementSlot& slot : kSlots) ids.push_back(slot.boxId);
-    return ids;
-  }();
-  return order;
 }
 
 }  // namespace qm::poll

@@ -19,13 +19,14 @@ struct Scaling {
   int32_t energyMultiplier = 1;
 };
 
-// A shown word of the block and the box that shows it.
+// A shown word of the block. Which box of the window shows it is the window's own table
+// (ui/measurement_boxes.h).
 struct MeasurementSlot {
   int word;  // first word; the energies take two
-  int boxId;
 };
 
-// The 33 shown words in the order their boxes are written.
+// The 33 shown words in the order the window writes their boxes: phase A, B, C, then the combined
+// group and the energies.
 std::span<const MeasurementSlot> MeasurementSlots();
 
 // Short name of a shown word: the analog selection list's name for words 0..31 ("Ua", "PF"),
@@ -40,12 +41,6 @@ struct Measurement {
   std::string text;
 };
 
-struct MeasurementText {
-  int boxId;
-  std::string text;
-  bool operator==(const MeasurementText&) const = default;
-};
-
 // Engineering value of a raw word (or, for the energies, the 32-bit count).
 double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& scaling);
 
@@ -53,15 +48,8 @@ double EngineeringValue(Quantity quantity, int64_t raw, const Scaling& scaling);
 // 1000 or 1000000 (for powers compared on the magnitude, printed with the sign).
 std::string FormatQuantity(Quantity quantity, double value);
 
-// The 33 shown quantities of one measurement block, in the order the boxes are written.
+// The 33 shown quantities of one measurement block, in the order of MeasurementSlots().
 std::vector<Measurement> DecodeMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
                                             const Scaling& scaling);
-
-// The 33 box texts of one measurement block, in the order the boxes are written.
-std::vector<MeasurementText> FormatMeasurements(std::span<const uint8_t, meter::kMeasurementBytes> data,
-                                                const Scaling& scaling);
-
-// Box ids in write order.
-const std::vector<int>& MeasurementBoxOrder();
 
 }  // namespace qm::poll

@@ -2,6 +2,7 @@
 #include <span>
 
 #include "poll/measurements.h"
+#include "ui/measurement_boxes.h"
 #include "ui/monitor_dlg.h"
 
 void CMonitorDlg::ShowMeasurements(int16_t dataIndex) {
@@ -13,6 +14,6 @@ void CMonitorDlg::ShowMeasurements(int16_t dataIndex) {
 
   const qm::poll::Scaling scaling{m_nPT, m_nCT, m_nPowerScale, m_nEnergyMul};
   const std::span<const uint8_t, kSize> data(m_rx.data() + dataIndex, kSize);
-  for (const auto& [boxId, text] : qm::poll::FormatMeasurements(data, scaling))
+  for (const auto& [boxId, text] : qm::ui::FormatMeasurements(data, scaling))
     SetDlgItemText(boxId, QString::fromStdString(text));
 }

@@ -7,17 +7,10 @@ cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 ./scripts/build.sh build
 
-dir=$(mktemp -d /tmp/qm7410-demo.XXXXXX)
+. scripts/lib.sh
+trap qm_cleanup EXIT
+qm_scratch dir /tmp/qm7410-demo.XXXXXX
 link="$dir/COM1"
-sim_pid=""
-cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  rm -rf "$dir"
-}
-trap cleanup EXIT
 
 # Without a session's runtime directory (root, a plain ssh or container shell) Qt warns and makes one
 # of its own; give the monitor a private one instead, as a login session would.
@@ -28,18 +21,16 @@ fi
 
 # The window starts at slave address 0, so the simulated meter answers there unless told otherwise:
 # OK and 运行 are then enough to see live values.
-build/qm7410-sim --link "$link" --address 0 "$@" </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
-sim_pid=$!
-for _ in $(seq 100); do
-  grep -q '^ready' "$dir/sim.out" 2>/dev/null && break
-  if ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "The simulator did not start:" >&2
-    cat "$dir/sim.err" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-grep -q '^ready' "$dir/sim.out" || { echo "The simulator did not get ready in 10 s." >&2; exit 1; }
+status=0
+qm_start_sim 10 /dev/null "$dir/sim.out" "$dir/sim.err" build/qm7410-sim --link "$link" --address 0 "$@" || status=$?
+if [ "$status" -eq 1 ]; then
+  echo "The simulator did not start:" >&2
+  cat "$dir/sim.err" >&2
+  exit 1
+elif [ "$status" -ne 0 ]; then
+  echo "The simulator did not get ready in 10 s." >&2
+  exit 1
+fi
 
 export QM7410_COM1="$link"
 echo "Simulated QM7410 on $link (serial port 1, address 0, 9600 baud, no parity unless you said otherwise)."

@@ -19,8 +19,7 @@ echo "soak: ${duration} s, a sample every ${interval} s"
 dir=$root/build/soak
 rm -rf "$dir"
 mkdir -p "$dir"
-cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; }
-trap cleanup EXIT
+trap qm_cleanup EXIT
 fail() { echo "FAIL: $*"; tail -5 "$dir/monitor.log" "$dir/samples.txt" 2>/dev/null; exit 1; }
 
 # The window starts at slave address 0, so the meter answers there and 运行 is all it takes.

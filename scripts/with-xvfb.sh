@@ -9,16 +9,9 @@ set -euo pipefail
 [ $# -gt 0 ] || { echo "usage: with-xvfb.sh COMMAND [ARGS...]" >&2; exit 2; }
 command -v Xvfb >/dev/null || { echo "SKIP: Xvfb missing (package xvfb)"; exit 77; }
 
-dir=$(mktemp -d)
-xvfb_pid=
-cleanup() {
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+trap qm_cleanup EXIT
+qm_scratch dir
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
@@ -34,12 +27,9 @@ xauth -q -f "$dir/server-auth" add :0 . "$cookie"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset -auth "$dir/server-auth" \
   3>"$dir/display" 2>"$dir/xvfb.log" &
 xvfb_pid=$!
+qm_track "$xvfb_pid"
 # Generous: on a busy machine the server can take seconds to come up.
-for _ in $(seq 600); do
-  [ -s "$dir/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || break
-  sleep 0.1
-done
+qm_wait_ready 60 "$xvfb_pid" "$dir/display" '[0-9]' || true
 display=$(tr -dc '0-9' <"$dir/display")
 if [ -z "$display" ]; then
   echo "with-xvfb: the virtual X server did not start:" >&2

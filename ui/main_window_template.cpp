@@ -164,7 +164,9 @@ fw::DialogTemplate Build() {
   // The list index of the analog selection is the meter's analog selection code.
   t.comboItems.push_back({ids::kAnalogSel, std::vector<std::string>(meter::kAnalogEntryNames.begin(),
                                                                     meter::kAnalogEntryNames.end())});
-  t.comboItems.push_back({ids::kUnit, {"无", "V", "A", "Hz", "W", "Var", "VA", "mA"}});
+  // The unit list's index is the unit the analog readout names.
+  t.comboItems.push_back(
+      {ids::kUnit, std::vector<std::string>(meter::kAnalogUnitNames.begin(), meter::kAnalogUnitNames.end())});
   return t;
 }
 

@@ -15,7 +15,8 @@ if [ -z "${QM_IN_SESSION:-}" ]; then
   QM_IN_SESSION=1 exec "$here/../../scripts/with-xvfb.sh" dbus-run-session -- "$0" "$@"
 fi
 
+. "$here/../../scripts/lib.sh"
+trap qm_cleanup EXIT
 "$launcher" --launch-immediately &
-launcher_pid=$!
-trap 'kill "$launcher_pid" 2>/dev/null || true' EXIT
+qm_track $!
 /usr/bin/python3 "$here/a11y_session.py" "$sim" "$monitor"

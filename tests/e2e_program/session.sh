@@ -1,10 +1,11 @@
 # The real program against qm7410-sim under Xvfb, started the way a user starts it. Sourced by the
-# end-to-end scripts; they set $dir (a scratch directory) and end the processes in $pids on exit.
+# end-to-end scripts; they set $dir (a scratch directory) and `trap qm_cleanup EXIT` (scripts/lib.sh)
+# ends what these functions start.
 
-pids=()
+qm_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
+. "$qm_scripts/lib.sh"
 
 # in_xvfb SCRIPT ARGS...: runs the calling script again inside a virtual X server, once.
-qm_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
 in_xvfb() {
   for tool in Xvfb xauth xdotool; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
@@ -14,15 +15,6 @@ in_xvfb() {
   fi
 }
 
-until_within() {  # until_within SECONDS COMMAND...: true once COMMAND succeeds
-  local tries=$(($1 * 10))
-  shift
-  for _ in $(seq "$tries"); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
 focused() { [[ "$(xdotool getwindowfocus getwindowname 2>/dev/null)" == $1 ]]; }
 closed() { ! kill -0 "$monitor_pid" 2>/dev/null; }
 
@@ -33,9 +25,7 @@ start_sim() {
   shift 2
   mkfifo "$dir/sim.in"
   exec 7<>"$dir/sim.in"
-  "$sim" --link "$link" "$@" <"$dir/sim.in" >"$dir/sim.out" 2>"$dir/sim.log" &
-  pids+=($!)
-  until_within 60 grep -q '^ready' "$dir/sim.out"
+  qm_start_sim 60 "$dir/sim.in" "$dir/sim.out" "$dir/sim.log" "$sim" --link "$link" "$@"
 }
 
 # start_polling MONITOR LINK: the program with serial port 1 on LINK; OK in the port dialog with its
@@ -44,7 +34,7 @@ start_sim() {
 start_polling() {
   QM7410_COM1="$2" "$1" >"$dir/monitor.log" 2>&1 &
   monitor_pid=$!
-  pids+=("$monitor_pid")
+  qm_track "$monitor_pid"
   until_within 60 focused "通讯设置" || { echo "port settings dialog did not get the focus"; return 1; }
   xdotool key Return
   until_within 60 focused "QM7410智能电力监测仪*" || { echo "main window did not get the focus"; return 1; }

@@ -7,9 +7,8 @@ sim=$1 monitor=$2
 . "$(dirname "$0")/session.sh"
 in_xvfb "$0" "$@"
 
-dir=$(mktemp -d)
-cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$dir"; }
-trap cleanup EXIT
+trap qm_cleanup EXIT
+qm_scratch dir
 fail() { echo "FAIL: $*"; cat "$dir"/*.log 2>/dev/null | tail -20; exit 1; }
 
 start_sim "$sim" "$dir/COM1" --address 0 || fail "simulator not ready"
@@ -17,11 +16,8 @@ port="$dir/COM1"
 if [ "${QM_GATEWAY:-}" = ser2net ]; then
   # The same session with the meter behind Debian's ser2net, a transparent gateway: port 1 is its URL.
   command -v ser2net >/dev/null || { echo "SKIP: ser2net missing"; exit 77; }
-  tcp=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  ser2net -n -u -Y "connection: &meter#  accepter: tcp,127.0.0.1,$tcp#  connector: serialdev,$dir/COM1,9600n81,local" \
-    >"$dir/ser2net.log" 2>&1 &
-  pids+=($!)
-  until_within 60 bash -c "exec 3<>/dev/tcp/127.0.0.1/$tcp" || fail "ser2net did not listen"
+  tcp=$(qm_free_port)
+  qm_start_ser2net "$dir/COM1" 9600n81 "$tcp" "$dir/ser2net.log" || fail "ser2net did not listen"
   port="rtuovertcp://127.0.0.1:$tcp"
 fi
 start_polling "$monitor" "$port" || fail "could not start polling"

@@ -20,7 +20,7 @@
 #include "sim/request_framer.h"
 #include "sim/sim_meter.h"
 
-namespace e2e {
+namespace qmtest {
 
 class FarSide {
  public:
@@ -143,4 +143,4 @@ class FarSide {
   int stallMs_ = 0;
 };
 
-}  // namespace e2e
+}  // namespace qmtest

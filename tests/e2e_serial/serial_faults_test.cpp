@@ -127,9 +127,9 @@ class SerialFaults : public ::testing::Test {
   // The window polls a far side played by the test, which then misbehaves as `fault` makes it. Polling
   // goes on afterwards with values showing, nothing is told, and the window was never deaf for long
   // (the limits leave room for a machine busy with other work).
-  void PollThrough(const std::function<void(e2e::FarSide&, Window&)>& fault) {
+  void PollThrough(const std::function<void(qmtest::FarSide&, Window&)>& fault) {
     Port(9, File("ttyUSB0"));
-    e2e::FarSide far(File("ttyUSB0"), 1);
+    qmtest::FarSide far(File("ttyUSB0"), 1);
     ASSERT_TRUE(far.Ok());
     Window w;
     w.dlg.Create();
@@ -325,7 +325,7 @@ TEST_F(SerialFaults, ADeviceWithoutPermissionTellsWhichGroupToJoin) {
 }
 
 TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) {
-  PollThrough([](e2e::FarSide& far, Window& w) {
+  PollThrough([](qmtest::FarSide& far, Window& w) {
     // How long the flood lasts, in seconds: QM_FLOOD_SECONDS, else 20 (a minute by hand).
     const char* env = std::getenv("QM_FLOOD_SECONDS");
     const int seconds = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : 20;
@@ -350,7 +350,7 @@ TEST_F(SerialFaults, AFloodAtFullSpeedNeitherDeafensTheWindowNorGrowsItsMemory) 
 
 // Waiting out the stall would take ten seconds.
 TEST_F(SerialFaults, AMeterThatStallsInTheMiddleOfAReplyCostsOnlyThatReply) {
-  PollThrough([](e2e::FarSide& far, Window&) {
+  PollThrough([](qmtest::FarSide& far, Window&) {
     far.StallNextReply(3, 10000);  // address, function and byte count, then ten seconds of nothing
     ASSERT_TRUE(QTest::qWaitFor([&] { return far.StallDone(); }, 60000));
   });

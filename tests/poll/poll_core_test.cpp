@@ -11,6 +11,7 @@
 #include "poll/identification.h"
 #include "poll/measurements.h"
 #include "poll/settings_block.h"
+#include "ui/measurement_boxes.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ TEST(Measurements, DisplayEdgeCases) {
       b[static_cast<size_t>(2 * (c.word + k) + 1)] = static_cast<uint8_t>(w);
     }
     std::string text = "<box not written>";
-    for (const auto& t : FormatMeasurements(b, c.scaling))
+    for (const auto& t : qm::ui::FormatMeasurements(b, c.scaling))
       if (t.boxId == c.box) text = t.text;
     EXPECT_EQ(text, c.expected) << "word " << c.word << " raw " << c.raw;
   }
