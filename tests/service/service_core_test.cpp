@@ -196,9 +196,9 @@ qm::cli::MeterReading SampleReading() {
   // Three values by hand: Ua 230.5 V, PFc -0.5, and the imported active energy 12345 Wh.
   qm::cli::MeterReading r;
   r.address = 4;
-  r.values.push_back({{0, 0}, qm::meter::Quantity::Voltage, 230.5, "230.50 V"});
-  r.values.push_back({{21, 0}, qm::meter::Quantity::PowerFactor, -0.5, "-0.500"});
-  r.values.push_back({{33, 0}, qm::meter::Quantity::ImportActiveEnergy, 12345, "12345 Wh"});
+  r.values.push_back({{0}, qm::meter::Quantity::Voltage, 230.5, "230.50 V"});
+  r.values.push_back({{21}, qm::meter::Quantity::PowerFactor, -0.5, "-0.500"});
+  r.values.push_back({{33}, qm::meter::Quantity::ImportActiveEnergy, 12345, "12345 Wh"});
   return r;
 }
 
