@@ -86,6 +86,8 @@ const char* StatusText(int status) {
       return "OK";
     case 400:
       return "Bad Request";
+    case 401:
+      return "Unauthorized";
     case 404:
       return "Not Found";
     case 405:
@@ -103,6 +105,9 @@ std::string FormatResponse(const HttpResponse& r, bool headOnly) {
   std::string out = "HTTP/1.1 " + std::to_string(r.status) + " " + StatusText(r.status) + "\r\n";
   out += "Content-Type: " + r.contentType + "\r\n";
   if (r.status == 405) out += "Allow: GET\r\n";
+  // No answer of ours is ever to be taken for another type than it says.
+  out += "X-Content-Type-Options: nosniff\r\n";
+  for (const auto& [name, value] : r.headers) out += name + ": " + value + "\r\n";
   if (r.stream) {
     out += "Cache-Control: no-cache\r\nConnection: keep-alive\r\n\r\n";
   } else {

@@ -44,6 +44,8 @@ struct HttpResponse {
   // A stream (Server-Sent Events): the head goes out, the connection stays open and every
   // HttpServer::Send to the route's path follows as it comes.
   bool stream = false;
+  // Further header lines, name and value, after the ones every response has.
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 // The complete response bytes for a request that ends the connection.
