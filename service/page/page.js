@@ -211,7 +211,7 @@ function drawChart(c, day, first, labelId) {
     t.textContent = numberText(v, c.digits, "");
     s.append(t);
   }
-  for (const h of [24, 18, 12, 6, 0]) {
+  for (const h of [24, 12, 0]) {
     const t = svg("text", { x: x(nowMinute - h * 60), y: H - 6, "text-anchor": h === 24 ? "start" : h === 0 ? "end" : "middle" });
     t.textContent = h === 0 ? T.now : say(T.ago, { h });
     s.append(t);
