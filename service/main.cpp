@@ -97,10 +97,12 @@ int main(int argc, char** argv) {
     }
   }
   HttpServer http;
-  Page page(state, http, config.basicAuth);
+  // The page's trends take their memory only when there is a listener to show them.
+  std::unique_ptr<Page> page;
+  if (config.listen) page = std::make_unique<Page>(state, http, config.basicAuth);
   BusEvents events;
   MqttPublisher* publisher = mqtt.get();
-  Page* live = config.listen ? &page : nullptr;
+  Page* live = page.get();
   events.reading = [publisher, live](const std::string& meter, std::chrono::system_clock::time_point time,
                                      const qm::cli::MeterReading& reading) {
     if (publisher) publisher->Reading(meter, time, reading);
@@ -128,11 +130,11 @@ int main(int argc, char** argv) {
     std::string host;
     uint16_t port = 0;
     ParseHostPort(*config.listen, host, port, error);
-    http.Route("/metrics", page.Guard([&state](const HttpRequest&) {
+    http.Route("/metrics", page->Guard([&state](const HttpRequest&) {
       return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", RenderMetrics(state.Copy()),
                           false};
     }));
-    page.Install();
+    page->Install();
     http.Route("/healthz", [&healthy](const HttpRequest&) {
       return healthy() ? HttpResponse{200, "text/plain; charset=utf-8", "ok\n", false}
                        : HttpResponse{503, "text/plain; charset=utf-8", "a bus worker is stuck\n", false};
