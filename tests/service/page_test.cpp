@@ -110,7 +110,8 @@ TEST(PageAuth, OnlyTheConfiguredBasicCredentialsPass) {
 TEST(PageConfig, BasicAuthIsUserColonPasswordAndItsMessageNeverShowsIt) {
   Config config;
   std::vector<std::string> errors;
-  const std::string bus = "\n[[bus]]\ndevice = \"/dev/ttyUSB0\"\n[[bus.meter]]\naddress = 1\nname = \"main\"\n";
+  const std::string bus =
+      "\n[[bus]]\ndevice = \"/dev/ttyUSB0\"\n[[bus.meter]]\naddress = 1\nname = \"main\"\n";
   ASSERT_TRUE(ParseConfig("[service]\nbasic_auth = \"owner:pa:ss\"\n" + bus, "site.toml", config, errors))
       << errors.front();
   EXPECT_EQ(config.basicAuth, "owner:pa:ss");
