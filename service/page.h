@@ -21,14 +21,6 @@ struct PageAsset {
 };
 const std::vector<PageAsset>& PageAssets();
 
-// "zh-CN" when the reader's most preferred language of an Accept-Language header is Chinese, else "en".
-std::string PageLanguage(const std::string& acceptLanguage);
-
-// Whether an Authorization header carries `userPassword` ("USER:PASSWORD") as Basic credentials; the
-// comparison takes the same time wherever the two differ.
-bool BasicAuthorized(const std::string& authorization, const std::string& userPassword);
-std::string Base64(const std::string& bytes);
-
 // A string as a JSON string literal, quotes included; bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& text);
 
