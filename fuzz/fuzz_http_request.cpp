@@ -1,6 +1,7 @@
 // The metrics page's request reader: any bytes from a peer, in pieces of any size. It decides once
 // and for good; a head it takes has a method, a path from '/' and header values without line
-// breaks; nothing beyond its limit is ever kept waiting.
+// breaks; nothing beyond its limit is ever kept waiting. Every header value also goes through the
+// live page's readers: the language is one of the two, and only the one right credential passes.
 //
 // Input: byte 0 is the size of each piece (0 means 1), the rest is what the peer sends.
 #include <string>
@@ -39,6 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& [name, value] : r.headers) {
       FUZZ_CHECK(value.find_first_of("\r\n") == std::string::npos);
       for (char c : name) FUZZ_CHECK(!(c >= 'A' && c <= 'Z'), "%s", name.c_str());
+      const std::string lang = qm::service::PageLanguage(value);
+      FUZZ_CHECK(lang == "en" || lang == "zh-CN", "%s", lang.c_str());
+      // "Basic " and the base64 of "owner:s3cret", written out.
+      FUZZ_CHECK(qm::service::BasicAuthorized(value, "owner:s3cret") == (value == "Basic b3duZXI6czNjcmV0"),
+                 "%s", value.c_str());
     }
   }
   return 0;

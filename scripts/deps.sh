@@ -11,6 +11,8 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-b
   python3-serial-asyncio)
 # qm7410d's libraries, and the broker and Prometheus its tests start.
 packages+=(libmosquitto-dev libtomlplusplus-dev libsystemd-dev mosquitto mosquitto-clients prometheus)
+# The live page's test: headless chromium driven by selenium, and npm for axe-core.
+packages+=(chromium chromium-driver python3-selenium npm)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

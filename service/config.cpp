@@ -179,7 +179,7 @@ class Reader {
 
 void ReadService(Reader& r, const toml::table& t, Config& out) {
   const std::string path = "service";
-  r.Keys(t, path, {"listen", "pause_ms", "timeout_ms", "retries", "max_backoff"});
+  r.Keys(t, path, {"listen", "pause_ms", "timeout_ms", "retries", "max_backoff", "basic_auth"});
   std::string listen;
   if (r.String(t, path, "listen", listen)) {
     std::string where, error;
@@ -187,6 +187,19 @@ void ReadService(Reader& r, const toml::table& t, Config& out) {
       out.listen = where;
     else
       r.Fail(t.get("listen")->source(), "service.listen", error);
+  }
+  std::string auth;
+  if (r.String(t, path, "basic_auth", auth)) {
+    // The message never repeats the value: it holds a password.
+    const size_t colon = auth.find(':');
+    bool control = false;
+    for (unsigned char c : auth) control = control || c < 0x20 || c == 0x7f;
+    if (colon == std::string::npos || colon == 0 || colon + 1 == auth.size())
+      r.Fail(t.get("basic_auth")->source(), "service.basic_auth", "expected USER:PASSWORD, both not empty");
+    else if (control)
+      r.Fail(t.get("basic_auth")->source(), "service.basic_auth", "control characters are not allowed");
+    else
+      out.basicAuth = auth;
   }
   int64_t n = 0;
   if (r.Integer(t, path, "pause_ms", 0, 10000, n)) out.pauseMs = static_cast<uint32_t>(n);

@@ -54,6 +54,7 @@ struct Config {
   std::vector<BusConfig> buses;
   MqttConfig mqtt;
   std::optional<std::string> listen;  // HOST:PORT of the metrics page; none: no listener
+  std::string basicAuth;              // "USER:PASSWORD" the listener asks for but at /healthz; never printed
   uint32_t pauseMs = 20;              // between two requests on one bus
   std::optional<uint32_t> timeoutMs;  // per request; by default the reply wait at the bus's rate
   int retries = 1;                    // for a meter that answered last time; none while it backs off

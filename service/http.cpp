@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace qm::service {
@@ -86,6 +87,8 @@ const char* StatusText(int status) {
       return "OK";
     case 400:
       return "Bad Request";
+    case 401:
+      return "Unauthorized";
     case 404:
       return "Not Found";
     case 405:
@@ -103,6 +106,9 @@ std::string FormatResponse(const HttpResponse& r, bool headOnly) {
   std::string out = "HTTP/1.1 " + std::to_string(r.status) + " " + StatusText(r.status) + "\r\n";
   out += "Content-Type: " + r.contentType + "\r\n";
   if (r.status == 405) out += "Allow: GET\r\n";
+  // No answer of ours is ever to be taken for another type than it says.
+  out += "X-Content-Type-Options: nosniff\r\n";
+  for (const auto& [name, value] : r.headers) out += name + ": " + value + "\r\n";
   if (r.stream) {
     out += "Cache-Control: no-cache\r\nConnection: keep-alive\r\n\r\n";
   } else {
@@ -110,6 +116,63 @@ std::string FormatResponse(const HttpResponse& r, bool headOnly) {
   }
   if (!headOnly) out += r.body;
   return out;
+}
+
+std::string Base64(const std::string& bytes) {
+  static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t v = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
+  }
+  return out;
+}
+
+bool BasicAuthorized(const std::string& authorization, const std::string& userPassword) {
+  const std::string expected = "Basic " + Base64(userPassword);
+  // Every byte of the longer one is looked at, so the time says nothing about where they differ.
+  const size_t n = std::max(expected.size(), authorization.size());
+  unsigned diff = expected.size() == authorization.size() ? 0 : 1;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char a = i < authorization.size() ? static_cast<unsigned char>(authorization[i]) : 0;
+    const unsigned char b = i < expected.size() ? static_cast<unsigned char>(expected[i]) : 0;
+    diff |= static_cast<unsigned>(a ^ b);
+  }
+  return diff == 0;
+}
+
+std::string PageLanguage(const std::string& acceptLanguage) {
+  // The range with the highest weight wins; of equal weights the first.
+  std::string best;
+  double bestQ = 0;
+  size_t start = 0;
+  while (start <= acceptLanguage.size()) {
+    size_t end = acceptLanguage.find(',', start);
+    if (end == std::string::npos) end = acceptLanguage.size();
+    const std::string item = acceptLanguage.substr(start, end - start);
+    start = end + 1;
+    const size_t semi = item.find(';');
+    std::string tag = item.substr(0, semi);
+    tag.erase(0, tag.find_first_not_of(" \t"));
+    tag.erase(tag.find_last_not_of(" \t") + 1);
+    double q = 1;
+    if (semi != std::string::npos) {
+      const size_t eq = item.find("q=", semi);
+      if (eq != std::string::npos) q = std::strtod(item.c_str() + eq + 2, nullptr);
+    }
+    if (!tag.empty() && q > bestQ) {
+      best = tag;
+      bestQ = q;
+    }
+  }
+  const bool chinese = best.size() >= 2 && (best[0] == 'z' || best[0] == 'Z') &&
+                       (best[1] == 'h' || best[1] == 'H') && (best.size() == 2 || best[2] == '-');
+  return chinese ? "zh-CN" : "en";
 }
 
 HttpServer::~HttpServer() {

@@ -44,10 +44,20 @@ struct HttpResponse {
   // A stream (Server-Sent Events): the head goes out, the connection stays open and every
   // HttpServer::Send to the route's path follows as it comes.
   bool stream = false;
+  // Further header lines, name and value, after the ones every response has.
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 // The complete response bytes for a request that ends the connection.
 std::string FormatResponse(const HttpResponse& response, bool headOnly = false);
+
+// "zh-CN" when the reader's most preferred language of an Accept-Language header is Chinese, else "en".
+std::string PageLanguage(const std::string& acceptLanguage);
+
+// Whether an Authorization header carries `userPassword` ("USER:PASSWORD") as Basic credentials; the
+// comparison takes the same time wherever the two differ.
+bool BasicAuthorized(const std::string& authorization, const std::string& userPassword);
+std::string Base64(const std::string& bytes);
 
 // The reason phrase of the status codes this server sends.
 const char* StatusText(int status);

@@ -14,6 +14,7 @@
 #include "service/http.h"
 #include "service/mqtt_client.h"
 #include "service/options.h"
+#include "service/page.h"
 #include "service/state.h"
 
 namespace {
@@ -95,14 +96,21 @@ int main(int argc, char** argv) {
       return 3;
     }
   }
+  HttpServer http;
+  // The page's trends take their memory only when there is a listener to show them.
+  std::unique_ptr<Page> page;
+  if (config.listen) page = std::make_unique<Page>(state, http, config.basicAuth);
   BusEvents events;
   MqttPublisher* publisher = mqtt.get();
-  events.reading = [publisher](const std::string& meter, std::chrono::system_clock::time_point time,
-                               const qm::cli::MeterReading& reading) {
+  Page* live = page.get();
+  events.reading = [publisher, live](const std::string& meter, std::chrono::system_clock::time_point time,
+                                     const qm::cli::MeterReading& reading) {
     if (publisher) publisher->Reading(meter, time, reading);
+    if (live) live->Reading(meter, time, reading);
   };
-  events.availability = [publisher](const std::string& meter, bool online) {
+  events.availability = [publisher, live](const std::string& meter, bool online) {
     if (publisher) publisher->Availability(meter, online);
+    if (live) live->Availability(meter);
   };
 
   std::vector<std::unique_ptr<BusWorker>> workers;
@@ -118,15 +126,15 @@ int main(int argc, char** argv) {
     return true;
   };
 
-  HttpServer http;
   if (config.listen) {
     std::string host;
     uint16_t port = 0;
     ParseHostPort(*config.listen, host, port, error);
-    http.Route("/metrics", [&state](const HttpRequest&) {
+    http.Route("/metrics", page->Guard([&state](const HttpRequest&) {
       return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", RenderMetrics(state.Copy()),
                           false};
-    });
+    }));
+    page->Install();
     http.Route("/healthz", [&healthy](const HttpRequest&) {
       return healthy() ? HttpResponse{200, "text/plain; charset=utf-8", "ok\n", false}
                        : HttpResponse{503, "text/plain; charset=utf-8", "a bus worker is stuck\n", false};
@@ -141,7 +149,7 @@ int main(int argc, char** argv) {
   // Heartbeats count from the steady clock's epoch, as SteadyMs does.
   for (auto& w : workers) w->Start();
   std::fprintf(stderr, "qm7410d: watching %zu bus%s%s%s\n", workers.size(), workers.size() == 1 ? "" : "es",
-               config.listen ? ", metrics on " : "", config.listen ? config.listen->c_str() : "");
+               config.listen ? ", page and metrics on " : "", config.listen ? config.listen->c_str() : "");
   sd_notify(0, "READY=1");
 
   uint64_t watchdogUs = 0;

@@ -31,7 +31,7 @@ std::string Usage() {
          "  --parity N|O|E      (default N)\n"
          "  --interval S        seconds between readings of a meter (default 10)\n"
          "  --mqtt URL          mqtt://[USER[:PASSWORD]@]HOST[:PORT] or mqtts://...\n"
-         "  --listen [HOST:]PORT  serve /metrics and /healthz; HOST defaults to 127.0.0.1\n"
+         "  --listen [HOST:]PORT  serve the live page, /metrics and /healthz; HOST defaults to 127.0.0.1\n"
          "  --help, --version\n";
 }
 

@@ -148,14 +148,19 @@ void State::Success(size_t meter, std::chrono::system_clock::time_point time,
   MeterState& m = s_.meters[meter];
   m.up = m.read = true;
   m.lastSuccessS = std::chrono::duration<double>(time.time_since_epoch()).count();
+  m.downSinceS = 0;
   ++m.readings;
   m.values = reading.values;
+  m.settings = reading.settings;
 }
 
-void State::Failure(size_t meter) {
+void State::Failure(size_t meter, std::chrono::system_clock::time_point time) {
   std::lock_guard lock(mutex_);
-  s_.meters[meter].up = false;
-  ++s_.meters[meter].failures;
+  MeterState& m = s_.meters[meter];
+  if (m.up || m.downSinceS == 0)
+    m.downSinceS = std::chrono::duration<double>(time.time_since_epoch()).count();
+  m.up = false;
+  ++m.failures;
 }
 
 void State::EnableMqtt() {

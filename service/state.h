@@ -28,9 +28,11 @@ struct MeterState {
   bool up = false;
   bool read = false;        // at least one reading so far
   double lastSuccessS = 0;  // Unix time of the last good reading
+  double downSinceS = 0;    // Unix time of the first failure since it was last up; 0 while up
   uint64_t readings = 0;
   uint64_t failures = 0;
   std::vector<poll::Measurement> values;  // of the last good reading
+  poll::SettingsValues settings;          // of the last good reading: PT, CT, wiring
 };
 
 struct BusState {
@@ -58,7 +60,7 @@ class State {
   void CountRequest(size_t bus);
   void CountError(size_t bus, const char* kind);
   void Success(size_t meter, std::chrono::system_clock::time_point time, const cli::MeterReading& reading);
-  void Failure(size_t meter);
+  void Failure(size_t meter, std::chrono::system_clock::time_point time = std::chrono::system_clock::now());
   void Mqtt(bool connected, uint64_t queued, uint64_t dropped);
   void EnableMqtt();
 

@@ -339,7 +339,8 @@ TEST(ServiceHttp, TheServerAnswersGetOnItsRoutesAndRefusesTheRest) {
   const uint16_t port = server.Port();
   EXPECT_EQ(
       Ask(port, "GET /hello HTTP/1.1\r\nHost: x\r\n\r\n"),
-      "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 3\r\nConnection: close\r\n\r\nhi\n");
+      "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nX-Content-Type-Options: nosniff\r\nContent-Length: "
+      "3\r\nConnection: close\r\n\r\nhi\n");
   EXPECT_EQ(Ask(port, "GET /other HTTP/1.1\r\n\r\n").substr(0, 22), "HTTP/1.1 404 Not Found");
   const std::string post = Ask(port, "POST /hello HTTP/1.1\r\nContent-Length: 2\r\n\r\nab");
   EXPECT_EQ(post.substr(0, 31), "HTTP/1.1 405 Method Not Allowed");
