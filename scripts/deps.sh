@@ -12,7 +12,10 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-b
 # qm7410d's libraries, and the broker and Prometheus its tests start.
 packages+=(libmosquitto-dev libtomlplusplus-dev libsystemd-dev mosquitto mosquitto-clients prometheus)
 # The live page's test: headless chromium driven by selenium, and npm for axe-core.
-packages+=(chromium chromium-driver python3-selenium npm)
+packages+=(chromium chromium-driver python3-selenium)
+# npm comes with Node.js where that is installed from elsewhere, and Debian's npm package then
+# conflicts with it.
+command -v npm >/dev/null || packages+=(npm)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -20,7 +20,7 @@ using namespace qm::service;
 using qm::meter::Quantity;
 
 qm::poll::Measurement Value(int word, Quantity q, double value, const char* text) {
-  return {{word, 0}, q, value, text};
+  return {{word}, q, value, text};
 }
 
 TEST(PageTrend, EachMinuteKeepsItsLowestMeanAndHighestForADay) {
