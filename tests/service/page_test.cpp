@@ -13,6 +13,7 @@
 
 #include "service/config.h"
 #include "service/trend.h"
+#include "tests/support/ask.h"
 
 namespace {
 
@@ -126,30 +127,6 @@ TEST(PageConfig, BasicAuthIsUserColonPasswordAndItsMessageNeverShowsIt) {
   }
 }
 
-// One request on a fresh connection; the whole answer once the server closes.
-std::string Ask(uint16_t port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return "connect failed";
-  }
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string out;
-  char buf[4096];
-  pollfd p{fd, POLLIN, 0};
-  while (poll(&p, 1, 30000) > 0) {
-    const ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return out;
-}
-
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(PageServer, ThePageIsGuardedStrictAndInTheReadersLanguageWhileHealthzStaysOpen) {
@@ -164,17 +141,17 @@ TEST(PageServer, ThePageIsGuardedStrictAndInTheReadersLanguageWhileHealthzStaysO
   server.Start();
   const std::string auth = "Authorization: Basic " + Base64("owner:s3cret") + "\r\n";
 
-  const std::string refused = Ask(server.Port(), "GET / HTTP/1.1\r\n\r\n");
+  const std::string refused = qmtest::Ask(server.Port(), "GET / HTTP/1.1\r\n\r\n");
   EXPECT_EQ(refused.substr(0, 25), "HTTP/1.1 401 Unauthorized");
   EXPECT_TRUE(Has(refused, "\r\nWWW-Authenticate: Basic realm=\"qm7410d\""));
   EXPECT_FALSE(Has(refused, "<html"));
-  const std::string wrong = Ask(
+  const std::string wrong = qmtest::Ask(
       server.Port(), "GET /api/state HTTP/1.1\r\nAuthorization: Basic " + Base64("owner:guess") + "\r\n\r\n");
   EXPECT_EQ(wrong.substr(0, 12), "HTTP/1.1 401");
-  EXPECT_EQ(Ask(server.Port(), "GET /healthz HTTP/1.1\r\n\r\n").substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(qmtest::Ask(server.Port(), "GET /healthz HTTP/1.1\r\n\r\n").substr(0, 15), "HTTP/1.1 200 OK");
 
   const std::string zh =
-      Ask(server.Port(), "GET / HTTP/1.1\r\n" + auth + "Accept-Language: zh-CN,zh;q=0.9\r\n\r\n");
+      qmtest::Ask(server.Port(), "GET / HTTP/1.1\r\n" + auth + "Accept-Language: zh-CN,zh;q=0.9\r\n\r\n");
   EXPECT_EQ(zh.substr(0, 15), "HTTP/1.1 200 OK");
   EXPECT_TRUE(Has(zh, "\r\nContent-Type: text/html; charset=utf-8\r\n"));
   EXPECT_TRUE(
@@ -184,12 +161,12 @@ TEST(PageServer, ThePageIsGuardedStrictAndInTheReadersLanguageWhileHealthzStaysO
   EXPECT_TRUE(Has(zh, "<script src=\"/page.js\""));
   EXPECT_FALSE(Has(zh, "<script>"));  // nothing inline
   EXPECT_FALSE(Has(zh, "style=\""));
-  EXPECT_TRUE(Has(Ask(server.Port(), "GET / HTTP/1.1\r\n" + auth + "\r\n"), "<html lang=\"en\">"));
+  EXPECT_TRUE(Has(qmtest::Ask(server.Port(), "GET / HTTP/1.1\r\n" + auth + "\r\n"), "<html lang=\"en\">"));
 
-  const std::string js = Ask(server.Port(), "GET /page.js HTTP/1.1\r\n" + auth + "\r\n");
+  const std::string js = qmtest::Ask(server.Port(), "GET /page.js HTTP/1.1\r\n" + auth + "\r\n");
   EXPECT_TRUE(Has(js, "\r\nContent-Type: text/javascript; charset=utf-8\r\n"));
   EXPECT_TRUE(Has(js, "new EventSource(\"/events\")"));
-  const std::string api = Ask(server.Port(), "GET /api/state HTTP/1.1\r\n" + auth + "\r\n");
+  const std::string api = qmtest::Ask(server.Port(), "GET /api/state HTTP/1.1\r\n" + auth + "\r\n");
   EXPECT_TRUE(Has(api, "\"meters\":[{\"id\":0,\"name\":\"main\",\"bus\":\"/dev/ttyUSB0\",\"address\":7,"));
   EXPECT_TRUE(Has(api, "\"trend\":[]}]}"));
   server.Stop();

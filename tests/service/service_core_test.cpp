@@ -16,6 +16,7 @@
 #include "service/options.h"
 #include "service/schedule.h"
 #include "service/state.h"
+#include "tests/support/ask.h"
 
 namespace {
 
@@ -306,30 +307,6 @@ TEST(ServiceHttp, TheRequestReaderTakesAHeadInPiecesAndRefusesBadOnes) {
   EXPECT_EQ(big.Feed(huge.data(), huge.size()), RequestReader::Status::TooLarge);
 }
 
-// One request on a fresh connection; the whole answer once the server closes.
-std::string Ask(uint16_t port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return "connect failed";
-  }
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string out;
-  char buf[4096];
-  pollfd p{fd, POLLIN, 0};
-  while (poll(&p, 1, 30000) > 0) {
-    const ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return out;
-}
-
 TEST(ServiceHttp, TheServerAnswersGetOnItsRoutesAndRefusesTheRest) {
   HttpServer server;
   server.Route("/hello", [](const HttpRequest&) { return HttpResponse{200, "text/plain", "hi\n", false}; });
@@ -338,15 +315,15 @@ TEST(ServiceHttp, TheServerAnswersGetOnItsRoutesAndRefusesTheRest) {
   server.Start();
   const uint16_t port = server.Port();
   EXPECT_EQ(
-      Ask(port, "GET /hello HTTP/1.1\r\nHost: x\r\n\r\n"),
+      qmtest::Ask(port, "GET /hello HTTP/1.1\r\nHost: x\r\n\r\n"),
       "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nX-Content-Type-Options: nosniff\r\nContent-Length: "
       "3\r\nConnection: close\r\n\r\nhi\n");
-  EXPECT_EQ(Ask(port, "GET /other HTTP/1.1\r\n\r\n").substr(0, 22), "HTTP/1.1 404 Not Found");
-  const std::string post = Ask(port, "POST /hello HTTP/1.1\r\nContent-Length: 2\r\n\r\nab");
+  EXPECT_EQ(qmtest::Ask(port, "GET /other HTTP/1.1\r\n\r\n").substr(0, 22), "HTTP/1.1 404 Not Found");
+  const std::string post = qmtest::Ask(port, "POST /hello HTTP/1.1\r\nContent-Length: 2\r\n\r\nab");
   EXPECT_EQ(post.substr(0, 31), "HTTP/1.1 405 Method Not Allowed");
   EXPECT_NE(post.find("\r\nAllow: GET\r\n"), std::string::npos);
-  EXPECT_EQ(Ask(port, "nonsense\r\n\r\n").substr(0, 24), "HTTP/1.1 400 Bad Request");
-  EXPECT_EQ(Ask(port, "GET /" + std::string(20000, 'x')).substr(0, 12), "HTTP/1.1 431");
+  EXPECT_EQ(qmtest::Ask(port, "nonsense\r\n\r\n").substr(0, 24), "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(qmtest::Ask(port, "GET /" + std::string(20000, 'x')).substr(0, 12), "HTTP/1.1 431");
   server.Stop();
 }
 
@@ -361,7 +338,7 @@ TEST(ServiceHttp, IdlePeersAreClosedAndAStreamGetsWhatIsSent) {
   ASSERT_TRUE(server.Listen("127.0.0.1", 0, error)) << error;
   server.Start();
   // A peer that sends half a request and waits is let go.
-  EXPECT_EQ(Ask(server.Port(), "GET /events HT"), "");
+  EXPECT_EQ(qmtest::Ask(server.Port(), "GET /events HT"), "");
 
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
