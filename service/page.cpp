@@ -98,7 +98,10 @@ std::string MeterJson(const MeterState& m, size_t id) {
 }
 
 std::string MinuteJson(const Trend::Minute& minute) {
-  std::string out = "[" + std::to_string(minute.minute) + ",[";
+  // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) on "literal" + std::string&&.
+  std::string out = "[";
+  out += std::to_string(minute.minute);
+  out += ",[";
   for (size_t i = 0; i < minute.series.size(); ++i) {
     const Trend::Point& p = minute.series[i];
     if (i) out += ',';
@@ -106,8 +109,13 @@ std::string MinuteJson(const Trend::Minute& minute) {
       out += "null";
       continue;
     }
-    out +=
-        "[" + Number(p.min) + "," + Number(p.sum / static_cast<float>(p.count)) + "," + Number(p.max) + "]";
+    out += '[';
+    out += Number(p.min);
+    out += ',';
+    out += Number(p.sum / static_cast<float>(p.count));
+    out += ',';
+    out += Number(p.max);
+    out += ']';
   }
   return out + "]]";
 }
@@ -171,8 +179,13 @@ void Page::Install() {
 std::string Page::StateJson(std::chrono::system_clock::time_point now) const {
   const Snapshot s = state_.Copy();
   const int64_t minute = UnixMinute(now);
-  std::string out = "{\"now\":" + std::to_string(minute) + ",\"words\":[";
-  for (size_t i = 0; i < Trend::kWords.size(); ++i) out += (i ? "," : "") + std::to_string(Trend::kWords[i]);
+  std::string out = "{\"now\":";
+  out += std::to_string(minute);
+  out += ",\"words\":[";
+  for (size_t i = 0; i < Trend::kWords.size(); ++i) {
+    if (i) out += ',';
+    out += std::to_string(Trend::kWords[i]);
+  }
   out += "],\"meters\":[";
   std::lock_guard lock(mutex_);
   for (size_t i = 0; i < s.meters.size() && i < trends_.size(); ++i) {
@@ -180,8 +193,13 @@ std::string Page::StateJson(std::chrono::system_clock::time_point now) const {
     meter.pop_back();
     meter += ",\"trend\":[";
     const std::vector<Trend::Minute> day = trends_[i]->Day(minute);
-    for (size_t k = 0; k < day.size(); ++k) meter += (k ? "," : "") + MinuteJson(day[k]);
-    out += (i ? "," : "") + meter + "]}";
+    for (size_t k = 0; k < day.size(); ++k) {
+      if (k) meter += ',';
+      meter += MinuteJson(day[k]);
+    }
+    if (i) out += ',';
+    out += meter;
+    out += "]}";
   }
   return out + "]}";
 }
