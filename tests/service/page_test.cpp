@@ -182,14 +182,8 @@ TEST(PageServer, AReadingReachesAnOpenEventStreamWithItsTextsAndMinute) {
   ASSERT_TRUE(server.Listen("127.0.0.1", 0, error)) << error;
   server.Start();
 
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(server.Port());
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  const std::string request = "GET /events HTTP/1.1\r\n\r\n";
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  const int fd = qmtest::Connect(server.Port(), "GET /events HTTP/1.1\r\n\r\n");
+  ASSERT_GE(fd, 0);
 
   qm::cli::MeterReading reading;
   reading.values = {Value(0, Quantity::Voltage, 230.5, "230.50 V")};

@@ -340,14 +340,8 @@ TEST(ServiceHttp, IdlePeersAreClosedAndAStreamGetsWhatIsSent) {
   // A peer that sends half a request and waits is let go.
   EXPECT_EQ(qmtest::Ask(server.Port(), "GET /events HT"), "");
 
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(server.Port());
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  const std::string request = "GET /events HTTP/1.1\r\n\r\n";
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  const int fd = qmtest::Connect(server.Port(), "GET /events HTTP/1.1\r\n\r\n");
+  ASSERT_GE(fd, 0);
   std::string got;
   char buf[4096];
   pollfd p{fd, POLLIN, 0};

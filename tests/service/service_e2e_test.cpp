@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "tests/support/ask.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -56,24 +57,7 @@ uint16_t FreePort() {
 
 // GET over a fresh connection; the body, or empty when nothing answered with 200.
 std::string Get(uint16_t port, const std::string& target) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string out;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    char buf[8192];
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0) {
-      const ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
+  const std::string out = qmtest::Ask(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
   const size_t body = out.find("\r\n\r\n");
   return out.rfind("HTTP/1.1 200", 0) == 0 || out.rfind("HTTP/1.0 200", 0) == 0 ? out.substr(body + 4) : "";
 }

@@ -10,8 +10,8 @@
 
 namespace qmtest {
 
-// One request on a fresh connection; the whole answer once the server closes.
-inline std::string Ask(uint16_t port, const std::string& request) {
+// A connection to the loopback port with `request` sent on it; -1 when nothing accepts it.
+inline int Connect(uint16_t port, const std::string& request) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -19,9 +19,16 @@ inline std::string Ask(uint16_t port, const std::string& request) {
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     close(fd);
-    return "connect failed";
+    return -1;
   }
   send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
+// One request on a fresh connection; the whole answer once the server closes.
+inline std::string Ask(uint16_t port, const std::string& request) {
+  const int fd = Connect(port, request);
+  if (fd < 0) return "connect failed";
   std::string out;
   char buf[4096];
   pollfd p{fd, POLLIN, 0};
