@@ -10,7 +10,7 @@
 
 #include "app/app_icon.h"
 #include "commands/comm_set_dlg.h"
-#include "link/event_loop_clock.h"
+#include "link/event_loop_wait.h"
 #include "link/named_transport.h"
 #include "link/qt_serial_device.h"
 #include "link/trace.h"
@@ -38,8 +38,8 @@ bool CMonitorApp::InitInstance() {
   // A port number may name a gateway instead of a serial device (QM7410_COM<n>=tcp://HOST:PORT).
   qm::link::QtSerialDevice serial;
   qm::link::NamedTransport device(serial, qm::link::Wording::Chinese);
-  qm::link::EventLoopClock clock;
-  CMonitorDlg dlg(device, clock);
+  qm::link::EventLoopWait wait;
+  CMonitorDlg dlg(device, wait);
   // $QM7410_TRACE=FILE: every frame in and out, in words, appended to FILE for a support request.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile(nullptr, std::fclose);
   std::unique_ptr<qm::link::Trace> trace;

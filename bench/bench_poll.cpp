@@ -21,7 +21,7 @@
 
 #include "framework/app.h"
 #include "framework/dialog.h"
-#include "link/event_loop_clock.h"
+#include "link/event_loop_wait.h"
 #include "link/link_settings.h"
 #include "link/qt_serial_device.h"
 #include "ui/monitor_dlg.h"
@@ -105,11 +105,11 @@ Result RunAt(int baud, int seconds, const QString& simExe) {
 
   {
     qm::link::QtSerialDevice device;
-    qm::link::EventLoopClock clock;
-    TimedMonitorDlg dlg(device, clock);
+    qm::link::EventLoopWait wait;
+    TimedMonitorDlg dlg(device, wait);
     dlg.m_nBaud = baud;
     dlg.m_nPort = 1;
-    dlg.m_nParity = 0;
+    dlg.m_nParity = qm::link::Parity::None;
     dlg.Create();
     dlg.show();
     if (!dlg.m_comm.GetPortOpen()) {
@@ -206,22 +206,21 @@ int main(int argc, char** argv) {
   });
 
   std::printf(
-      "bench-poll: CMonitorDlg on QSerialPort + EventLoopClock, real timer ticks, qm7410-sim over a\n"
+      "bench-poll: CMonitorDlg on QSerialPort + EventLoopWait, real timer ticks, qm7410-sim over a\n"
       "pseudo-terminal, platform %s, %d s of polling per baud rate\n\n",
       qgetenv("QT_QPA_PLATFORM").constData(), seconds);
   // How late the wait alone wakes up: the floor under every exchange's overhead.
   {
-    qm::link::EventLoopClock clock;
+    qm::link::EventLoopWait wait;
     QElapsedTimer w;
     double lateMs = 0;
     constexpr int kSleeps = 10;
     for (int i = 0; i < kSleeps; ++i) {
       w.start();
-      clock.Sleep(150);
+      wait.Sleep(150);
       lateMs += static_cast<double>(w.nsecsElapsed()) / 1e6 - 150.0;
     }
-    std::printf("a bare 150 ms wait of the program's clock ends %.2f ms late on average\n\n",
-                lateMs / kSleeps);
+    std::printf("a bare 150 ms wait of the program ends %.2f ms late on average\n\n", lateMs / kSleeps);
   }
   std::printf("%6s %7s %9s %10s %10s %10s %9s %10s %9s %12s\n", "baud", "cycles", "waits/cy", "wall/cy",
               "over/cy", "over max", "over %", "period", "CPU %", "settings ok");

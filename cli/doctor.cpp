@@ -15,7 +15,7 @@ namespace {
 
 // The most common rates first: a meter is seldom moved off 9600.
 constexpr int32_t kBauds[] = {9600, 19200, 4800, 2400, 1200};
-constexpr char kParities[] = {'N', 'E', 'O'};
+constexpr link::Parity kParities[] = {link::Parity::None, link::Parity::Even, link::Parity::Odd};
 // How long a meter may take to start its reply.
 constexpr uint32_t kTurnaroundMs = 60;
 constexpr int kQuickAddresses = 8;
@@ -25,11 +25,13 @@ constexpr uint32_t kPausesMs[] = {20, 50, 100, 200, 500};
 constexpr int kPausedReads = 5;
 constexpr uint32_t kListenMs = 1000;
 
-const char* ParityWords(char parity) {
-  return parity == 'E' ? "even parity" : parity == 'O' ? "odd parity" : "no parity";
+const char* ParityWords(link::Parity parity) {
+  return parity == link::Parity::Even  ? "even parity"
+         : parity == link::Parity::Odd ? "odd parity"
+                                       : "no parity";
 }
 
-std::string Setting(int32_t baud, char parity) {
+std::string Setting(int32_t baud, link::Parity parity) {
   return std::to_string(baud) + " baud, " + ParityWords(parity);
 }
 
@@ -119,7 +121,7 @@ class Doctor {
   struct Found {
     uint8_t address;
     int32_t baud;
-    char parity;
+    link::Parity parity;
   };
 
   void Say(const std::string& text) {
@@ -155,7 +157,7 @@ class Doctor {
 
   void Search() {
     for (const int32_t baud : plan_.bauds) {
-      for (const char parity : plan_.parities) {
+      for (const link::Parity parity : plan_.parities) {
         link_.SetLine(baud, parity);
         link_.SetDefaultTimeout(ProbeTimeoutMs(baud, parity));
         Tally tally;
@@ -257,8 +259,8 @@ class Doctor {
 
 }  // namespace
 
-uint32_t ProbeTimeoutMs(int32_t baud, char parity) {
-  const int bits = 1 + 8 + (parity == 'N' ? 0 : 1) + 1;
+uint32_t ProbeTimeoutMs(int32_t baud, link::Parity parity) {
+  const int bits = 1 + 8 + (parity == link::Parity::None ? 0 : 1) + 1;
   const int chars = 8 + 5 + 2 * poll::kProbeWords;  // the request and its reply
   return static_cast<uint32_t>(std::ceil(chars * bits * 1000.0 / baud)) + kTurnaroundMs;
 }

@@ -11,13 +11,13 @@ namespace qm::cli {
 
 // How long the doctor waits for a probe's reply at a line setting: the probe and its one-word reply
 // on the line, and the meter's turnaround.
-uint32_t ProbeTimeoutMs(int32_t baud, char parity);
+uint32_t ProbeTimeoutMs(int32_t baud, link::Parity parity);
 
 // The line settings and addresses the doctor tries, in order: the common rates first, no parity,
 // then even, then odd; addresses 1 to 254, then 0 (--quick: 1 to 8; --address: that one).
 struct DoctorPlan {
   std::vector<int32_t> bauds;
-  std::vector<char> parities;
+  std::vector<link::Parity> parities;
   std::vector<uint8_t> addresses;
   bool all = false;
 };

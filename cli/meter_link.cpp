@@ -2,23 +2,9 @@
 
 #include "link/frame.h"
 #include "link/link_settings.h"
+#include "text/word_text.h"
 
 namespace qm::cli {
-namespace {
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char* const kDigits = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t b : bytes) {
-    if (!out.empty()) out += ' ';
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0x0F];
-  }
-  return out;
-}
-
-}  // namespace
-
 link::ExchangeResult MeterLink::Read(uint8_t address, uint16_t reg, uint16_t quantity, ReplyWait wait) {
   return Run(address, link::kFnReadHolding, reg, quantity, wait);
 }
@@ -32,7 +18,7 @@ void MeterLink::SetBaud(int32_t baud) {
   device_.Apply(Line());
 }
 
-void MeterLink::SetLine(int32_t baud, char parity) {
+void MeterLink::SetLine(int32_t baud, link::Parity parity) {
   options_.baud = baud;
   options_.parity = parity;
   device_.Apply(Line());
@@ -42,7 +28,7 @@ link::ExchangeResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t 
                                     ReplyWait wait) {
   const link::TimingSet timing = link::TimingForBaud(options_.baud);
   const link::LineSettings line = Line();
-  const int bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
+  const int bits = 1 + line.dataBits + (line.parity == link::Parity::None ? 0 : 1) + line.stopBits;
   const uint32_t standard = wait == ReplyWait::Long ? timing.longWait : timing.shortWait;
   link::Timing t = link::Timing::UntilReply(options_.timeoutMs.value_or(defaultTimeoutMs_.value_or(standard)),
                                             options_.retries, bits * 1000.0 / line.baud);
@@ -70,8 +56,8 @@ link::ExchangeResult MeterLink::Run(uint8_t address, uint8_t function, uint16_t 
     link::RequestFrame request;
     link::BuildRequest(request, address, function, reg, word);
     std::fprintf(options_.verbose, "qm7410-cli: %s -> %s (%llu ms, %d attempt%s)\n",
-                 Hex(std::vector<uint8_t>(request.begin(), request.end())).c_str(),
-                 r.frame.empty() ? link::DescribeFailure(r).c_str() : Hex(r.frame).c_str(),
+                 text::HexBytes(request).c_str(),
+                 r.frame.empty() ? link::DescribeFailure(r).c_str() : text::HexBytes(r.frame).c_str(),
                  static_cast<unsigned long long>(r.elapsedMs), r.attempts, r.attempts == 1 ? "" : "s");
   }
   return r;

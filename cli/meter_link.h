@@ -17,7 +17,7 @@ enum class ReplyWait { Short, Long };
 
 struct LinkOptions {
   int32_t baud = 9600;
-  char parity = 'N';
+  link::Parity parity = link::Parity::None;
   std::optional<uint32_t> timeoutMs;
   int retries = 2;
   std::FILE* verbose = nullptr;  // every exchange is described here when set
@@ -42,7 +42,7 @@ class MeterLink {
   link::ExchangeResult Write(uint8_t address, uint16_t reg, uint16_t value);
 
   // Puts the PC's side of the line on another baud rate and parity (the doctor's search).
-  void SetLine(int32_t baud, char parity);
+  void SetLine(int32_t baud, link::Parity parity);
   // The timeout of a request, unless --timeout says otherwise.
   void SetDefaultTimeout(std::optional<uint32_t> ms) { defaultTimeoutMs_ = ms; }
   bool Echo() const { return options_.echo; }

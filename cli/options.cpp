@@ -9,10 +9,7 @@
 #include "link/link_settings.h"
 #include "link/mscomm.h"
 #include "meter/codes.h"
-
-#ifndef QM_VERSION
-#define QM_VERSION "0.0.0"
-#endif
+#include "text/word_text.h"
 
 namespace qm::cli {
 namespace {
@@ -44,14 +41,9 @@ constexpr CommandSpec kCommands[] = {
 
 // A whole decimal number (or 0x hexadecimal) within [min, max].
 bool ParseInteger(const std::string& text, long min, long max, long& value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
-  if (errno != 0 || *end != '\0' || end == text.c_str() + (hex ? 2 : 0) || v < min || v > max) return false;
-  value = v;
-  return true;
+  const std::optional<long> v = text::ReadInteger(text, min, max);
+  if (v) value = *v;
+  return v.has_value();
 }
 
 bool ParseSeconds(const std::string& text, double& value) {
@@ -63,11 +55,6 @@ bool ParseSeconds(const std::string& text, double& value) {
     return false;
   value = v;
   return true;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 class Parser {
@@ -102,13 +89,13 @@ class Parser {
       o_.baud = static_cast<int32_t>(n);
       o_.baudGiven = true;
     } else if (name == "parity") {
-      const std::string p = Lower(value);
+      const std::string p = text::Lower(value);
       if (p == "n" || p == "none")
-        o_.parity = 'N';
+        o_.parity = link::Parity::None;
       else if (p == "o" || p == "odd")
-        o_.parity = 'O';
+        o_.parity = link::Parity::Odd;
       else if (p == "e" || p == "even")
-        o_.parity = 'E';
+        o_.parity = link::Parity::Even;
       else
         return Fail("--parity must be N, O or E, not '" + value + "'");
       o_.parityGiven = true;
@@ -122,7 +109,7 @@ class Parser {
       if (!ParseInteger(value, 0, 100, n)) return Fail("--retries must be 0..100, not '" + value + "'");
       o_.retries = static_cast<int>(n);
     } else if (name == "format") {
-      const std::string f = Lower(value);
+      const std::string f = text::Lower(value);
       if (f == "table")
         o_.format = Format::Table;
       else if (f == "json")
@@ -206,7 +193,14 @@ class Parser {
       if (*o_.scanFrom > *o_.scanTo) return Fail("--from must not be above --to");
     }
     if (c == Command::Set && o_.arguments.empty()) return Fail("set needs NAME=VALUE, for example pt=100");
-    if (c == Command::Raw && o_.arguments.size() != 2) return Fail("raw needs START and COUNT");
+    if (c == Command::Raw) {
+      if (o_.arguments.size() != 2) return Fail("raw needs START and COUNT");
+      long start = 0, count = 0;
+      if (!ParseInteger(o_.arguments[0], 0, 0xFFFF, start) || !ParseInteger(o_.arguments[1], 1, 125, count))
+        return Fail("raw needs START 0..65535 and COUNT 1..125");
+      o_.rawStart = static_cast<uint16_t>(start);
+      o_.rawCount = static_cast<uint16_t>(count);
+    }
     if (c != Command::Set && c != Command::Raw && !o_.arguments.empty())
       return Fail(cmd + " takes no argument '" + o_.arguments.front() + "'");
     return true;
@@ -214,19 +208,14 @@ class Parser {
 
  private:
   bool ParseAddresses(const std::string& value) {
-    std::vector<uint8_t> list;
-    for (size_t start = 0; start <= value.size();) {
-      const size_t comma = std::min(value.find(',', start), value.size());
-      const std::string one = value.substr(start, comma - start);
-      long n = 0;
-      if (!ParseInteger(one, 0, 255, n))
-        return Fail("--address must be slave addresses 0..255, not '" + value + "'");
-      if (std::find(list.begin(), list.end(), n) != list.end())
-        return Fail("--address names meter " + one + " twice");
-      list.push_back(static_cast<uint8_t>(n));
-      start = comma + 1;
+    const std::optional<std::vector<long>> list = text::ReadIntegerList(value, 0, 255);
+    if (!list) return Fail("--address must be slave addresses 0..255, not '" + value + "'");
+    o_.addresses.clear();
+    for (const long n : *list) {
+      if (std::find(o_.addresses.begin(), o_.addresses.end(), n) != o_.addresses.end())
+        return Fail("--address names meter " + std::to_string(n) + " twice");
+      o_.addresses.push_back(static_cast<uint8_t>(n));
     }
-    o_.addresses = list;
     o_.addressGiven = true;
     return true;
   }
@@ -326,108 +315,15 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 }
 
 std::string DevicePath(const std::string& port) {
-  const bool number = !port.empty() && port.size() <= 5 &&
-                      std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
-  return number ? link::DevicePathForPort(std::atoi(port.c_str())) : port;
+  const std::optional<long> number =
+      port.size() <= 5 ? text::ReadInteger(port, 0, 99999, text::Radix::Decimal) : std::nullopt;
+  return number ? link::DevicePathForPort(static_cast<int32_t>(*number)) : port;
 }
 
 const char* CommandName(Command command) {
   for (const CommandSpec& c : kCommands)
     if (c.command == command) return c.name;
   return "";
-}
-
-std::string VersionText() {
-  return "qm7410-cli " QM_VERSION
-         "\n"
-         "The QM7410 power meter from the command line: readings, logs and settings over Modbus RTU.\n";
-}
-
-std::string HelpText() {
-  return R"(Usage: qm7410-cli [OPTION]... COMMAND [ARGUMENT]...
-Read, log and configure QM7410 power meters over a serial line (Modbus RTU),
-with the scaling, units and texts of the qm7410-monitor window.
-
-Commands:
-  read                 the settings, the identification and all 33 measured
-                       values of each meter, once
-  log                  one row per meter every --interval seconds, until
-                       --count rows or Ctrl-C
-  identify             model, firmware version and title of each meter
-  scan                 every slave address from --from to --to that answers
-  set NAME=VALUE...    write settings, each checked by reading it back;
-                       NAME is one of
-                         pt=1..64000, ct=1..64000   transformer ratios
-                         wiring=0..5 or its caption  wiring mode
-                         accuracy=0.5|0.2           accuracy class
-                         direction=normal|reversed  power direction
-                         address=0..255             slave address (one meter)
-                         baud=1200|2400|4800|9600|19200
-                       every value is checked before anything is sent
-  energy-reset         clear the four energy counters
-  raw START COUNT      COUNT (1..125) registers from START, unscaled
-  doctor               find the meter's line settings (every baud rate with
-                       each parity, probing addresses as scan does), say
-                       what is wrong on the line, and check it: echo,
-                       other masters, the pause the meter needs; --baud,
-                       --parity and --address narrow the search
-
-Link options:
-  -p, --port=N|PATH|URL  serial port: a number counts as the window's port
-                       numbers do (1 is the first port: $QM7410_COM1 when
-                       set, else /dev/ttyS0), a path is used as it is
-                       (default 1); a meter behind a gateway:
-                       tcp://HOST:PORT (Modbus TCP) or
-                       rtuovertcp://HOST:PORT (RTU frames over TCP)
-  -b, --baud=RATE      1200, 2400, 4800, 9600 or 19200 (default 9600)
-  -P, --parity=N|O|E   none, odd or even (default N)
-  -a, --address=A[,B...]  slave addresses of the meters on the line
-                       (default 1)
-  -t, --timeout=MS     how long to wait for a reply that has not come
-                       (default: the window's reply wait at the baud rate)
-      --echo           the line hands back every byte sent (a 2-wire RS-485
-                       adapter without echo suppression): drop the echo
-      --trace          every frame in and out on standard error, with a
-                       time stamp and in words
-  -r, --retries=N      ask again N times after a missing or broken reply
-                       (default 2; 0 for scan)
-
-Output options:
-  -f, --format=FORMAT  table, json or csv (read, identify, scan, raw;
-                       default table); csv or jsonl (log; default csv)
-  -i, --interval=S     seconds from one log row to the next (log)
-  -n, --count=N        stop the log after N rows per meter (log)
-  -o, --output=FILE    append the log to FILE; a new file gets the header,
-                       an existing one must start with the same header (log)
-      --from=A, --to=B first and last address to probe (scan; default 0
-                       and 254)
-      --quick          doctor: probe addresses 1 to 8 only
-      --all            doctor: every address at every setting, not only up
-                       to the first meter that answers
-  -v, --verbose        show every exchange on standard error
-  -h, --help           show this help and exit
-  -V, --version        show the version and exit
-
-Values are printed as the window shows them ("220.00 V") and as plain
-numbers in V, A, W, var, VA, Hz, Wh and varh. Log rows start with an
-RFC 3339 UTC time; each row is flushed as it is written, and a failed read
-is reported on standard error, counted and leaves no row.
-
-Exit status:
-  0  success
-  1  an output file could not be written
-  2  the command line is wrong
-  3  the serial port or gateway cannot be opened, or went away
-  4  a meter did not answer, or not with a valid reply
-  5  a value was refused, before sending or by the meter
-
-Examples:
-  qm7410-cli --port /dev/ttyUSB0 --address 3 read --format json
-  qm7410-cli -p 1 -a 1,2 log --interval 10 --output meters.csv
-  qm7410-cli scan --from 1 --to 32
-  qm7410-cli -a 5 set pt=100 ct=50 wiring=3
-  qm7410-cli -p tcp://192.168.1.20:502 -a 3 read
-)";
 }
 
 }  // namespace qm::cli

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "link/parity.h"
+
 namespace qm::cli {
 
 // What the exit status says went wrong.
@@ -23,7 +25,7 @@ struct Options {
   Command command = Command::None;
   std::string port = "1";  // a port number as the window counts them, or a device path
   int32_t baud = 9600;
-  char parity = 'N';
+  link::Parity parity = link::Parity::None;
   bool baudGiven = false;  // the doctor then tries only that rate
   bool parityGiven = false;
   std::vector<uint8_t> addresses{1};
@@ -44,6 +46,8 @@ struct Options {
   bool help = false;
   bool version = false;
   std::vector<std::string> arguments;  // the command's own words: set's NAME=VALUE, raw's numbers
+  uint16_t rawStart = 0;               // raw's numbers, checked with the options
+  uint16_t rawCount = 0;
 };
 
 struct ParseResult {

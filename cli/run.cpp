@@ -87,7 +87,7 @@ class Runner {
     if (o_.format == Format::Json) Emit(env_.out, FormatScan(o_.format, line_, found));
     if (found.empty()) {
       Error(env_.err, "no meter answered at addresses %d..%d on %s at %d,%c", *o_.scanFrom, *o_.scanTo,
-            line_.device.c_str(), static_cast<int>(o_.baud), o_.parity);
+            line_.device.c_str(), static_cast<int>(o_.baud), link::ParityLetter(o_.parity));
       return kExitNoReply;
     }
     return kExitOk;
@@ -248,24 +248,6 @@ int Run(const Options& o, Environment& env) {
       return kExitRefused;
     }
   }
-  long rawStart = 0, rawCount = 0;
-  if (o.command == Command::Raw) {
-    // Decimal, or hexadecimal after 0x, within [min, max].
-    const auto number = [](const std::string& t, long min, long max, long& v) {
-      const bool hex = t.rfind("0x", 0) == 0 || t.rfind("0X", 0) == 0;
-      const std::string digits = hex ? t.substr(2) : t;
-      if (digits.empty() ||
-          digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos ||
-          digits.size() > 6)
-        return false;
-      v = std::strtol(digits.c_str(), nullptr, hex ? 16 : 10);
-      return v >= min && v <= max;
-    };
-    if (!number(o.arguments[0], 0, 0xFFFF, rawStart) || !number(o.arguments[1], 1, 125, rawCount)) {
-      Error(env.err, "raw needs START 0..65535 and COUNT 1..125 (see qm7410-cli --help)");
-      return kExitUsage;
-    }
-  }
   std::FILE* logOut = env.out;
   if (o.command == Command::Log && !o.output.empty()) {
     std::string error;
@@ -304,7 +286,7 @@ int Run(const Options& o, Environment& env) {
         code = runner.EnergyReset();
         break;
       case Command::Raw:
-        code = runner.Raw(static_cast<uint16_t>(rawStart), static_cast<uint16_t>(rawCount));
+        code = runner.Raw(o.rawStart, o.rawCount);
         break;
       case Command::Doctor:
         link.SetRetries(o.retries.value_or(0));  // a probe into silence costs one timeout

@@ -1,13 +1,12 @@
 #include "cli/set_plan.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 
 #include "cli/reading.h"
 #include "commands/meter_writes.h"
 #include "link/link_settings.h"
 #include "meter/codes.h"
+#include "text/word_text.h"
 
 namespace qm::cli {
 namespace {
@@ -28,19 +27,11 @@ constexpr NameEntry kNames[] = {
     {"baud", Setting::Baud, commands::kRegBaud},
 };
 
+// Digits only: a setting is typed as the window shows it.
 bool Whole(const std::string& text, long min, long max, long& value) {
-  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return false;
-  errno = 0;
-  const long v = std::strtol(text.c_str(), nullptr, 10);
-  if (errno != 0 || v < min || v > max) return false;
-  value = v;
-  return true;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+  const std::optional<long> v = text::ReadInteger(text, min, max, text::Radix::Decimal);
+  if (v) value = *v;
+  return v.has_value();
 }
 
 // The accuracy code whose caption is `text` ("0.5", or "0.5级" as the window shows it).
@@ -93,7 +84,7 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
       if (!AccuracyCode(text, value)) return "the accuracy class must be " + AccuracyChoices();
       return {};
     case Setting::Direction: {
-      const std::string t = Lower(text);
+      const std::string t = text::Lower(text);
       if (t == DirectionText(meter::kDirectionNormal))
         value = meter::kDirectionNormal;
       else if (t == DirectionText(meter::kDirectionReversed))
@@ -128,7 +119,7 @@ SetPlan PlanSettings(const std::vector<std::string>& words, size_t meters) {
   SetPlan plan;
   for (const std::string& word : words) {
     const size_t eq = word.find('=');
-    const std::string name = Lower(word.substr(0, eq));
+    const std::string name = text::Lower(word.substr(0, eq));
     const NameEntry* entry = nullptr;
     for (const NameEntry& e : kNames)
       if (name == e.name) entry = &e;

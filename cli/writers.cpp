@@ -46,7 +46,7 @@ std::string ReadTable(const LineInfo& line, const std::vector<MeterReading>& met
   for (const MeterReading& m : meters) {
     if (!out.empty()) out += "\n";
     out += Printf("meter %d on %s at %d,%c\n", m.address, line.device.c_str(), static_cast<int>(line.baud),
-                  line.parity);
+                  link::ParityLetter(line.parity));
     if (m.identified) out += "  " + Pad("title", 11) + Title(m) + "\n";
     for (const Item& item : SettingItems(m)) {
       const std::string number = std::to_string(item.value);
@@ -63,7 +63,8 @@ std::string ReadTable(const LineInfo& line, const std::vector<MeterReading>& met
 std::string ReadJson(const LineInfo& line, const std::vector<MeterReading>& meters) {
   std::string out = "{\n  \"port\": " + JsonString(line.device) +
                     ",\n  \"baud\": " + std::to_string(line.baud) +
-                    ",\n  \"parity\": " + JsonString(std::string(1, line.parity)) + ",\n  \"meters\": [";
+                    ",\n  \"parity\": " + JsonString(std::string(1, link::ParityLetter(line.parity))) +
+                    ",\n  \"meters\": [";
   for (size_t k = 0; k < meters.size(); ++k) {
     const MeterReading& m = meters[k];
     const poll::SettingsValues& s = m.settings;
@@ -187,7 +188,8 @@ std::string FormatScan(Format format, const LineInfo& line, const std::vector<ui
   std::string out;
   if (format == Format::Json) {
     out = "{\"port\": " + JsonString(line.device) + ", \"baud\": " + std::to_string(line.baud) +
-          ", \"parity\": " + JsonString(std::string(1, line.parity)) + ", \"addresses\": [";
+          ", \"parity\": " + JsonString(std::string(1, link::ParityLetter(line.parity))) +
+          ", \"addresses\": [";
     for (size_t k = 0; k < found.size(); ++k) out += (k ? ", " : "") + std::to_string(found[k]);
     return out + "]}\n";
   }

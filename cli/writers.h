@@ -13,7 +13,7 @@ namespace qm::cli {
 struct LineInfo {
   std::string device;
   int32_t baud = 9600;
-  char parity = 'N';
+  link::Parity parity = link::Parity::None;
 };
 
 std::string JsonString(const std::string& text);

@@ -49,8 +49,9 @@ bool CCommSetDlg::OnInitDialog() {
   // A rate or parity outside the lists leaves its group with nothing checked.
   const int baudCode = qm::meter::BaudCode(m_nBaud);
   CheckRadioButton(kFirstBaud, kLastBaud, baudCode >= 0 ? kFirstBaud + baudCode : 0);
-  const bool parityKnown = m_nParity >= 0 && m_nParity <= 2;
-  CheckRadioButton(kFirstParity, kLastParity, parityKnown ? kFirstParity + m_nParity : 0);
+  const int parity = static_cast<int>(m_nParity);
+  const bool parityKnown = parity >= 0 && parity <= 2;
+  CheckRadioButton(kFirstParity, kLastParity, parityKnown ? kFirstParity + parity : 0);
   return true;
 }
 
@@ -66,5 +67,5 @@ void CCommSetDlg::SelectBaud(int id) {
 
 void CCommSetDlg::SelectParity(int id) {
   CheckRadioButton(kFirstParity, kLastParity, id);
-  m_nParity = id - kFirstParity;
+  m_nParity = static_cast<qm::link::Parity>(id - kFirstParity);
 }

@@ -13,7 +13,7 @@ class CCommSetDlg : public fw::CDialog {
   explicit CCommSetDlg(QWidget* parent = nullptr);
   ~CCommSetDlg() override;
 
-  int32_t m_nParity = 0;  // 0 none, 1 odd, 2 even
+  qm::link::Parity m_nParity = qm::link::Parity::None;
   int32_t m_nBaud = 9600;
   int32_t m_nPort = 0;
 

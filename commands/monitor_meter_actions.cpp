@@ -54,7 +54,7 @@ void CMonitorDlg::OnFactoryInit() {
   if (result.received > 0) {
     fw::AfxMessageBox(QStringLiteral("仪表初始设置成功!"));
     // The records follow the port as it now runs: the same port, 9600 baud, no parity.
-    SetLinkSettings({0, commands::kFactoryBaud, m_comm.GetCommPort()});
+    SetLinkSettings({qm::link::Parity::None, commands::kFactoryBaud, m_comm.GetCommPort()});
     SetStatusText(QString::fromStdString(qm::ui::FactoryStatusText(GetLinkSettings())));
   } else {
     fw::AfxMessageBox(QStringLiteral("仪表初始设置不成功!"));

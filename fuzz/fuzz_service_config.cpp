@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::set<std::string> names;
   for (const auto& bus : config.buses) {
     FUZZ_CHECK(!bus.device.empty());
-    FUZZ_CHECK(bus.parity == 'N' || bus.parity == 'O' || bus.parity == 'E');
+    FUZZ_CHECK(bus.parity == qm::link::Parity::None || bus.parity == qm::link::Parity::Odd ||
+               bus.parity == qm::link::Parity::Even);
     FUZZ_CHECK(bus.baud == 1200 || bus.baud == 2400 || bus.baud == 4800 || bus.baud == 9600 ||
                bus.baud == 19200);
     FUZZ_CHECK(!bus.meters.empty());

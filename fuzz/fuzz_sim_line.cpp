@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // The frame as a UART at other settings decodes it: no more characters than falling edges
       // (at most one per sent bit), and the very bytes at the same settings.
       static constexpr int32_t kBauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 115200};
-      static constexpr char kParities[] = {'N', 'E', 'O'};
+      static constexpr qm::link::Parity kParities[] = {qm::link::Parity::None, qm::link::Parity::Even,
+                                                       qm::link::Parity::Odd};
       const qm::link::LineSettings tx{kBauds[frame[2] % 7], kParities[frame[3] % 3], 5 + frame[4] % 4,
                                       1 + frame[5] % 2};
       const qm::link::LineSettings rx{kBauds[frame[3] % 7], kParities[frame[4] % 3], 5 + frame[5] % 4, 1};

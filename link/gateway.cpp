@@ -1,8 +1,7 @@
 #include "link/gateway.h"
 
-#include <charconv>
-
 #include "link/modbus.h"
+#include "text/word_text.h"
 
 namespace qm::link {
 namespace {
@@ -62,11 +61,10 @@ bool ParseGatewayAddress(const std::string& name, GatewayAddress& out, std::stri
     colon = rest.rfind(':');
     if (colon != std::string::npos) a.host = rest.substr(0, colon);
   }
-  unsigned port = 0;
-  const std::string digits = colon == std::string::npos ? std::string() : rest.substr(colon + 1);
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-  const bool portOk = !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() &&
-                      port >= 1 && port <= 65535;
+  const std::optional<long> port =
+      colon == std::string::npos ? std::nullopt
+                                 : text::ReadInteger(rest.substr(colon + 1), 1, 65535, text::Radix::Decimal);
+  const bool portOk = port.has_value();
   if (a.host.empty() || a.host.find_first_of("/?#@ ") != std::string::npos || !portOk) {
     error = wording == Wording::English
                 ? name + ": a gateway address needs a host and a port 1..65535, as in " +
@@ -77,7 +75,7 @@ bool ParseGatewayAddress(const std::string& name, GatewayAddress& out, std::stri
                       "192.168.1.20:502";
     return false;
   }
-  a.port = static_cast<uint16_t>(port);
+  a.port = static_cast<uint16_t>(*port);
   out = a;
   return true;
 }

@@ -17,9 +17,8 @@ TimingSet TimingForBaud(int32_t baud) {
   }
 }
 
-std::string SettingsString(int32_t baud, int32_t parity) {
-  static const char* const kSuffix[] = {"N,8,1", "O,8,1", "E,8,1"};
-  return std::to_string(baud) + "," + kSuffix[(parity >= 0 && parity <= 2) ? parity : 0];
+std::string SettingsString(int32_t baud, Parity parity) {
+  return std::to_string(baud) + "," + ParityLetter(parity) + ",8,1";
 }
 
 }  // namespace qm::link

@@ -2,11 +2,13 @@
 #include <cstdint>
 #include <string>
 
+#include "link/parity.h"
+
 namespace qm::link {
 
 // Serial link settings in the order both dialogs hold them; the presets of every start.
 struct LinkSettings {
-  int32_t parity = 0;  // 0 none, 1 odd, 2 even
+  Parity parity = Parity::None;
   int32_t baud = 9600;
   int32_t port = 1;  // 1 is the PC's first serial port
   bool operator==(const LinkSettings&) const = default;
@@ -28,6 +30,6 @@ struct TimingSet {
 TimingSet TimingForBaud(int32_t baud);
 
 // "9600,N,8,1" and its siblings; parity outside 0..2 falls back to N.
-std::string SettingsString(int32_t baud, int32_t parity);
+std::string SettingsString(int32_t baud, Parity parity);
 
 }  // namespace qm::link

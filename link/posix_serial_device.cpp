@@ -24,19 +24,6 @@ constexpr Wording kWording = Wording::English;
 // A write the line does not take within this long means the adapter is stuck.
 constexpr int kWriteLimitMs = 2000;
 
-bool SpeedFor(int32_t baud, speed_t& speed) {
-  static const std::pair<int32_t, speed_t> kSpeeds[] = {{1200, B1200},   {2400, B2400},    {4800, B4800},
-                                                        {9600, B9600},   {19200, B19200},  {38400, B38400},
-                                                        {57600, B57600}, {115200, B115200}};
-  for (const auto& [rate, code] : kSpeeds) {
-    if (rate == baud) {
-      speed = code;
-      return true;
-    }
-  }
-  return false;
-}
-
 OpenFault FaultOf(int error) {
   switch (error) {
     case ENOENT:
@@ -68,6 +55,24 @@ std::string GroupOf(const std::string& path) {
 }
 
 }  // namespace
+
+namespace {
+constexpr std::pair<int32_t, speed_t> kSpeeds[] = {
+    {300, B300},   {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},
+    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+}  // namespace
+
+std::optional<speed_t> TermiosSpeed(int32_t baud) {
+  for (const auto& [rate, code] : kSpeeds)
+    if (rate == baud) return code;
+  return std::nullopt;
+}
+
+int32_t BaudOfTermiosSpeed(speed_t speed) {
+  for (const auto& [rate, code] : kSpeeds)
+    if (code == speed) return rate;
+  return 0;
+}
 
 void PosixSerialDevice::Open(const std::string& path, const LineSettings& settings) {
   Close();
@@ -120,13 +125,16 @@ void PosixSerialDevice::Apply(const LineSettings& settings) {
 
 void PosixSerialDevice::Configure(const LineSettings& s) {
   speed_t speed = B0;
-  if (!SpeedFor(s.baud, speed)) throw CommError(SetupFailureText(path_, std::strerror(EINVAL), kWording));
+  if (const auto code = TermiosSpeed(s.baud))
+    speed = *code;
+  else
+    throw CommError(SetupFailureText(path_, std::strerror(EINVAL), kWording));
   termios t = original_;
   cfmakeraw(&t);
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
   t.c_cflag |= CS8 | CLOCAL | CREAD;
-  if (s.parity != 'N') t.c_cflag |= PARENB | (s.parity == 'O' ? PARODD : 0);
+  if (s.parity != Parity::None) t.c_cflag |= PARENB | (s.parity == Parity::Odd ? PARODD : 0);
   if (s.stopBits == 2) t.c_cflag |= CSTOPB;
   // With O_NONBLOCK, VMIN 1 makes an empty read fail with EAGAIN, so a read of 0 bytes means hang-up.
   t.c_cc[VMIN] = 1;
@@ -134,7 +142,7 @@ void PosixSerialDevice::Configure(const LineSettings& s) {
   cfsetispeed(&t, speed);
   cfsetospeed(&t, speed);
   if (::tcsetattr(fd_, TCSANOW, &t) == 0) return;
-  if (errno == EINVAL && s.parity != 'N' && IsPseudoTerminal(fd_)) {
+  if (errno == EINVAL && s.parity != Parity::None && IsPseudoTerminal(fd_)) {
     // Linux keeps no parity on a pseudo-terminal (a simulated meter's line): no parity bit crosses
     // such a line, so the setting is dropped rather than refused, as the window's port does.
     t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);

@@ -2,12 +2,18 @@
 #include <termios.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/transport.h"
 
 namespace qm::link {
+
+// The terminal interface's code for a rate in bits per second, and the rate of a code; nothing (0)
+// for a rate without one.
+std::optional<speed_t> TermiosSpeed(int32_t baud);
+int32_t BaudOfTermiosSpeed(speed_t speed);
 
 // A serial port straight on the terminal interface, for programs that start often and want no event
 // loop (the command line): raw 8-bit bytes, the given parity and speed, no flow control, held

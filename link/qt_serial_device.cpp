@@ -22,11 +22,11 @@ bool IsPseudoTerminal(const std::string& path) {
   return QFileInfo(QString::fromStdString(path)).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
 }
 
-QSerialPort::Parity ToQt(char parity) {
+QSerialPort::Parity ToQt(Parity parity) {
   switch (parity) {
-    case 'O':
+    case Parity::Odd:
       return QSerialPort::OddParity;
-    case 'E':
+    case Parity::Even:
       return QSerialPort::EvenParity;
     default:
       return QSerialPort::NoParity;

@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "link/parity.h"
+
 namespace qm::link {
 
 // Line parameters as the settings string carries them ("9600,N,8,1").
 struct LineSettings {
   int32_t baud = 9600;
-  char parity = 'N';  // 'N', 'O' or 'E'
+  Parity parity = Parity::None;
   int dataBits = 8;
   int stopBits = 1;
   bool operator==(const LineSettings&) const = default;
@@ -18,8 +20,6 @@ struct LineSettings {
 // Parses "baud,parity,data,stop"; false when the text is not such a string.
 bool ParseLineSettings(const std::string& text, LineSettings& out);
 
-// A refused serial port operation. what() names the device and the system's reason; the dialog layer
-// shows it in an error box and abandons the handler that made the call.
 // What a transport noticed about its input that the bytes it delivered do not show.
 struct Notice {
   std::string text;  // empty when nothing
@@ -28,6 +28,8 @@ struct Notice {
   bool otherKind = false;
 };
 
+// A refused serial port operation. what() names the device and the system's reason; the dialog layer
+// shows it in an error box and abandons the handler that made the call.
 class CommError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -3,7 +3,6 @@
 #include <toml++/toml.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -13,16 +12,15 @@
 
 #include "link/gateway.h"
 #include "meter/codes.h"
+#include "text/word_text.h"
 
 namespace qm::service {
 namespace {
 
 bool ParsePort(const std::string& text, uint16_t& port) {
-  unsigned value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) return false;
-  port = static_cast<uint16_t>(value);
-  return true;
+  const std::optional<long> value = text::ReadInteger(text, 1, 65535, text::Radix::Decimal);
+  if (value) port = static_cast<uint16_t>(*value);
+  return value.has_value();
 }
 
 // Whatever the file holds, a message stays one line: control characters are shown escaped.
@@ -269,7 +267,7 @@ void ReadBus(Reader& r, const toml::table& t, const std::string& path, BusConfig
   std::string parity;
   if (r.String(t, path, "parity", parity)) {
     if (parity == "N" || parity == "O" || parity == "E")
-      bus.parity = parity[0];
+      bus.parity = *link::ParityOfLetter(parity[0]);
     else
       r.Fail(t.get("parity")->source(), path + ".parity", "\"" + parity + "\" is not N, O or E");
   }

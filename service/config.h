@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "link/parity.h"
+
 namespace qm::service {
 
 // How a bus reaches its meters: a serial device path, or a gateway by host and port.
@@ -29,7 +31,7 @@ struct BusConfig {
   std::string device;  // as written: the name in every message about the bus
   Endpoint endpoint;
   int32_t baud = 9600;
-  char parity = 'N';
+  link::Parity parity = link::Parity::None;
   std::vector<MeterConfig> meters;
 };
 

@@ -13,14 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/word_text.h"
+
 namespace qm::service {
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 bool IsToken(const std::string& s) {
   if (s.empty()) return false;
@@ -76,7 +72,7 @@ RequestReader::Status RequestReader::Parse() {
     value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
     for (unsigned char c : value)
       if ((c < 32 && c != '\t') || c == 127) return Status::Bad;
-    request_.headers[Lower(header.substr(0, colon))] = value;
+    request_.headers[text::Lower(header.substr(0, colon))] = value;
   }
   return Status::Complete;
 }

@@ -1,19 +1,20 @@
 #include "service/options.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <set>
 
 #include "meter/codes.h"
+#include "text/word_text.h"
 
 namespace qm::service {
 namespace {
 
 bool Integer(const std::string& text, long lo, long hi, long& out) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty() && out >= lo && out <= hi;
+  const std::optional<long> v = text::ReadInteger(text, lo, hi, text::Radix::Decimal);
+  if (v) out = *v;
+  return v.has_value();
 }
 
 }  // namespace
@@ -113,7 +114,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, Config
         error = "--parity must be N, O or E, not '" + value + "'";
         return false;
       }
-      bus.parity = value[0];
+      bus.parity = *link::ParityOfLetter(value[0]);
       quickStart = true;
     } else if (name == "--interval") {
       if (!take()) return false;

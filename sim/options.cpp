@@ -106,13 +106,12 @@ bool ParseValue(const std::string& arg, const std::string& value, Options& o, st
     }
     o.meter.baud = static_cast<int32_t>(n);
   } else if (arg == "--parity") {
-    const char p =
-        value.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(value[0]))) : '?';
-    if (p != 'N' && p != 'O' && p != 'E') {
+    const std::optional<link::Parity> p = value.size() == 1 ? link::ParityOfLetter(value[0]) : std::nullopt;
+    if (!p) {
       error = "parity must be N, O or E: " + value;
       return false;
     }
-    o.meter.parity = p;
+    o.meter.parity = *p;
   } else if (arg == "--pt" || arg == "--ct") {
     if (!ParseNumber(value, 1, 65535, n)) {
       error = arg + " must be 1..65535: " + value;

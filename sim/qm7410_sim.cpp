@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     qm::sim::CloseLine(line);
     return 1;
   }
-  if (line.pty && options.meter.parity != 'N')
+  if (line.pty && options.meter.parity != qm::link::Parity::None)
     std::fprintf(stderr,
                  "qm7410-sim: note: a pseudo-terminal keeps no parity setting, so the meter checks only the "
                  "line's speed\n");
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (options.log)
     std::fprintf(stderr, "qm7410-sim: meter at address %d, %d baud, parity %c%s%s%s\n", options.meter.address,
-                 options.meter.baud, options.meter.parity,
+                 options.meter.baud, qm::link::ParityLetter(options.meter.parity),
                  line.name.empty() ? "" : (" on " + line.name).c_str(),
                  line.slaveName.empty() ? "" : (" -> " + line.slaveName).c_str(), "");
 

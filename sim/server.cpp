@@ -19,6 +19,7 @@
 #include "sim/sim_serial_device.h"
 #include "sim/tty.h"
 #include "sim/uart.h"
+#include "text/word_text.h"
 
 namespace qm::sim {
 
@@ -33,21 +34,12 @@ constexpr size_t kMaxClients = 16;
 constexpr double kNetworkSilenceMs = 1000;
 // Junk at open comes this long after a program opened the pseudo-terminal.
 constexpr double kJunkAfterOpenMs = 20;
-
-std::string Hex(const std::vector<uint8_t>& bytes, size_t limit = 96) {
-  std::string out;
-  char buf[4];
-  for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
-    out += buf;
-  }
-  if (bytes.size() > limit) out += " ... (" + std::to_string(bytes.size()) + " bytes)";
-  return out;
-}
+// Frames in the log are cut after this many bytes.
+constexpr size_t kLogBytes = 96;
 
 std::string Describe(const LineSettings& l) {
-  return std::to_string(l.baud) + "," + l.parity + "," + std::to_string(l.dataBits) + "," +
-         std::to_string(l.stopBits);
+  return std::to_string(l.baud) + "," + link::ParityLetter(l.parity) + "," + std::to_string(l.dataBits) +
+         "," + std::to_string(l.stopBits);
 }
 
 LineSettings LineOfMeter(const SimMeter& meter) { return {meter.Baud(), meter.Parity(), 8, 1}; }
@@ -112,7 +104,8 @@ void Server::UpdateSilence() {
   // A pseudo-terminal delivers a write at once; the floor only guards against scheduling hiccups.
   for (const auto& peer : peers_) {
     if (peer->wire == Wire::Line)
-      peer->framer.SetSilenceMs(InterFrameSilenceMs(First().Baud(), First().Parity() != 'N', 1, 20.0));
+      peer->framer.SetSilenceMs(
+          InterFrameSilenceMs(First().Baud(), First().Parity() != link::Parity::None, 1, 20.0));
     else
       peer->framer.SetSilenceMs(kNetworkSilenceMs);
   }
@@ -127,8 +120,8 @@ void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) 
   LineSettings seen = LineOfMeter(First());
   bool parityKnown = false;
   const bool lineKnown = peer.wire == Wire::Line && peer.pty && LineOf(peer.fd, seen, parityKnown);
-  Log("<- %s",
-      (peer.wire == Wire::Line ? "" : peer.name + " rtu: ") + Hex(frame) + "  (" + Describe(seen) + ")");
+  Log("<- %s", (peer.wire == Wire::Line ? "" : peer.name + " rtu: ") + text::HexBytes(frame, kLogBytes) +
+                   "  (" + Describe(seen) + ")");
   std::string mismatch;  // why the first meter that did not hear the frame missed it
   bool heard = false;    // some meter heard it
   std::string refusal;
@@ -155,7 +148,7 @@ void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) 
     if (garbled && !why.empty()) {
       if (mismatch.empty())
         mismatch = "line is " + Describe(line) + ", the meter runs at " + std::to_string(meter.Baud()) + "," +
-                   meter.Parity() + ": no answer";
+                   link::ParityLetter(meter.Parity()) + ": no answer";
       continue;
     }
     heard = true;
@@ -194,7 +187,7 @@ void Server::OnFrame(Peer& peer, const std::vector<uint8_t>& frame, double now) 
 void Server::OnMbap(Peer& peer, const MbapRequest& request, double now) {
   const std::vector<uint8_t> frame = RtuFrameOf(request);
   Log("<- %s", peer.name + " tcp: tid " + std::to_string(request.transaction) + " unit " +
-                   std::to_string(request.unit) + ": " + Hex(request.pdu));
+                   std::to_string(request.unit) + ": " + text::HexBytes(request.pdu, kLogBytes));
   const auto gatewayException = [&](link::ExceptionCode code) {
     const uint8_t pdu[2] = {static_cast<uint8_t>(request.pdu[0] | link::kExceptionBit),
                             static_cast<uint8_t>(code)};
@@ -266,7 +259,7 @@ double Server::ScheduleReply(Peer& peer, std::vector<uint8_t> bytes, uint32_t de
   if (options_.pace && (peer.pty || peer.wire == Wire::Rtu)) {
     // Like a real line (or a transparent gateway on one): the request's own transmission, the
     // turnaround, then one byte per character time, each written once all its bits would have arrived.
-    Log("-> %s  (paced)", Hex(bytes));
+    Log("-> %s  (paced)", text::HexBytes(bytes, kLogBytes));
     const double start = now + SimSerialDevice::TransmitMs(requestBytes, line) + delayMs;
     for (size_t i = 0; i < bytes.size(); ++i)
       Schedule(peer, {start + SimSerialDevice::TransmitMs(i + 1, line),
@@ -296,7 +289,8 @@ void Server::Flush(Peer& peer, double now) {
   while (!peer.closeWhenSent && !peer.scheduled.empty() && peer.scheduled.front().at <= now) {
     Scheduled s = std::move(peer.scheduled.front());
     peer.scheduled.pop_front();
-    if (!s.paced) Log("-> %s", (peer.wire == Wire::Line ? "" : peer.name + ": ") + Hex(s.bytes));
+    if (!s.paced)
+      Log("-> %s", (peer.wire == Wire::Line ? "" : peer.name + ": ") + text::HexBytes(s.bytes, kLogBytes));
     peer.out.insert(peer.out.end(), s.bytes.begin(), s.bytes.end());
     if (peer.wire == Wire::Line && !peer.pty && s.baudAfter != 0) peer.reconfigureTo = s.baudAfter;
     if (s.closeAfter) peer.closeWhenSent = true;
@@ -487,7 +481,7 @@ void Server::OtherMaster(Peer& line, double now) {
     request = UartGarble(request, own, pc);
     reply = UartGarble(reply, own, pc);
   }
-  Log("   another master: %s", Hex(request) + " / " + Hex(reply));
+  Log("   another master: %s", text::HexBytes(request, kLogBytes) + " / " + text::HexBytes(reply, kLogBytes));
   Schedule(line, {now, std::move(request), 0, false, false});
   Schedule(line, {replyAt, std::move(reply), 0, false, false});
 }

@@ -1,10 +1,9 @@
 #include "sim/sim_commands.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <sstream>
 #include <vector>
+
+#include "text/word_text.h"
 
 namespace qm::sim {
 namespace {
@@ -29,27 +28,17 @@ constexpr FaultNameEntry kFaults[] = {
     {"wrongtid", Fault::WrongTid},
 };
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
 bool ParseNumber(const std::string& text, long min, long max, long& value) {
-  if (text.empty()) return false;
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(begin, &end, 0);
-  if (errno != 0 || end == begin || *end != '\0' || v < min || v > max) return false;
-  value = v;
-  return true;
+  const std::optional<long> v = text::ReadInteger(text, min, max);
+  if (v) value = *v;
+  return v.has_value();
 }
 
 bool ParseFault(const std::string& text, Fault& fault, int& count) {
   const auto colon = text.find(':');
-  const std::string name = Lower(text.substr(0, colon));
+  const std::string name = text::Lower(text.substr(0, colon));
   long n = 1;
   if (colon != std::string::npos && !ParseNumber(text.substr(colon + 1), 1, 1000000, n)) return false;
   for (const auto& entry : kFaults) {
@@ -74,7 +63,7 @@ std::string RunCommand(SimMeter& meter, const std::string& line, bool& quit) {
   std::vector<std::string> words;
   for (std::string w; in >> w;) words.push_back(w);
   if (words.empty()) return "ok";
-  const std::string cmd = Lower(words[0]);
+  const std::string cmd = text::Lower(words[0]);
   const size_t args = words.size() - 1;
   long a = 0, b = 0;
 

@@ -116,7 +116,7 @@ uint32_t SimMeter::Energy(int counter) const {
 
 int32_t SimMeter::Baud() const { return MeterBaudForCode(memory_[kBaudByte]); }
 
-void SimMeter::SetLine(int32_t baud, char parity) {
+void SimMeter::SetLine(int32_t baud, link::Parity parity) {
   const int code = MeterBaudCode(baud);
   if (code >= 0) memory_[kBaudByte] = static_cast<uint8_t>(code);
   parity_ = parity;

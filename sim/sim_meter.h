@@ -33,7 +33,7 @@ enum class Fault {
 struct MeterConfig {
   uint8_t address = 1;
   int32_t baud = 9600;
-  char parity = 'N';
+  link::Parity parity = link::Parity::None;
   uint16_t model = 7410;
   uint16_t version = 1203;
   uint16_t pt = 1;
@@ -104,8 +104,8 @@ class SimMeter {
 
   uint8_t Address() const { return memory_[0x301]; }
   int32_t Baud() const;
-  char Parity() const { return parity_; }
-  void SetLine(int32_t baud, char parity);
+  link::Parity Parity() const { return parity_; }
+  void SetLine(int32_t baud, link::Parity parity);
   int FramesHandled() const { return framesHandled_; }
   bool Frozen() const { return frozen_; }
   uint64_t NowMs() const { return now_; }
@@ -125,7 +125,7 @@ class SimMeter {
 
   std::array<uint8_t, 0x400> memory_{};
   std::deque<std::pair<Fault, int>> faults_;  // runs of the same fault, oldest first
-  char parity_ = 'N';
+  link::Parity parity_ = link::Parity::None;
   bool frozen_ = false;
   uint64_t now_ = 0;
   std::array<double, 4> energyFraction_{};

@@ -8,7 +8,7 @@
 namespace qm::sim {
 
 double SimSerialDevice::TransmitMs(size_t bytes, const link::LineSettings& line) {
-  const int bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
+  const int bits = 1 + line.dataBits + (line.parity == link::Parity::None ? 0 : 1) + line.stopBits;
   return static_cast<double>(bytes) * bits * 1000.0 / std::max(line.baud, 1);
 }
 

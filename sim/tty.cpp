@@ -9,36 +9,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/posix_serial_device.h"
+
 namespace qm::sim {
-namespace {
-
-struct SpeedEntry {
-  int32_t baud;
-  speed_t speed;
-};
-constexpr SpeedEntry kSpeeds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
-                                  {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
-                                  {300, B300},     {600, B600}};
-
-int32_t BaudOf(speed_t speed) {
-  for (const auto& e : kSpeeds)
-    if (e.speed == speed) return e.baud;
-  return 0;
-}
-
-speed_t SpeedOf(int32_t baud) {
-  for (const auto& e : kSpeeds)
-    if (e.baud == baud) return e.speed;
-  return B9600;
-}
-
-}  // namespace
 
 bool LineOf(int fd, link::LineSettings& line, bool& parityKnown) {
   termios t{};
   if (tcgetattr(fd, &t) != 0) return false;
-  line.baud = BaudOf(cfgetospeed(&t));
-  line.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 'O' : 'E') : 'N';
+  line.baud = link::BaudOfTermiosSpeed(cfgetospeed(&t));
+  line.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? link::Parity::Odd : link::Parity::Even)
+                                     : link::Parity::None;
   parityKnown = (t.c_cflag & PARENB) != 0;
   switch (t.c_cflag & CSIZE) {
     case CS5:
@@ -58,7 +38,7 @@ bool LineOf(int fd, link::LineSettings& line, bool& parityKnown) {
   return true;
 }
 
-bool ConfigureRaw(int fd, int32_t baud, char parity, std::string& error) {
+bool ConfigureRaw(int fd, int32_t baud, link::Parity parity, std::string& error) {
   termios t{};
   if (tcgetattr(fd, &t) != 0) {
     error = std::strerror(errno);
@@ -67,12 +47,13 @@ bool ConfigureRaw(int fd, int32_t baud, char parity, std::string& error) {
   cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS | PARENB | PARODD);
-  if (parity != 'N') t.c_cflag |= PARENB;
-  if (parity == 'O') t.c_cflag |= PARODD;
+  if (parity != link::Parity::None) t.c_cflag |= PARENB;
+  if (parity == link::Parity::Odd) t.c_cflag |= PARODD;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  cfsetispeed(&t, SpeedOf(baud));
-  cfsetospeed(&t, SpeedOf(baud));
+  const speed_t speed = link::TermiosSpeed(baud).value_or(B9600);
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
   if (tcsetattr(fd, TCSANOW, &t) != 0) {
     error = std::strerror(errno);
     return false;
@@ -104,7 +85,7 @@ void RemoveLink(const std::string& path, const std::string& target) {
   if (target == buf) unlink(path.c_str());
 }
 
-bool OpenLine(const std::string& linkPath, const std::string& devicePath, int32_t baud, char parity,
+bool OpenLine(const std::string& linkPath, const std::string& devicePath, int32_t baud, link::Parity parity,
               Line& line, std::string& error) {
   if (!linkPath.empty()) {
     line.pty = true;
@@ -119,7 +100,7 @@ bool OpenLine(const std::string& linkPath, const std::string& devicePath, int32_
     line.slave = open(line.slaveName.c_str(), O_RDWR | O_NOCTTY);
     // No parity flag here: a pseudo-terminal would keep a stray PARODD after a program that opens it
     // without parity, and the meter would then take the line for odd parity.
-    if (line.slave < 0 || !ConfigureRaw(line.slave, baud, 'N', error)) {
+    if (line.slave < 0 || !ConfigureRaw(line.slave, baud, link::Parity::None, error)) {
       error = "cannot set up " + line.slaveName + ": " + (line.slave < 0 ? std::strerror(errno) : error);
       return false;
     }

@@ -14,7 +14,7 @@ namespace qm::sim {
 bool LineOf(int fd, link::LineSettings& line, bool& parityKnown);
 
 // Raw mode at `baud` and `parity` ('N', 'O', 'E'), eight data bits, one stop bit.
-bool ConfigureRaw(int fd, int32_t baud, char parity, std::string& error);
+bool ConfigureRaw(int fd, int32_t baud, link::Parity parity, std::string& error);
 
 // Makes `path` a symbolic link to `target`, replacing an older link but never a real file.
 bool MakeLink(const std::string& path, const std::string& target, std::string& error);
@@ -31,7 +31,7 @@ struct Line {
   std::string slaveName;  // the pseudo-terminal's own path
 };
 // Sets up the pseudo-terminal behind `linkPath`, or opens `devicePath`, at the meter's line settings.
-bool OpenLine(const std::string& linkPath, const std::string& devicePath, int32_t baud, char parity,
+bool OpenLine(const std::string& linkPath, const std::string& devicePath, int32_t baud, link::Parity parity,
               Line& line, std::string& error);
 // Closes the line and removes the link it made.
 void CloseLine(Line& line);

@@ -5,14 +5,15 @@
 namespace qm::sim {
 namespace {
 
-bool ParityBit(uint8_t value, int dataBits, char parity) {
+bool ParityBit(uint8_t value, int dataBits, link::Parity parity) {
   int ones = 0;
   for (int b = 0; b < dataBits; ++b) ones += (value >> b) & 1;
-  return parity == 'E' ? (ones & 1) != 0 : (ones & 1) == 0;  // 'O': the total number of ones is odd
+  // Even: the total number of ones is even; odd: it is odd.
+  return parity == link::Parity::Even ? (ones & 1) != 0 : (ones & 1) == 0;
 }
 
 int DataBits(const link::LineSettings& s) { return std::clamp(s.dataBits, 5, 8); }
-bool HasParity(const link::LineSettings& s) { return s.parity == 'E' || s.parity == 'O'; }
+bool HasParity(const link::LineSettings& s) { return s.parity != link::Parity::None; }
 
 }  // namespace
 

@@ -69,7 +69,7 @@ bool CMonitorDlg::OnInitDialog() {
   m_nGoodSettings = 0;
   m_nNextProbeAddr = 1;
   m_byInputMode = 0;
-  m_bRun = 0;
+  m_bRun = false;
   m_bIdentified = 0;
 
   SetTimingFromBaud();

@@ -32,8 +32,8 @@ class CMonitorDlg : public fw::CDialog {
   uint32_t m_nPollInterval = 700;
   uint32_t m_nShortWait = 200;
   uint32_t m_nLongWait = 400;
-  int32_t m_bRun = 0;
-  int32_t m_nParity = 0;
+  bool m_bRun = false;
+  qm::link::Parity m_nParity = qm::link::Parity::None;
   int32_t m_nBaud = 9600;
   int32_t m_nPort = 1;
   uint8_t m_byAccuracy = 0;

@@ -14,13 +14,13 @@ std::string StatusText(const char* format, const link::LinkSettings& link) {
 
 }  // namespace
 
-std::string ParityStatusLine(int32_t parity) {
+std::string ParityStatusLine(link::Parity parity) {
   switch (parity) {
-    case 0:
+    case link::Parity::None:
       return "校验位:无校验";
-    case 1:
+    case link::Parity::Odd:
       return "校验位:奇校验";
-    case 2:
+    case link::Parity::Even:
       return "校验位:偶校验";
     default:
       return {};

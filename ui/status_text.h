@@ -9,7 +9,7 @@
 namespace qm::ui {
 
 // "校验位:无校验", "校验位:奇校验", "校验位:偶校验"; empty for any other value.
-std::string ParityStatusLine(int32_t parity);
+std::string ParityStatusLine(link::Parity parity);
 
 std::string OpenedStatusText(const link::LinkSettings& link);   // the window opened the port
 std::string CommSetStatusText(const link::LinkSettings& link);  // the port settings command

@@ -17,6 +17,7 @@
 #include "sim/sim_meter.h"
 #include "sim/sim_serial_device.h"
 #include "sim/virtual_clock.h"
+#include "text/word_text.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ TEST(Arguments, EveryGnuSpellingMeansTheSameAndMistakesSayWhat) {
   }
   const auto r = ParseArguments({"-a", "1,2,17", "-Pe", "set", "--", "pt=5"});
   EXPECT_EQ(r.options.addresses, (std::vector<uint8_t>{1, 2, 17}));
-  EXPECT_EQ(r.options.parity, 'E');
+  EXPECT_EQ(r.options.parity, qm::link::Parity::Even);
   EXPECT_EQ(r.options.arguments, Lines{"pt=5"});
 
   const std::pair<Lines, const char*> mistakes[] = {
@@ -123,6 +124,38 @@ TEST(Arguments, EveryGnuSpellingMeansTheSameAndMistakesSayWhat) {
   };
   for (const auto& [args, says] : mistakes)
     EXPECT_NE(ParseArguments(args).error.find(says), std::string::npos) << says;
+}
+
+TEST(Arguments, ANumberIsAWholeWordInItsRangeWhereverItIsTyped) {
+  using qm::text::Radix;
+  using qm::text::ReadInteger;
+  // Blanks, signs, trailing letters and numbers past a long's range are refused, not cut short.
+  for (const char* word : {"", " 5", "5 ", "+5", "-5", "5x", "0x", "0x-1", "99999999999999999999999"})
+    EXPECT_FALSE(ReadInteger(word, 0, 65535)) << "'" << word << "'";
+  EXPECT_EQ(ReadInteger("0x0300", 0, 65535), 0x300);
+  EXPECT_EQ(ReadInteger("010", 0, 65535), 10) << "leading zeros are decimal, not octal";
+  EXPECT_FALSE(ReadInteger("0x10", 0, 65535, Radix::Decimal));
+  EXPECT_EQ(ReadInteger("-32768", -32768, 65535), -32768);
+  EXPECT_FALSE(ReadInteger("-32769", -32768, 65535));
+  EXPECT_EQ(ReadInteger("65535", -32768, 65535), 65535);
+  EXPECT_FALSE(ReadInteger("65536", -32768, 65535));
+  EXPECT_EQ(qm::text::ReadIntegerList("1,0x11,254", 0, 255), (std::vector<long>{1, 17, 254}));
+  for (const char* list : {"1,,2", "1,", ",1", "1;2", "256"})
+    EXPECT_FALSE(qm::text::ReadIntegerList(list, 0, 255)) << list;
+
+  // The same reader behind every option and argument, and all of them checked before the port opens.
+  EXPECT_EQ(ParseArguments({"-a", "0x11,3", "-t", "0x64", "read"}).options.addresses,
+            (std::vector<uint8_t>{17, 3}));
+  const auto raw = ParseArguments({"raw", "0x0300", "125"});
+  EXPECT_EQ(raw.error, "");
+  EXPECT_EQ(raw.options.rawStart, 0x300);
+  EXPECT_EQ(raw.options.rawCount, 125);
+  Cli cli;
+  for (const Lines& wrong : {Lines{"raw", "0x10000", "1"}, Lines{"raw", "-1", "1"}, Lines{"raw", "0", "0"},
+                             Lines{"-t", "60001", "read"}, Lines{"-a", "1,", "read"}})
+    EXPECT_EQ(cli.Run(wrong), kExitUsage) << wrong[1];
+  EXPECT_EQ(cli.Run({"set", "pt=0x10"}), kExitRefused) << "a setting is decimal, as the window shows it";
+  EXPECT_EQ(cli.device.OpenCount(), 0);
 }
 
 TEST(Arguments, APortNumberCountsLikeTheWindowsAPathIsKept) {
@@ -328,7 +361,7 @@ TEST(Doctor, FindsAMeterAt4800BaudEvenParityAddress23WithinItsBound) {
   qm::sim::MeterConfig config;
   config.address = 23;
   config.baud = 4800;
-  config.parity = 'E';
+  config.parity = qm::link::Parity::Even;
   Cli cli(config);
   ASSERT_EQ(cli.Run({"doctor"}), kExitOk) << cli.err;
   const Lines out = Split(cli.out);

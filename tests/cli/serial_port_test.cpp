@@ -59,7 +59,7 @@ std::string ErrorOf(Action action) {
 TEST(PosixSerialDevice, CarriesEveryByteUnchangedAtTheSetSpeed) {
   FarEnd far;
   PosixSerialDevice device;
-  device.Open(far.path, {19200, 'N', 8, 1});
+  device.Open(far.path, {19200, qm::link::Parity::None, 8, 1});
   termios t{};
   EXPECT_TRUE(::tcgetattr(far.master, &t) == 0 && cfgetospeed(&t) == B19200);
   // Bytes a terminal would otherwise translate or act on: CR, LF, XON, XOFF, NUL, interrupt, erase.
@@ -75,7 +75,7 @@ TEST(PosixSerialDevice, CarriesEveryByteUnchangedAtTheSetSpeed) {
 TEST(PosixSerialDevice, InputBeforeADiscardIsNeverReadAfterIt) {
   FarEnd far;
   PosixSerialDevice device;
-  device.Open(far.path, {9600, 'N', 8, 1});
+  device.Open(far.path, {9600, qm::link::Parity::None, 8, 1});
   const Bytes late{0x01, 0x03, 0x02}, fresh{0x01, 0x06};
   ASSERT_EQ(::write(far.master, late.data(), late.size()), 3);
   qm::link::SteadyClock wait;
@@ -89,7 +89,7 @@ TEST(PosixSerialDevice, APortThatCannotBeOpenedIsNamedWithTheReason) {
   FarEnd far;
   PosixSerialDevice first, second;
   const auto open = [](PosixSerialDevice& device, const std::string& path) {
-    return ErrorOf([&] { device.Open(path, {9600, 'N', 8, 1}); });
+    return ErrorOf([&] { device.Open(path, {9600, qm::link::Parity::None, 8, 1}); });
   };
   EXPECT_EQ(open(first, far.path), "none");
   EXPECT_EQ(open(second, far.path),
@@ -104,7 +104,7 @@ TEST(PosixSerialDevice, AFarEndThatHangsUpIsReportedOnceAndClosesThePort) {
   auto far = std::make_unique<FarEnd>();
   const std::string path = far->path;
   PosixSerialDevice device;
-  device.Open(path, {9600, 'N', 8, 1});
+  device.Open(path, {9600, qm::link::Parity::None, 8, 1});
   far.reset();
   const std::string error = ErrorOf([&] {
     device.WaitForInput(kLimitMs);

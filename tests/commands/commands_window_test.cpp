@@ -209,8 +209,13 @@ TEST(SettingsRead, FeedsPowerReversalAccuracyAndMeterSettings) {
 // A meter at address 7 with settings of its own, on port 3 at 19200 baud, even parity.
 struct FactoryInit : Commands {
   FactoryInit()
-      : Commands({.parity = 2, .baud = 19200, .port = 3},
-                 {.address = 7, .baud = 19200, .parity = 'E', .pt = 100, .ct = 50, .wiring = 3}) {}
+      : Commands({.parity = qm::link::Parity::Even, .baud = 19200, .port = 3},
+                 {.address = 7,
+                  .baud = 19200,
+                  .parity = qm::link::Parity::Even,
+                  .pt = 100,
+                  .ct = 50,
+                  .wiring = 3}) {}
 };
 
 TEST_F(FactoryInit, EightWritesToTheOldAddressTheNinthToAddressOne) {
@@ -223,7 +228,7 @@ TEST_F(FactoryInit, EightWritesToTheOldAddressTheNinthToAddressOne) {
   EXPECT_EQ(h.dlg->m_comm.GetSettings(), "9600,N,8,2");
   // The records follow the open port.
   EXPECT_EQ(h.dlg->m_nPort, 3);
-  EXPECT_EQ(h.dlg->m_nParity, 0);
+  EXPECT_EQ(h.dlg->m_nParity, qm::link::Parity::None);
   EXPECT_EQ(h.dlg->m_nBaud, 9600);
   EXPECT_EQ(h.Text(1057), QString("串行口: 3 \r\n\r\n波特率: 9600 \r\n\r\n校验位:无校验"));
 }
@@ -233,8 +238,8 @@ TEST_F(FactoryInit, SilentMeterStillMovesTheWindowToAddressOneAt9600N82) {
   h.dlg->RunHandler([this] { h.dlg->OnFactoryInit(); });
   EXPECT_EQ(h.messages, Texts{QString("仪表初始设置不成功!")});
   EXPECT_EQ(h.dlg->m_bySlaveAddr, 1);
-  EXPECT_EQ(h.device.Line(), (qm::link::LineSettings{9600, 'N', 8, 2}));
-  EXPECT_EQ(h.dlg->m_nParity, 2) << "the records stay as they were";
+  EXPECT_EQ(h.device.Line(), (qm::link::LineSettings{9600, qm::link::Parity::None, 8, 2}));
+  EXPECT_EQ(h.dlg->m_nParity, qm::link::Parity::Even) << "the records stay as they were";
 }
 
 // A line that lets only the first byte of the reply to the baud write through, as when the meter

@@ -120,7 +120,7 @@ TEST(MbapReader, ALengthThatDoesNotFitItsContentOrNoModbusTcpAtAllIsNamed) {
 
 // The command line's way of asking, on a real connection.
 struct Client {
-  explicit Client(const std::string& url) { transport.Open(url, {9600, 'N', 8, 1}); }
+  explicit Client(const std::string& url) { transport.Open(url, {9600, qm::link::Parity::None, 8, 1}); }
   qm::link::ExchangeResult Identify(uint32_t timeoutMs = 300) {
     return qm::link::Exchange(transport, clock, {1, 0x03, 0x03E0, 2},
                               qm::link::Timing::UntilReply(timeoutMs, 0));

@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "framework/dialog.h"
-#include "link/event_loop_clock.h"
+#include "link/event_loop_wait.h"
 #include "link/named_transport.h"
 #include "link/qt_serial_device.h"
 #include "tests/support/fake_gateway.h"
@@ -30,7 +30,7 @@ struct CountingClock : qm::link::Clock {
   }
   uint64_t NowMs() const override { return real.NowMs(); }
   int waits = 0;
-  qm::link::EventLoopClock real;
+  qm::link::EventLoopWait real;
 };
 
 // The main window on port 9, built as the program builds it.

@@ -19,7 +19,7 @@
 #include <functional>
 
 #include "framework/dialog.h"
-#include "link/event_loop_clock.h"
+#include "link/event_loop_wait.h"
 #include "link/qt_serial_device.h"
 #include "tests/e2e_serial/far_side.h"
 #include "tests/support/qt_env.h"
@@ -50,7 +50,7 @@ struct ProbeClock : qm::link::Clock {
   uint32_t lastMs = 0;
   qint64 worstDeafMs = 0;
   std::function<void(int, uint32_t)> onWait;
-  qm::link::EventLoopClock real;
+  qm::link::EventLoopWait real;
   QElapsedTimer sinceLast;
 };
 

@@ -15,7 +15,7 @@ using qm::sim::Fault;
 
 struct Rig {
   Rig() : meter(qm::sim::MeterConfig{}), device(meter, clock) {
-    device.Open("/dev/meter", {9600, 'N', 8, 1});
+    device.Open("/dev/meter", {9600, qm::link::Parity::None, 8, 1});
   }
   qm::link::ExchangeResult Read(uint16_t reg, uint16_t quantity, uint32_t timeout, int retries = 0) {
     return qm::link::Exchange(device, clock, {1, 0x03, reg, quantity},
@@ -92,7 +92,7 @@ class PacedLine : public qm::link::Transport {
   bool IsOpen() const override { return true; }
   void Apply(const qm::link::LineSettings&) override {}
   void Write(const std::vector<uint8_t>& bytes) override {
-    reply_ = meter_.Handle(bytes, {9600, 'N', 8, 1}).bytes;
+    reply_ = meter_.Handle(bytes, {9600, qm::link::Parity::None, 8, 1}).bytes;
     start_ = clock_.NowMs() + 5;
     taken_ = 0;
   }

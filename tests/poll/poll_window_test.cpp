@@ -68,7 +68,8 @@ TEST(PollCycle, EveryBaudRateHasItsOwnIntervalAndWaits) {
       {19200, 500, 150, 250},
   }};
   for (const auto& [baud, interval, shortWait, longWait] : rates) {
-    Harness h({2, static_cast<int32_t>(baud), 1}, {.baud = static_cast<int32_t>(baud), .parity = 'E'});
+    Harness h({qm::link::Parity::Even, static_cast<int32_t>(baud), 1},
+              {.baud = static_cast<int32_t>(baud), .parity = qm::link::Parity::Even});
     StartPolling(h);
     EXPECT_EQ(h.dlg->TimerInterval(kPoll), interval) << baud;
     const uint64_t start = h.clock.NowMs();

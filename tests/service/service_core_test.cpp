@@ -70,7 +70,7 @@ TEST(ServiceConfig, AGoodFileGivesEveryBusMeterAndSetting) {
   ASSERT_EQ(c.buses.size(), 2u);
   EXPECT_EQ(c.buses[0].endpoint.path, "/dev/ttyUSB0");
   EXPECT_EQ(c.buses[0].baud, 19200);
-  EXPECT_EQ(c.buses[0].parity, 'E');
+  EXPECT_EQ(c.buses[0].parity, qm::link::Parity::Even);
   ASSERT_EQ(c.buses[0].meters.size(), 2u);
   EXPECT_EQ(c.buses[0].meters[0].intervalS, 5);  // the bus's interval
   EXPECT_EQ(c.buses[0].meters[1].intervalS, 0.5);

@@ -16,10 +16,10 @@ using qm::link::LineSettings;
 using qm::sim::UartChar;
 using qm::sim::UartReceive;
 
-const LineSettings k9600N{9600, 'N', 8, 1};
-const LineSettings k19200N{19200, 'N', 8, 1};
-const LineSettings k9600E{9600, 'E', 8, 1};
-const LineSettings k9600O{9600, 'O', 8, 1};
+const LineSettings k9600N{9600, qm::link::Parity::None, 8, 1};
+const LineSettings k19200N{19200, qm::link::Parity::None, 8, 1};
+const LineSettings k9600E{9600, qm::link::Parity::Even, 8, 1};
+const LineSettings k9600O{9600, qm::link::Parity::Odd, 8, 1};
 
 std::vector<UartChar> Receive(uint8_t byte, const LineSettings& tx, const LineSettings& rx) {
   return UartReceive({byte}, tx, rx);

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "app/monitor_app.h"
-#include "link/event_loop_clock.h"
+#include "link/event_loop_wait.h"
 #include "tests/support/harness.h"
 
 #ifdef QM_HAVE_QPA
@@ -32,7 +32,7 @@ constexpr int kPoll = CMonitorDlg::kPollTimer;
 // The program's wait never ends before its time, however its event loop wakes (a reply read early
 // may not be complete), and the window's events are handled meanwhile.
 TEST(ProgramWait, NeverEndsEarlyAndHandlesEventsMeanwhile) {
-  qm::link::EventLoopClock wait;
+  qm::link::EventLoopWait wait;
   for (const uint32_t ms : {1u, 20u, 150u, 400u}) {
     bool handled = false;
     QTimer::singleShot(0, [&] { handled = true; });
@@ -58,7 +58,7 @@ struct WaitWithInput : qm::link::Clock {
   }
   uint64_t NowMs() const override { return time.NowMs(); }
   qm::sim::VirtualClock& time;
-  qm::link::EventLoopClock wait;
+  qm::link::EventLoopWait wait;
   std::function<void()> input, after;
 };
 
@@ -89,7 +89,7 @@ TEST(MainWindow, ClickOrKeyDuringACycleRunsAfterIt) {
   };
   dlg.DeliverTimer(kPoll);  // the first cycle: identification and four reads
   EXPECT_EQ(atWaits, (std::vector<std::pair<int, bool>>(5, {1, false}))) << "the click ran inside the cycle";
-  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.m_bRun == 0; }, 10000)) << "the click was lost";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.m_bRun; }, 10000)) << "the click was lost";
   EXPECT_EQ(dlg.GetDlgItemText(1063), QString("运行"));
 
   dlg.Click(1063);
@@ -168,7 +168,7 @@ TEST(CommSet, CancelChangesNothingAndParityAloneOnlyThePcSide) {
   EXPECT_EQ(h.device.OpenCount(), opens);
   c.ExpectLine("9600,N,8,1", {700, 200, 400}, "串行口: 1 \r\n\r\n波特率:9600 \r\n\r\n校验位:无校验");
   c.Run({1015});
-  EXPECT_EQ(h.device.Line().parity, 'O');
+  EXPECT_EQ(h.device.Line().parity, qm::link::Parity::Odd);
   c.ExpectLine("9600,O,8,1", {700, 200, 400}, "串行口:1 \r\n\r\n波特率: 9600 \r\n\r\n校验位:奇校验");
   EXPECT_TRUE(h.Requests().empty());
   EXPECT_TRUE(h.messages.empty());

@@ -9,9 +9,9 @@ namespace qm::link {
 // user input, without spinning. Timer ticks that fall due meanwhile, and commands that arrive by
 // other paths than input (accessibility actions, queued signals), are held back by the dialog layer
 // until the running handler ends.
-class EventLoopClock : public Clock {
+class EventLoopWait : public Clock {
  public:
-  EventLoopClock() { started_.start(); }
+  EventLoopWait() { started_.start(); }
   void Sleep(uint32_t ms) override;
   uint64_t NowMs() const override { return static_cast<uint64_t>(started_.elapsed()); }
 

@@ -1,4 +1,4 @@
-#include "link/event_loop_clock.h"
+#include "link/event_loop_wait.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -8,7 +8,7 @@
 
 namespace qm::link {
 
-void EventLoopClock::Sleep(uint32_t ms) {
+void EventLoopWait::Sleep(uint32_t ms) {
   // The event loop wakes late: it polls in whole milliseconds, rounded up, and the kernel lets a
   // poll overrun by 0.1% of its timeout (0.5% when niced); over a poll cycle's four waits that was
   // most of its overrun. So a longer wait leaves the loop a few milliseconds early and a plain
