@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace simtest {
+namespace qmtest {
 
 // Limits are generous: the machines share two cores with other builds.
 constexpr int kLimitMs = 20000;
@@ -154,4 +154,4 @@ inline std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uin
   return a;
 }
 
-}  // namespace simtest
+}  // namespace qmtest

@@ -12,11 +12,11 @@
 
 namespace {
 
-using simtest::Client;
-using simtest::Concat;
-using simtest::kLimitMs;
-using simtest::NetSim;
-using simtest::WithCrc;
+using qmtest::Client;
+using qmtest::Concat;
+using qmtest::kLimitMs;
+using qmtest::NetSim;
+using qmtest::WithCrc;
 using Bytes = std::vector<uint8_t>;
 
 struct Result {
