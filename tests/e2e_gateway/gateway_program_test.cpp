@@ -12,6 +12,7 @@
 #include "link/named_transport.h"
 #include "link/qt_serial_device.h"
 #include "tests/support/fake_gateway.h"
+#include "tests/support/harness.h"
 #include "tests/support/qt_env.h"
 #include "tests/support/ser2net_process.h"
 #include "tests/support/sim_process.h"
@@ -40,13 +41,8 @@ struct Window {
   CountingClock clock;
   CMonitorDlg dlg{transport, clock};
   Window() { dlg.m_nPort = 9; }
-  ~Window() {
-    if (dlg.IsCreated() && !dlg.IsDestroyed()) dlg.DestroyWindow();
-  }
-  void Run(int address) {
-    dlg.SetDlgItemText(1061, QString::number(address));
-    dlg.Click(1063);
-  }
+  ~Window() { qmtest::DestroyIfOpen(dlg); }
+  void Run(int address) { qmtest::StartPolling(dlg, address); }
   uint32_t Cycles() const { return dlg.m_nGoodSettings; }
   // Polling goes on: `n` more waits pass.
   bool Waits(int n) {

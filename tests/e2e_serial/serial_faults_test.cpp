@@ -22,6 +22,7 @@
 #include "link/event_loop_wait.h"
 #include "link/qt_serial_device.h"
 #include "tests/e2e_serial/far_side.h"
+#include "tests/support/harness.h"
 #include "tests/support/qt_env.h"
 #include "tests/support/sim_process.h"
 #include "ui/monitor_dlg.h"
@@ -70,14 +71,8 @@ struct Window {
   ProbeClock clock;
   CMonitorDlg dlg{device, clock};
   Window() { dlg.m_nPort = 9; }
-  ~Window() {
-    if (dlg.IsCreated() && !dlg.IsDestroyed()) dlg.DestroyWindow();
-  }
-  // Polls the meter at `address`, as typing it into 子机地址 and pressing 运行 does.
-  void Run(int address) {
-    dlg.SetDlgItemText(1061, QString::number(address));
-    dlg.Click(1063);
-  }
+  ~Window() { qmtest::DestroyIfOpen(dlg); }
+  void Run(int address) { qmtest::StartPolling(dlg, address); }
   uint32_t Cycles() const { return dlg.m_nGoodSettings; }  // settings replies found
 };
 

@@ -38,4 +38,13 @@ std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, ui
   return frame;
 }
 
+void StartPolling(CMonitorDlg& dlg, int address) {
+  dlg.SetDlgItemText(1061, QString::number(address));
+  dlg.Click(1063);
+}
+
+void DestroyIfOpen(CMonitorDlg& dlg) {
+  if (dlg.IsCreated() && !dlg.IsDestroyed()) dlg.DestroyWindow();
+}
+
 }  // namespace qmtest

@@ -44,6 +44,11 @@ class Harness {
   QString Text(int id) const { return dlg->GetDlgItemText(id); }
 };
 
+// Polls the meter at `address`, as typing it into 子机地址 and pressing 运行 does.
+void StartPolling(CMonitorDlg& dlg, int address);
+// Ends a window a test left open, before what it was built on goes.
+void DestroyIfOpen(CMonitorDlg& dlg);
+
 // The 8-byte request as the protocol lays it out, for comparison with what crossed the wire.
 std::vector<uint8_t> Request(uint8_t address, uint8_t function, uint16_t reg, uint16_t word);
 
