@@ -52,7 +52,8 @@ int CComboBox::SetCurSel(int index) {
   if (combo == nullptr) return CB_ERR;
   if (index < 0 || index >= combo->count()) {
     combo->setCurrentIndex(-1);
-    if (combo->isEditable()) combo->setEditText(QString());
+    // The poll cycle clears an empty list's text every second: only a text there is replaced.
+    if (combo->isEditable() && !combo->currentText().isEmpty()) combo->setEditText(QString());
     return CB_ERR;
   }
   combo->setCurrentIndex(index);

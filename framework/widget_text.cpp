@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QStyle>
 #include <QVariant>
 
 namespace qm::framework::detail {
@@ -13,6 +14,16 @@ namespace qm::framework::detail {
 namespace {
 constexpr const char* kExactText = "fwExactText";
 constexpr const char* kShownText = "fwShownText";
+
+// Whether `text` fits into the box without scrolling, with room to spare for the frame and the
+// margins the style adds (a text judged too wide only costs a cursor move).
+bool FitsIn(const QLineEdit* line, const QString& text) {
+  const int frame =
+      line->hasFrame() ? line->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, line) : 0;
+  const QMargins margins = line->textMargins();
+  const int room = line->contentsRect().width() - margins.left() - margins.right() - 2 * frame - 8;
+  return line->fontMetrics().horizontalAdvance(text) <= room;
+}
 }  // namespace
 
 void SetWidgetText(QWidget* widget, const QString& text) {
@@ -22,8 +33,10 @@ void SetWidgetText(QWidget* widget, const QString& text) {
   if (widget == nullptr || WidgetText(widget) == text) return;
   if (auto* line = qobject_cast<QLineEdit*>(widget)) {
     line->setText(text);
-    // Windows shows the start of a text that is wider than its box.
-    line->setCursorPosition(0);
+    // Windows shows the start of a text that is wider than its box. A text that fits shows the
+    // same wherever the cursor is: left at the end, where setText puts it, a new value of the same
+    // length moves no cursor, and assistive technology is sent no caret messages for it.
+    if (!FitsIn(line, text)) line->setCursorPosition(0);
   } else if (auto* plain = qobject_cast<QPlainTextEdit*>(widget)) {
     plain->setPlainText(text);
     // The widget turns "\r\n" into one break; remember what was given so reading it back is exact.

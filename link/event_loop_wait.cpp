@@ -6,7 +6,20 @@
 #include <chrono>
 #include <thread>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 namespace qm::link {
+
+EventLoopWait::EventLoopWait() {
+  started_.start();
+#ifdef __linux__
+  // The kernel may end a sleep or a poll of this thread up to its timer slack late, 50 us unless
+  // told otherwise, and each of a cycle's waits wakes more than once: ask for the wake-ups on time.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
+}
 
 void EventLoopWait::Sleep(uint32_t ms) {
   // The event loop wakes late: it polls in whole milliseconds, rounded up, and the kernel lets a

@@ -11,7 +11,7 @@ namespace qm::link {
 // until the running handler ends.
 class EventLoopWait : public Clock {
  public:
-  EventLoopWait() { started_.start(); }
+  EventLoopWait();
   void Sleep(uint32_t ms) override;
   uint64_t NowMs() const override { return static_cast<uint64_t>(started_.elapsed()); }
 
