@@ -158,6 +158,15 @@ TEST(Arguments, ANumberIsAWholeWordInItsRangeWhereverItIsTyped) {
   EXPECT_EQ(cli.device.OpenCount(), 0);
 }
 
+TEST(Arguments, HelpAndVersionNeedNoCommandAndTouchNoPort) {
+  Cli cli;
+  EXPECT_EQ(cli.Run({"--version"}), kExitOk);
+  EXPECT_EQ(cli.out.rfind("qm7410-cli ", 0), 0u) << cli.out;
+  EXPECT_EQ(cli.Run({"-h"}), kExitOk);
+  EXPECT_EQ(cli.out.rfind("Usage: qm7410-cli", 0), 0u) << cli.out;
+  EXPECT_EQ(cli.device.OpenCount(), 0);
+}
+
 TEST(Arguments, APortNumberCountsLikeTheWindowsAPathIsKept) {
   setenv("QM7410_COM7", "/tmp/meter-on-seven", 1);
   EXPECT_EQ(DevicePath("7"), "/tmp/meter-on-seven");
@@ -235,6 +244,8 @@ TEST(Set, RefusedValuesAreExplainedAndNothingIsSent) {
       {{"set", "pt=5", "pt=6"}, "twice"},
       {{"-a", "1,2", "set", "address=3"}, "several meters"},
       {{"set", "pt=100", "ct=0"}, "refused ct=0"},  // a good value before a bad one is not sent either
+      {{"set", "volts=5"}, "'volts=5' is not NAME=VALUE"},
+      {{"set", "pt"}, "'pt' is not NAME=VALUE"},
   };
   Cli cli;
   for (const auto& [args, says] : cases) {
@@ -268,6 +279,14 @@ TEST(EnergyReset, EachWriteIsConfirmedAndAMissingOneLeavesTheSwitchOff) {
   EXPECT_EQ(cli.Sent(), (Lines{"01 06 0004 0001", "01 06 001A 0000", "01 06 001A 0000", "01 06 001A 0000",
                                "01 06 0004 0000"}));
   EXPECT_NE(cli.err.find("write 2 of 4 not confirmed: no reply in 3 attempts"), std::string::npos);
+  // A missing second clearing leaves the switch off too.
+  cli.device.ClearLog();
+  cli.meter.InjectFault(Fault::None);
+  cli.meter.InjectFault(Fault::None);
+  cli.meter.InjectFault(Fault::Silence, 3);
+  EXPECT_EQ(cli.Run({"energy-reset"}), kExitNoReply);
+  EXPECT_EQ(cli.Sent(), (Lines{"01 06 0004 0001", "01 06 001A 0000", "01 06 001C 0000", "01 06 001C 0000",
+                               "01 06 001C 0000", "01 06 0004 0000"}));
   ASSERT_EQ(cli.Run({"energy-reset"}), kExitOk) << cli.err;
   EXPECT_EQ(cli.meter.Energy(0) + cli.meter.Energy(1), 0u);
   EXPECT_EQ(cli.out, "meter 1: energy counters cleared\n");
@@ -312,7 +331,7 @@ TEST(Log, AppendingKeepsTheHeaderAndRefusesAForeignFile) {
   EXPECT_EQ(Split(lines[4], ',').size(), 35u);
 
   Cli jsonl;  // JSON lines do not go into a CSV log
-  EXPECT_EQ(jsonl.Run({"log", "-i", "1", "-f", "jsonl", "-o", path}), kExitFailure);
+  EXPECT_EQ(jsonl.Run({"log", "-i", "1", "-f", "jsonl", "-o", path}), 1) << "the exit status --help gives";
   EXPECT_NE(jsonl.err.find("not appending"), std::string::npos);
   std::filesystem::remove(path);
 }
