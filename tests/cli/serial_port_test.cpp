@@ -70,6 +70,15 @@ TEST(PosixSerialDevice, CarriesEveryByteUnchangedAtTheSetSpeed) {
   EXPECT_EQ(Receive(device, bytes.size()), bytes);
 }
 
+// A pseudo-terminal (a simulated meter's line) keeps no parity: even parity is dropped there, not
+// refused, so the command line reaches a simulated meter set to even parity.
+TEST(PosixSerialDevice, APseudoTerminalTakesAnyParity) {
+  FarEnd far;
+  PosixSerialDevice device;
+  EXPECT_EQ(ErrorOf([&] { device.Open(far.path, {9600, qm::link::Parity::Even, 8, 1}); }), "none");
+  EXPECT_TRUE(device.IsOpen());
+}
+
 // Input that arrived before a discard is never read after it: a late reply is not taken for the
 // answer to the next request.
 TEST(PosixSerialDevice, InputBeforeADiscardIsNeverReadAfterIt) {
