@@ -5,8 +5,6 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
-#include <chrono>
-#include <thread>
 
 #include "tests/sim/net_sim.h"
 
@@ -114,31 +112,6 @@ TEST(SimModbusTcp, AUnitNoMeterHasIsAnsweredAsAGatewayWhoseTargetIsSilent) {
   EXPECT_EQ(c.Read(9), (Bytes{0x07, 0x07, 0, 0, 0, 3, 9, 0x83, 0x0B}));
 }
 
-TEST(SimModbusTcp, FramesSplitOrJoinedAreAnsweredAndAWrongLengthIsDropped) {
-  NetSim sim({"--listen-tcp", "0"});
-  ASSERT_TRUE(sim.Ready());
-  Client c(sim.TcpPort());
-  ASSERT_TRUE(c.Connected());
-
-  const Bytes one = ReadIdentity(0x0102, 1);
-  for (const Bytes& piece : {Bytes(one.begin(), one.begin() + 5), Bytes(one.begin() + 5, one.begin() + 9),
-                             Bytes(one.begin() + 9, one.end())}) {
-    ASSERT_TRUE(c.Send(piece));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // separate segments
-  }
-  EXPECT_EQ(c.Read(13), IdentityReply(0x0102, 1));
-
-  ASSERT_TRUE(c.Send(Concat(ReadIdentity(3, 1), ReadIdentity(4, 1))));
-  EXPECT_EQ(c.Read(26), Concat(IdentityReply(3, 1), IdentityReply(4, 1)));
-
-  // Length 7 announces a byte more than a read request has: that frame goes, the next is answered.
-  Bytes wrong = ReadIdentity(5, 1);
-  wrong[5] = 7;
-  wrong.push_back(0x00);
-  ASSERT_TRUE(c.Send(Concat(wrong, ReadIdentity(6, 1))));
-  EXPECT_EQ(c.Read(13), IdentityReply(6, 1));
-}
-
 TEST(SimModbusTcp, GatewayAndConnectionFaults) {
   NetSim sim({"--listen-tcp", "127.0.0.1:0"});
   ASSERT_TRUE(sim.Ready());
@@ -209,23 +182,6 @@ TEST(SimRtuOverTcp, AnswersRtuFramesAndWritesReachTheSameMeter) {
   ASSERT_TRUE(c.Send(write));
   EXPECT_EQ(c.Read(write.size()), write);
   EXPECT_EQ(sim.Command("get 0x30E"), "ok 100");
-}
-
-TEST(SimRtuOverTcp, AFrameSplitIntoSingleBytesIsAnsweredOnce) {
-  NetSim sim({"--listen-rtu", ":0"});
-  ASSERT_TRUE(sim.Ready());
-  Client c(sim.RtuPort());
-  ASSERT_TRUE(c.Connected());
-  for (const uint8_t b : kRtuRequest) {
-    ASSERT_TRUE(c.Send({b}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));  // a segment each
-  }
-  // A second request (the measurement word 0) follows: its reply must come right after the first.
-  ASSERT_TRUE(sim.Command("freeze").startsWith("ok"));
-  ASSERT_TRUE(sim.Command("measure 0 0x1234").startsWith("ok"));
-  ASSERT_TRUE(c.Send(WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01})));
-  const Bytes second = WithCrc({0x01, 0x03, 0x02, 0x12, 0x34});
-  EXPECT_EQ(c.Read(kRtuReply.size() + second.size()), Concat(kRtuReply, second));
 }
 
 TEST(SimRtuOverTcp, GatewayFaultsAndClientsOneAfterAnother) {
