@@ -39,13 +39,6 @@ constexpr CommandSpec kCommands[] = {
     {"raw", Command::Raw},   {"doctor", Command::Doctor},
 };
 
-// A whole decimal number (or 0x hexadecimal) within [min, max].
-bool ParseInteger(const std::string& text, long min, long max, long& value) {
-  const std::optional<long> v = text::ReadInteger(text, min, max);
-  if (v) value = *v;
-  return v.has_value();
-}
-
 bool ParseSeconds(const std::string& text, double& value) {
   if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
   errno = 0;
@@ -84,7 +77,7 @@ class Parser {
       if (value.find_first_not_of('0') == std::string::npos) return Fail("port numbers start at 1");
       o_.port = value;
     } else if (name == "baud") {
-      if (!ParseInteger(value, 1, 10000000, n) || meter::BaudCode(static_cast<int32_t>(n)) < 0)
+      if (!text::ReadInteger(value, 1, 10000000, n) || meter::BaudCode(static_cast<int32_t>(n)) < 0)
         return Fail("--baud must be " + BaudRateList() + ", not '" + value + "'");
       o_.baud = static_cast<int32_t>(n);
       o_.baudGiven = true;
@@ -102,11 +95,11 @@ class Parser {
     } else if (name == "address") {
       if (!ParseAddresses(value)) return false;
     } else if (name == "timeout") {
-      if (!ParseInteger(value, 1, 60000, n))
+      if (!text::ReadInteger(value, 1, 60000, n))
         return Fail("--timeout must be 1..60000 ms, not '" + value + "'");
       o_.timeoutMs = static_cast<uint32_t>(n);
     } else if (name == "retries") {
-      if (!ParseInteger(value, 0, 100, n)) return Fail("--retries must be 0..100, not '" + value + "'");
+      if (!text::ReadInteger(value, 0, 100, n)) return Fail("--retries must be 0..100, not '" + value + "'");
       o_.retries = static_cast<int>(n);
     } else if (name == "format") {
       const std::string f = text::Lower(value);
@@ -125,14 +118,14 @@ class Parser {
       if (!ParseSeconds(value, s)) return Fail("--interval must be a number of seconds, not '" + value + "'");
       o_.intervalS = s;
     } else if (name == "count") {
-      if (!ParseInteger(value, 1, 1000000000, n))
+      if (!text::ReadInteger(value, 1, 1000000000, n))
         return Fail("--count must be a whole number from 1, not '" + value + "'");
       o_.count = n;
     } else if (name == "output") {
       if (value.empty()) return Fail("--output wants a file name");
       o_.output = value;
     } else if (name == "from" || name == "to") {
-      if (!ParseInteger(value, 0, 255, n))
+      if (!text::ReadInteger(value, 0, 255, n))
         return Fail("--" + name + " must be a slave address 0..255, not '" + value + "'");
       (name == "from" ? o_.scanFrom : o_.scanTo) = static_cast<int>(n);
     }
@@ -196,7 +189,8 @@ class Parser {
     if (c == Command::Raw) {
       if (o_.arguments.size() != 2) return Fail("raw needs START and COUNT");
       long start = 0, count = 0;
-      if (!ParseInteger(o_.arguments[0], 0, 0xFFFF, start) || !ParseInteger(o_.arguments[1], 1, 125, count))
+      if (!text::ReadInteger(o_.arguments[0], 0, 0xFFFF, start) ||
+          !text::ReadInteger(o_.arguments[1], 1, 125, count))
         return Fail("raw needs START 0..65535 and COUNT 1..125");
       o_.rawStart = static_cast<uint16_t>(start);
       o_.rawCount = static_cast<uint16_t>(count);

@@ -27,13 +27,6 @@ constexpr NameEntry kNames[] = {
     {"baud", Setting::Baud, commands::kRegBaud},
 };
 
-// Digits only: a setting is typed as the window shows it.
-bool Whole(const std::string& text, long min, long max, long& value) {
-  const std::optional<long> v = text::ReadInteger(text, min, max, text::Radix::Decimal);
-  if (v) value = *v;
-  return v.has_value();
-}
-
 // The accuracy code whose caption is `text` ("0.5", or "0.5级" as the window shows it).
 bool AccuracyCode(const std::string& text, uint16_t& code) {
   for (int c = 0; c < 256; ++c) {
@@ -64,7 +57,7 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
   switch (setting) {
     case Setting::Pt:
     case Setting::Ct:
-      if (!Whole(text, meter::kRatioMin, meter::kRatioMax, n))
+      if (!text::ReadInteger(text, meter::kRatioMin, meter::kRatioMax, n, text::Radix::Decimal))
         return std::string(setting == Setting::Pt ? "the PT" : "the CT") + " ratio must be " +
                std::to_string(meter::kRatioMin) + ".." + std::to_string(meter::kRatioMax);
       value = static_cast<uint16_t>(n);
@@ -75,7 +68,7 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
           value = static_cast<uint16_t>(code);
           return {};
         }
-      if (!Whole(text, 0, meter::kWiringCodeCount - 1, n))
+      if (!text::ReadInteger(text, 0, meter::kWiringCodeCount - 1, n, text::Radix::Decimal))
         return "the wiring mode must be 0.." + std::to_string(meter::kWiringCodeCount - 1) +
                " or its caption";
       value = static_cast<uint16_t>(n);
@@ -95,11 +88,13 @@ std::string Value(Setting setting, const std::string& text, uint16_t& value) {
       return {};
     }
     case Setting::Address:
-      if (!Whole(text, 0, 255, n)) return "the slave address must be 0..255";
+      if (!text::ReadInteger(text, 0, 255, n, text::Radix::Decimal))
+        return "the slave address must be 0..255";
       value = static_cast<uint16_t>(n);
       return {};
     case Setting::Baud:
-      if (!Whole(text, 0, 10000000, n) || meter::BaudCode(static_cast<int32_t>(n)) < 0)
+      if (!text::ReadInteger(text, 0, 10000000, n, text::Radix::Decimal) ||
+          meter::BaudCode(static_cast<int32_t>(n)) < 0)
         return "the baud rate must be " + BaudRateList();
       value = static_cast<uint16_t>(meter::BaudCode(static_cast<int32_t>(n)));
       return {};

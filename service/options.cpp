@@ -3,21 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <set>
 
 #include "meter/codes.h"
 #include "text/word_text.h"
 
 namespace qm::service {
-namespace {
-
-bool Integer(const std::string& text, long lo, long hi, long& out) {
-  const std::optional<long> v = text::ReadInteger(text, lo, hi, text::Radix::Decimal);
-  if (v) out = *v;
-  return v.has_value();
-}
-
-}  // namespace
 
 std::string Usage() {
   return "Usage: qm7410d --config FILE [--check]\n"
@@ -79,27 +69,25 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, Config
       quickStart = true;
     } else if (name == "--address") {
       if (!take()) return false;
+      const std::optional<std::vector<long>> list =
+          text::ReadIntegerList(value, 0, 255, ',', text::Radix::Decimal);
+      if (!list) {
+        error = "--address must be slave addresses 0..255, not '" + value + "'";
+        return false;
+      }
       addresses.clear();
-      std::set<long> seen;
-      for (size_t start = 0; start <= value.size();) {
-        const size_t comma = std::min(value.find(',', start), value.size());
-        long a = 0;
-        if (!Integer(value.substr(start, comma - start), 0, 255, a)) {
-          error = "--address must be slave addresses 0..255, not '" + value + "'";
-          return false;
-        }
-        if (!seen.insert(a).second) {
+      for (const long a : *list) {
+        if (std::find(addresses.begin(), addresses.end(), a) != addresses.end()) {
           error = "--address names meter " + std::to_string(a) + " twice";
           return false;
         }
         addresses.push_back(a);
-        start = comma + 1;
       }
       quickStart = true;
     } else if (name == "--baud") {
       if (!take()) return false;
       long b = 0;
-      bool known = Integer(value, 1, 1000000, b);
+      bool known = text::ReadInteger(value, 1, 1000000, b, text::Radix::Decimal);
       known = known &&
               std::find(meter::kBaudRates.begin(), meter::kBaudRates.end(), b) != meter::kBaudRates.end();
       if (!known) {

@@ -1,11 +1,11 @@
 #include "sim/options.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
 #include "sim/sim_commands.h"
+#include "text/word_text.h"
 
 namespace qm::sim {
 
@@ -77,30 +77,28 @@ bool ParseValue(const std::string& arg, const std::string& value, Options& o, st
   } else if (arg == "--device") {
     o.device = value;
   } else if (arg == "--address") {
+    const std::optional<std::vector<long>> list = text::ReadIntegerList(value, 0, 255);
+    if (!list) {
+      error = "address must be 0..255: " + value;
+      return false;
+    }
     o.addresses.clear();
-    for (size_t start = 0; start <= value.size();) {
-      const size_t comma = std::min(value.find(',', start), value.size());
-      const std::string one = value.substr(start, comma - start);
-      if (!ParseNumber(one, 0, 255, n)) {
-        error = "address must be 0..255: " + value;
-        return false;
-      }
-      if (std::find(o.addresses.begin(), o.addresses.end(), n) != o.addresses.end()) {
+    for (const long a : *list) {
+      if (std::find(o.addresses.begin(), o.addresses.end(), a) != o.addresses.end()) {
         error = "address given twice: " + value;
         return false;
       }
-      o.addresses.push_back(static_cast<uint8_t>(n));
-      start = comma + 1;
+      o.addresses.push_back(static_cast<uint8_t>(a));
     }
     o.meter.address = o.addresses.front();
   } else if (arg == "--turnaround") {
-    if (!ParseNumber(value, 0, 1000, n)) {
+    if (!text::ReadInteger(value, 0, 1000, n)) {
       error = "turnaround must be 0..1000 ms: " + value;
       return false;
     }
     o.meter.turnaroundMs = static_cast<uint32_t>(n);
   } else if (arg == "--baud") {
-    if (!ParseNumber(value, 1, 1000000, n) || MeterBaudCode(static_cast<int32_t>(n)) < 0) {
+    if (!text::ReadInteger(value, 1, 1000000, n) || MeterBaudCode(static_cast<int32_t>(n)) < 0) {
       error = "baud rate must be 1200, 2400, 4800, 9600 or 19200: " + value;
       return false;
     }
@@ -113,7 +111,7 @@ bool ParseValue(const std::string& arg, const std::string& value, Options& o, st
     }
     o.meter.parity = *p;
   } else if (arg == "--pt" || arg == "--ct") {
-    if (!ParseNumber(value, 1, 65535, n)) {
+    if (!text::ReadInteger(value, 1, 65535, n)) {
       error = arg + " must be 1..65535: " + value;
       return false;
     }
@@ -133,13 +131,13 @@ bool ParseValue(const std::string& arg, const std::string& value, Options& o, st
       return false;
     }
   } else if (arg == "--junk-at-open") {
-    if (!ParseNumber(value, 0, 4096, n)) {
+    if (!text::ReadInteger(value, 0, 4096, n)) {
       error = "junk at open must be 0..4096 bytes: " + value;
       return false;
     }
     o.line.junkAtOpen = static_cast<uint32_t>(n);
   } else if (arg == "--other-master" || arg == "--min-gap") {
-    if (!ParseNumber(value, 0, 600000, n)) {
+    if (!text::ReadInteger(value, 0, 600000, n)) {
       error = arg + " must be 0..600000 ms: " + value;
       return false;
     }

@@ -418,7 +418,7 @@ bool Server::RunLineCommand(const std::string& line, std::string& answer) {
   }
   if (cmd != "junk-at-open" && cmd != "other-master" && cmd != "min-gap") return false;
   const long max = cmd == "junk-at-open" ? 4096 : 600000;
-  if (!extra.empty() || !ParseNumber(value, 0, max, n)) {
+  if (!extra.empty() || !text::ReadInteger(value, 0, max, n)) {
     answer = "error: " + cmd + " wants a number 0.." + std::to_string(max);
     return true;
   }
@@ -493,8 +493,8 @@ std::string Server::RunCommandLine(const std::string& line) {
   long only = -1;
   if (!line.empty() && line[0] == '@') {
     const size_t space = line.find(' ');
-    if (!ParseNumber(line.substr(1, space == std::string::npos ? std::string::npos : space - 1), 0, 255,
-                     only))
+    if (!text::ReadInteger(line.substr(1, space == std::string::npos ? std::string::npos : space - 1), 0, 255,
+                           only))
       return "error: @ wants a slave address 0..255";
     command = space == std::string::npos ? std::string() : line.substr(space + 1);
   }

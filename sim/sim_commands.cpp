@@ -30,17 +30,11 @@ constexpr FaultNameEntry kFaults[] = {
 
 }  // namespace
 
-bool ParseNumber(const std::string& text, long min, long max, long& value) {
-  const std::optional<long> v = text::ReadInteger(text, min, max);
-  if (v) value = *v;
-  return v.has_value();
-}
-
 bool ParseFault(const std::string& text, Fault& fault, int& count) {
   const auto colon = text.find(':');
   const std::string name = text::Lower(text.substr(0, colon));
   long n = 1;
-  if (colon != std::string::npos && !ParseNumber(text.substr(colon + 1), 1, 1000000, n)) return false;
+  if (colon != std::string::npos && !text::ReadInteger(text.substr(colon + 1), 1, 1000000, n)) return false;
   for (const auto& entry : kFaults) {
     if (name == entry.name || (name == "wrong-address" && entry.fault == Fault::WrongAddress) ||
         (name == "bad-crc" && entry.fault == Fault::BadCrc)) {
@@ -89,19 +83,21 @@ std::string RunCommand(SimMeter& meter, const std::string& line, bool& quit) {
     return "ok " + cmd;
   }
   if (cmd == "set" && args == 2) {
-    if (!ParseNumber(words[1], 0, kMemorySize - 2, a)) return "error: address out of range: " + words[1];
-    if (!ParseNumber(words[2], -32768, 65535, b)) return "error: value out of range: " + words[2];
+    if (!text::ReadInteger(words[1], 0, kMemorySize - 2, a))
+      return "error: address out of range: " + words[1];
+    if (!text::ReadInteger(words[2], -32768, 65535, b)) return "error: value out of range: " + words[2];
     meter.SetWord(static_cast<uint16_t>(a), static_cast<uint16_t>(b));
     return "ok set " + std::to_string(a) + " " + std::to_string(static_cast<uint16_t>(b));
   }
   if (cmd == "measure" && args == 2) {
-    if (!ParseNumber(words[1], 0, 40, a)) return "error: measurement word out of range: " + words[1];
-    if (!ParseNumber(words[2], -32768, 65535, b)) return "error: value out of range: " + words[2];
+    if (!text::ReadInteger(words[1], 0, 40, a)) return "error: measurement word out of range: " + words[1];
+    if (!text::ReadInteger(words[2], -32768, 65535, b)) return "error: value out of range: " + words[2];
     meter.SetMeasurementWord(static_cast<int>(a), static_cast<uint16_t>(b));
     return "ok measure " + std::to_string(a) + " " + std::to_string(static_cast<uint16_t>(b));
   }
   if (cmd == "get" && args == 1) {
-    if (!ParseNumber(words[1], 0, kMemorySize - 2, a)) return "error: address out of range: " + words[1];
+    if (!text::ReadInteger(words[1], 0, kMemorySize - 2, a))
+      return "error: address out of range: " + words[1];
     return "ok " + std::to_string(meter.Word(static_cast<uint16_t>(a)));
   }
   if (cmd == "energy" && args == 0) {

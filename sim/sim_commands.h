@@ -11,9 +11,6 @@ namespace qm::sim {
 bool ParseFault(const std::string& text, Fault& fault, int& count);
 const char* FaultName(Fault fault);
 
-// Parses a whole decimal or 0x-prefixed number within [min, max].
-bool ParseNumber(const std::string& text, long min, long max, long& value);
-
 // One line of the simulator's command channel, applied to `meter`. The answer starts with "ok" or
 // "error:"; `quit` becomes true for "quit". Commands:
 //   fault KIND[:COUNT] | fault KIND COUNT   the next COUNT replies commit the fault

@@ -28,6 +28,12 @@ std::optional<long> ReadInteger(std::string_view word, long min, long max, Radix
   return value < min ? std::nullopt : std::optional<long>(value);
 }
 
+bool ReadInteger(std::string_view word, long min, long max, long& value, Radix radix) {
+  const std::optional<long> v = ReadInteger(word, min, max, radix);
+  if (v) value = *v;
+  return v.has_value();
+}
+
 std::optional<std::vector<long>> ReadIntegerList(std::string_view word, long min, long max, char separator,
                                                  Radix radix) {
   std::vector<long> values;

@@ -18,6 +18,8 @@ enum class Radix {
 // A whole number within [min, max] and nothing else: no blanks, no '+', and a '-' only where `min` is
 // below zero. Leading zeros are decimal ("010" is ten).
 std::optional<long> ReadInteger(std::string_view word, long min, long max, Radix radix = Radix::DecimalOrHex);
+// The same, for option parsers that test and go on: `value` is set only when the word is good.
+bool ReadInteger(std::string_view word, long min, long max, long& value, Radix radix = Radix::DecimalOrHex);
 
 // Numbers separated by `separator`, each read as ReadInteger does; an empty item makes the whole list
 // wrong ("1,,2", "1,").
